@@ -1,0 +1,108 @@
+#pragma once
+// The seams between the worker's loop and the subsystems that do the work.
+// The real build composes the card link, the control library, the system
+// probes and the maintenance code; tests substitute any of them.
+
+#include "gpu/ctl_fwd.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace worker {
+
+class CardBackend {
+public:
+    virtual ~CardBackend() = default;
+    // Each returns the number of command texts that succeeded, or -2 when the
+    // peripheral driver could not be opened.
+    virtual int argbControl(const QString &effectMode, const QString &r, const QString &g,
+                            const QString &b, const QString &speed) = 0;
+    virtual int switchGpuMcuControl(int controlMode) = 0;
+    // Throws std::out_of_range for a duty outside 0..255.
+    virtual int fanControl(int speed) = 0;
+    virtual int switchSyncMotherboardControl(int controlMode) = 0;
+    virtual QByteArray readSyncCable() = 0;
+    virtual int readFanPwm() = 0;
+    virtual QByteArray readArgbValue(int readMode) = 0;
+    virtual QByteArray readArgbEffectSpeed() = 0;
+    virtual QByteArray readFwVersion() = 0;
+    virtual int lastCommandStatus() const = 0;
+    virtual int commandSuccessCount() const = 0;
+};
+
+struct TelemetryRates {
+    double boardPower = 0.0;
+    double chipPower = 0.0;
+    double utilisation = 0.0; // fraction 0..1
+};
+
+class GpuBackend {
+public:
+    virtual ~GpuBackend() = default;
+    // Refreshes the GPU keys of facts, sets "GPU_count" in reply, updates the
+    // telemetry rates. Returns the number of recognised cards.
+    virtual int getGpuInformation(QVariantMap &facts, QVariantMap &reply) = 0;
+    virtual TelemetryRates rates() const = 0;
+    virtual void getAdapterDriverVersion(ctl_device_adapter_properties_t *properties,
+                                         QVariantMap &facts) = 0;
+    virtual std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t adapter) = 0;
+    virtual void ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap &facts) = 0;
+};
+
+class SystemBackend {
+public:
+    virtual ~SystemBackend() = default;
+    virtual QString cpuInfo() = 0;
+    virtual void memoryInfo(QVariantMap &facts) = 0;
+    virtual void motherboardInfo(QVariantMap &facts) = 0;
+};
+
+using ProgressFn = std::function<void(int percent)>;
+
+class MaintenanceBackend {
+public:
+    virtual ~MaintenanceBackend() = default;
+    // Category -> entries (maps with "name", "version", "downloadLink");
+    // empty when the manifest cannot be had.
+    virtual QMap<QString, QVariantList> checkNewVersion() = 0;
+    virtual bool download(const std::wstring &url, const std::wstring &savePath,
+                          const ProgressFn &progress) = 0;
+    // Where the installer of this version is saved; empty when the version
+    // text cannot safely become part of a file name.
+    virtual QString installerSavePath(const QString &version) = 0;
+    // Starts the downloaded installer and waits for it to end.
+    virtual void runInstaller(const QString &path) = 0;
+    virtual void setAutoStart(bool enable) = 0;
+    virtual bool installDriver(const QString &infPath) = 0;
+};
+
+class Pacer {
+public:
+    virtual ~Pacer() = default;
+    virtual void sleepMs(int ms) = 0;
+};
+
+struct Backends {
+    std::unique_ptr<CardBackend> card;
+    std::unique_ptr<GpuBackend> gpu;
+    std::unique_ptr<SystemBackend> system;
+    std::unique_ptr<MaintenanceBackend> maintenance;
+    std::unique_ptr<Pacer> pacer;
+};
+
+// Each is defined in its own backend_*.cpp beside the worker.
+std::unique_ptr<CardBackend> makeCardBackend(const std::string &devicePath);
+std::unique_ptr<GpuBackend> makeGpuBackend();
+std::unique_ptr<SystemBackend> makeSystemBackend();
+std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend();
+std::unique_ptr<Pacer> makeRealPacer();
+
+} // namespace worker

@@ -1,0 +1,109 @@
+#pragma once
+// The dictionary protocol between the scene and the worker: every request and
+// reply code and every key, declared once.
+
+#include <QLatin1String>
+
+namespace Request {
+enum Code : int {
+    Idle = -1,
+    None = 0,
+    ArgbControl = 1,
+    SwitchFanControl = 2,
+    FanDuty = 3,
+    ReadFanPwm = 4,
+    ReadArgbValue = 5,
+    ReadArgbEffectSpeed = 6,
+    FanToGpu = 7,
+    SyncMotherboard = 8,
+    LeaveMotherboardSync = 9,
+    Refresh = 10,
+    StoreTheme = 11,
+    Update = 12,
+    ArgbSwitch = 13,
+    SaveOnly = 14,
+    Nothing = 15,
+    ReinstallDriver = 16,
+    Monitor = 100,
+    WatchMarker = 101,
+};
+}
+
+namespace Reply {
+enum Code : int {
+    RestoreDriverFailed = -2,
+    StartUp = 0,
+    ArgbControl = 1,
+    SwitchFanControl = 2,
+    FanDuty = 3,
+    SyncMotherboard = 8,
+    Refresh = 10,
+    Update = 12,
+    ArgbSwitch = 13,
+    ReinstallDriver = 16,
+    Monitor = 100,
+    ShowWindow = 101,
+};
+}
+
+namespace Key {
+// message envelope
+inline const QLatin1String Function("function");
+
+// request keys
+inline const QLatin1String Effect("effect");
+inline const QLatin1String ControlMode("controlMode");
+inline const QLatin1String ReadMode("readMode");
+
+// reply keys
+inline const QLatin1String AppVersion("appVersion");
+inline const QLatin1String MonitorInfoDict("MonitorInfoDict");
+inline const QLatin1String UserControlData("userControlData");
+inline const QLatin1String StartGUI("startGUI");
+inline const QLatin1String GpuCount("GPU_count");
+inline const QLatin1String ResultCheck("resultCheck");
+inline const QLatin1String ResultCheckSwitchMcuMb("resultCheck_Switch_MCU_MB");
+inline const QLatin1String ResultCheckArgbControl("resultCheck_ARGB_Control");
+inline const QLatin1String FanSpeedSetting("fanSpeedSetting");
+inline const QLatin1String DownloadFile("downloadFile");
+inline const QLatin1String InstallApp("InstallApp");
+inline const QLatin1String NewVersion("new_version");
+inline const QLatin1String Progress("progress");
+
+// settings keys (userControlData); some double as request keys
+inline const QLatin1String ARGBSliderSpeed("ARGBSliderSpeed");
+inline const QLatin1String FanControlMode("FanControlMode");
+inline const QLatin1String RGB("RGB");
+inline const QLatin1String RGBControlMode("RGBControlMode");
+inline const QLatin1String ArgbEffect("argb_effect");
+inline const QLatin1String BHex("b_hex");
+inline const QLatin1String DisplayMode("displayMode");
+inline const QLatin1String FanControlBtn("fanControlBtn");
+inline const QLatin1String FanSpeed("fanSpeed");
+inline const QLatin1String GHex("g_hex");
+inline const QLatin1String RHex("r_hex");
+inline const QLatin1String ServerVersion("serverVersion");
+inline const QLatin1String Speed("speed");
+
+// MonitorInfoDict keys the worker writes itself
+inline const QLatin1String CpuName("CPU_Name");
+inline const QLatin1String PsysPower("PsysPower");
+inline const QLatin1String GpuChipPower("gpuChipPower");
+inline const QLatin1String GpuUtilization("GPU_Utilization");
+inline const QLatin1String UpdateApp("updateApp");
+
+// manifest entry members
+inline const QLatin1String Name("name");
+inline const QLatin1String Version("version");
+inline const QLatin1String DownloadLink("downloadLink");
+}
+
+namespace Value {
+inline const QLatin1String On("ON");
+inline const QLatin1String Off("OFF");
+inline const QLatin1String Mcu("MCU");
+inline const QLatin1String Mb("MB");
+inline const QLatin1String Gpu("GPU");
+inline const QLatin1String Software("software");
+inline const QLatin1String DefaultAppVersion("25.04.00");
+}

@@ -1,0 +1,31 @@
+#pragma once
+// The three small files in the application-data folder: the settings
+// (userData.json), the optional version file and the show-window marker.
+
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+namespace settingsfiles {
+
+void createDirectory(const QString &path);
+
+// Defaults when the file is missing; empty on any read or parse failure.
+QVariantMap readSettings(const QString &path);
+
+// Written through a temporary file and renamed, so a crash mid-write never
+// leaves a truncated file behind.
+void writeSettings(const QVariantList &maps, const QString &path);
+
+// 0, 1, or -1 when unreadable or anything else.
+int readMarker(const QString &path);
+
+void writeText(const QString &path, const QString &text);
+
+// The program version: the version file's first line when the file exists,
+// else settings "appVersion", else "25.04.00".
+QString readVersion(const QString &versionFilePath, QVariantMap &settings);
+
+QVariantMap defaultSettings();
+
+} // namespace settingsfiles
