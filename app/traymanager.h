@@ -1,0 +1,35 @@
+#pragma once
+// The program's icon in the system tray: how the user brings the hidden
+// window back and how the user ends the program.
+
+#include <QAction>
+#include <QMenu>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class TrayManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    TrayManager();
+    ~TrayManager() override;
+
+signals:
+    void showWindowRequested();
+
+private slots:
+    void onActivated(QSystemTrayIcon::ActivationReason reason);
+
+public:
+    Q_INVOKABLE void showMessage(QString title, QString message);
+    Q_INVOKABLE void hideIcon();
+    Q_INVOKABLE void showIcon();
+
+private:
+    QSystemTrayIcon *trayIcon; // child of this object
+    std::unique_ptr<QMenu> trayMenu;
+    std::unique_ptr<QAction> exitAction;
+};

@@ -1,0 +1,157 @@
+#include "worker/gpu_worker.h"
+
+#include "worker/protocol.h"
+#include "worker/settingsfiles.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMutexLocker>
+#include <QStandardPaths>
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+namespace {
+
+const char kDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
+
+worker::Backends realBackends()
+{
+    worker::Backends b;
+    b.card = worker::makeCardBackend(kDevicePath);
+    b.gpu = worker::makeGpuBackend();
+    b.system = worker::makeSystemBackend();
+    b.maintenance = worker::makeMaintenanceBackend();
+    b.pacer = worker::makeRealPacer();
+    return b;
+}
+
+} // namespace
+
+GPU_WORKER::GPU_WORKER() : GPU_WORKER(realBackends()) {}
+
+GPU_WORKER::GPU_WORKER(worker::Backends backends)
+    : QThread(nullptr), i2cDevicePath(kDevicePath), ops(std::move(backends))
+{
+    appDataPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    versionFilePath = appDataPath + QStringLiteral("/version.txt");
+    settingsfiles::createDirectory(appDataPath);
+    userDataPath = appDataPath + QStringLiteral("/userData.json");
+    knownCardList.append(KnownCard{0x8086, 0xE20B, 0x4158, 0x1F2E,
+                                   QStringLiteral("TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA")});
+}
+
+GPU_WORKER::~GPU_WORKER()
+{
+    // A pass can block for seconds in a device, network or installer call;
+    // the program is ending, so it is not waited for.
+    stopFlag = true;
+    requestInterruption();
+    if (isRunning())
+        terminate();
+    wait();
+}
+
+// ---------------------------------------------------------------- protocol
+
+void GPU_WORKER::stopThread()
+{
+    stopFlag = true;
+    quit();
+    wait();
+}
+
+void GPU_WORKER::setData(QVariantMap data)
+{
+    if (data == dataValue)
+        return;
+    dataValue = data;
+    emit dataChanged(dataValue);
+}
+
+void GPU_WORKER::receiveDataFromQML(QVariantMap data)
+{
+    QMutexLocker lock(&requestMutex);
+    dictDataFromQML = data;
+    ++requestGeneration;
+}
+
+QVariantMap GPU_WORKER::getData() { return dataValue; }
+
+// ---------------------------------------------------------- card operations
+
+int GPU_WORKER::I2C_ARGB_Control(QString effectMode, QString r_color, QString g_color,
+                                 QString b_color, QString speed)
+{
+    return ops.card->argbControl(effectMode, r_color, g_color, b_color, speed);
+}
+
+int GPU_WORKER::I2C_Switch_GPU_MCU_Control(int controlMode)
+{
+    return ops.card->switchGpuMcuControl(controlMode);
+}
+
+int GPU_WORKER::I2C_Fan_Control(int speed) { return ops.card->fanControl(speed); }
+
+int GPU_WORKER::I2C_Switch_to_Sync_Motherboard_Control(int controlMode)
+{
+    return ops.card->switchSyncMotherboardControl(controlMode);
+}
+
+QByteArray GPU_WORKER::Read_Check_MB_Sync_Cable() { return ops.card->readSyncCable(); }
+int GPU_WORKER::Read_I2C_Fan_PWM() { return ops.card->readFanPwm(); }
+QByteArray GPU_WORKER::I2C_Read_ARGB_Value(int readMode) { return ops.card->readArgbValue(readMode); }
+QByteArray GPU_WORKER::I2C_Read_ARGB_Effect_Speed() { return ops.card->readArgbEffectSpeed(); }
+QByteArray GPU_WORKER::I2C_Read_FW_Version() { return ops.card->readFwVersion(); }
+
+// ------------------------------------------------------ GPU and system facts
+
+int GPU_WORKER::Get_GPU_Information()
+{
+    return ops.gpu->getGpuInformation(MonitorInfoDict, dictDataToQML);
+}
+
+QString GPU_WORKER::GetCPUInfo() { return ops.system->cpuInfo(); }
+void GPU_WORKER::GetMemoryInfo() { ops.system->memoryInfo(MonitorInfoDict); }
+void GPU_WORKER::GetMotherboardInfo() { ops.system->motherboardInfo(MonitorInfoDict); }
+
+void GPU_WORKER::GetAdapterDriverVersion(ctl_device_adapter_properties_t *pStDeviceAdapterProperties)
+{
+    ops.gpu->getAdapterDriverVersion(pStDeviceAdapterProperties, MonitorInfoDict);
+}
+
+std::array<double, 4> GPU_WORKER::OverclockPowerTelemetry(ctl_device_adapter_handle_t hDAhandle)
+{
+    return ops.gpu->overclockPowerTelemetry(hDAhandle);
+}
+
+void GPU_WORKER::CtlPciTest(ctl_device_adapter_handle_t hDAhandle)
+{
+    ops.gpu->ctlPciTest(hDAhandle, MonitorInfoDict);
+}
+
+// ------------------------------------------------------------- maintenance
+
+QMap<QString, QVariantList> GPU_WORKER::check_NewVersionFromServer()
+{
+    return ops.maintenance->checkNewVersion();
+}
+
+bool GPU_WORKER::downloadFileFromServer(std::wstring url, std::wstring savePath)
+{
+    return ops.maintenance->download(url, savePath, [this](int percent) {
+        dictDataToQML[Key::Function] = int(Reply::Update);
+        dictDataToQML[Key::DownloadFile] = 1;
+        dictDataToQML[Key::InstallApp] = 0;
+        dictDataToQML[Key::Progress] = percent;
+        emitReply();
+    });
+}
+
+void GPU_WORKER::setAutoStart(bool enable) { ops.maintenance->setAutoStart(enable); }
+
+bool GPU_WORKER::installDriverWithPnPUtil(QString infPath)
+{
+    return ops.maintenance->installDriver(infPath);
+}

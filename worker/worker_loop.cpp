@@ -1,0 +1,486 @@
+// The body of the worker thread: the start-up sequence, then one pass per
+// request code, paced by plain sleeps.
+
+#include "worker/gpu_worker.h"
+
+#include "worker/protocol.h"
+#include "worker/settingsfiles.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QMutexLocker>
+
+#include <exception>
+#include <iostream>
+
+namespace {
+
+constexpr int kPassPauseMs = 100;
+constexpr int kMonitorPauseMs = 1000;
+constexpr int kRestoreDelayMs = 4000;
+constexpr int kRefreshDelayMs = 1000;
+constexpr int kMarkerPollMs = 50;
+constexpr int kBeforeLightingMs = 80;
+constexpr int kAfterFanSwitchMs = 80;
+
+constexpr int kLightingCommands = 9;
+constexpr int kSwitchCommands = 5;
+constexpr int kFanCommands = 3;
+constexpr int kDriverNotOpened = -2;
+
+constexpr int kFirstEffect = 1;
+constexpr int kLastEffect = 13;
+constexpr int kLastSavingCommand = 14;
+
+const char kRefreshHeader[] =
+    "\n\n----------------- Get_GPU_CPU_Memory_Mainboard_Information ----------------- ";
+const char kUpdateHeader[] =
+    "======================== check new version and update ================================";
+
+const QMap<QString, int> &speedTable()
+{
+    static const QMap<QString, int> table{
+        {QStringLiteral("02"), 1}, {QStringLiteral("01"), 2}, {QStringLiteral("00"), 3},
+        {QStringLiteral("FF"), 4}, {QStringLiteral("FE"), 5},
+    };
+    return table;
+}
+
+// The card takes the effect as two upper-case hexadecimal digits: 10 -> "0A".
+QString effectText(int effect)
+{
+    return QString::number(effect, 16).toUpper().rightJustified(2, QLatin1Char('0'));
+}
+
+bool isOneShot(int function)
+{
+    return function >= Request::ArgbControl && function <= Request::ReinstallDriver;
+}
+
+void logStopped()
+{
+    qDebug().noquote() << "Stop Worker ThreadID: "
+                       << QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+}
+
+} // namespace
+
+// ------------------------------------------------------------------ helpers
+
+void GPU_WORKER::emitReply() { emit dataChanged(dictDataToQML); }
+
+void GPU_WORKER::sleepMs(int ms) { ops.pacer->sleepMs(ms); }
+
+void GPU_WORKER::save()
+{
+    settingsfiles::writeSettings(QVariantList{userControlData}, userDataPath);
+    qDebug().noquote() << "userData path: " << userDataPath;
+}
+
+QVariantMap GPU_WORKER::takeRequest(quint64 *generation)
+{
+    QMutexLocker lock(&requestMutex);
+    *generation = requestGeneration;
+    return dictDataFromQML;
+}
+
+void GPU_WORKER::setPendingFunction(int function, quint64 generation)
+{
+    QMutexLocker lock(&requestMutex);
+    if (generation == requestGeneration)
+        dictDataFromQML[Key::Function] = function;
+}
+
+// ------------------------------------------------------------------- run
+
+void GPU_WORKER::run()
+{
+    try {
+        startUpSequence();
+    } catch (const std::exception &e) {
+        std::cerr << "Caught exception: " << e.what() << std::endl;
+    }
+    {
+        // Whatever the scene sent while the sequence ran gives way to monitoring.
+        QMutexLocker lock(&requestMutex);
+        dictDataFromQML[Key::Function] = int(Request::Monitor);
+    }
+
+    bool firstPass = true;
+    for (;;) {
+        if (stopFlag) {
+            logStopped();
+            return;
+        }
+        quint64 generation = 0;
+        const QVariantMap request = takeRequest(&generation);
+        const int f = request.value(Key::Function).toInt();
+        try {
+            performPass(f, request, generation, firstPass);
+            if (f >= Request::ArgbControl && f <= kLastSavingCommand)
+                save();
+        } catch (const std::exception &e) {
+            // One bad pass must not cost the user the whole worker: drop this
+            // pass, put a one-shot command back to idle and keep serving.
+            std::cerr << "Caught exception: " << e.what() << std::endl;
+            if (isOneShot(f))
+                setPendingFunction(Request::Idle, generation);
+        }
+        if (stopFlag) {
+            logStopped();
+            return;
+        }
+        sleepMs(kPassPauseMs);
+    }
+}
+
+void GPU_WORKER::fullRefresh()
+{
+    Get_GPU_Information();
+    MonitorInfoDict[Key::CpuName] = GetCPUInfo();
+    GetMemoryInfo();
+    GetMotherboardInfo();
+    const worker::TelemetryRates rates = ops.gpu->rates();
+    MonitorInfoDict[Key::PsysPower] = rates.boardPower;
+    MonitorInfoDict[Key::GpuChipPower] = rates.chipPower;
+    MonitorInfoDict[Key::GpuUtilization] = rates.utilisation * 100.0;
+}
+
+void GPU_WORKER::startUpSequence()
+{
+    userControlData = settingsfiles::readSettings(userDataPath);
+    qDebug().noquote() << "displayMode: " << userControlData[Key::DisplayMode].toString();
+
+    MonitorInfoDict.clear();
+    fullRefresh();
+
+    appVersion = settingsfiles::readVersion(versionFilePath, userControlData);
+
+    MonitorInfoDict[Key::UpdateApp] = 0;
+    serverVersionInfo = check_NewVersionFromServer();
+    for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
+        qDebug().noquote() << "Category:" << it.key();
+        if (it.key() != Value::Software)
+            continue;
+        for (const QVariant &element : it.value()) {
+            const QVariantMap entry = element.toMap();
+            const QString version = entry.value(Key::Version).toString();
+            qDebug().noquote() << "  Name:" << entry.value(Key::Name).toString();
+            qDebug().noquote() << "  Version:" << version;
+            qDebug().noquote() << "  Download Link:" << entry.value(Key::DownloadLink).toString();
+            userControlData[Key::ServerVersion] = version;
+            if (version != appVersion)
+                MonitorInfoDict[Key::UpdateApp] = 1;
+        }
+    }
+
+    dictDataToQML[Key::AppVersion] = appVersion;
+    userControlData[Key::AppVersion] = appVersion;
+
+    dictDataToQML[Key::Function] = int(Reply::StartUp);
+    dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
+    dictDataToQML[Key::UserControlData] = userControlData;
+    dictDataToQML[Key::StartGUI] = settingsfiles::readMarker(markerPath());
+    emitReply();
+}
+
+// ---------------------------------------------------------------- handlers
+
+void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generation,
+                             bool &firstPass)
+{
+    switch (f) {
+    case Request::ArgbControl:
+        lightingRequest(request, true, Reply::ArgbControl);
+        break;
+    case Request::ArgbSwitch:
+        lightingRequest(request, false, Reply::ArgbSwitch);
+        break;
+    case Request::SwitchFanControl: {
+        const int mode = request.value(Key::ControlMode).toInt();
+        const int r = I2C_Switch_GPU_MCU_Control(mode);
+        int result = 1;
+        if (r == kSwitchCommands) {
+            result = 0;
+            if (mode == 0) {
+                qDebug().noquote() << "switch to MCU successful";
+                userControlData[Key::FanControlMode] = QString(Value::Mcu);
+            } else {
+                qDebug().noquote() << "switch to GPU successful";
+                userControlData[Key::FanControlMode] = QString(Value::Gpu);
+            }
+        }
+        dictDataToQML[Key::Function] = int(Reply::SwitchFanControl);
+        dictDataToQML[Key::ResultCheck] = result;
+        emitReply();
+        break;
+    }
+    case Request::FanDuty: {
+        I2C_Switch_GPU_MCU_Control(0);
+        userControlData[Key::FanControlBtn] = request.value(Key::FanControlBtn).toInt();
+        const int duty = request.value(Key::FanSpeed).toInt();
+        const int r = I2C_Fan_Control(duty);
+        if (r == kFanCommands)
+            userControlData[Key::FanSpeed] = duty;
+        dictDataToQML[Key::Function] = int(Reply::FanDuty);
+        dictDataToQML[Key::FanSpeedSetting] = duty;
+        dictDataToQML[Key::ResultCheck] = r == kFanCommands ? 0 : 1;
+        emitReply();
+        break;
+    }
+    case Request::ReadFanPwm: {
+        const int value = Read_I2C_Fan_PWM();
+        qDebug().noquote() << "FAN PWM: " << value << " rpm";
+        break;
+    }
+    case Request::ReadArgbValue:
+        i2cReplyBuffer = I2C_Read_ARGB_Value(request.value(Key::ReadMode).toInt());
+        if (i2cReplyBuffer.size() == 4) {
+            qDebug().noquote() << "r_color: " << quint8(i2cReplyBuffer.at(1));
+            qDebug().noquote() << "g_color: " << quint8(i2cReplyBuffer.at(2));
+            qDebug().noquote() << "b_color: " << quint8(i2cReplyBuffer.at(3));
+        }
+        break;
+    case Request::ReadArgbEffectSpeed:
+        i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
+        if (i2cReplyBuffer.size() == 2) {
+            const int effect = quint8(i2cReplyBuffer.at(0));
+            const QString speedText = QString::number(quint8(i2cReplyBuffer.at(1)), 16)
+                                          .rightJustified(2, QLatin1Char('0'))
+                                          .toUpper();
+            qDebug().noquote() << "rgbEffect: " << effect;
+            qDebug().noquote() << "effectSpeed: " << speedText;
+            qDebug().noquote() << "effectSpeed int: " << speedTable().value(speedText, -1);
+        }
+        break;
+    case Request::FanToGpu:
+        I2C_Switch_GPU_MCU_Control(1);
+        userControlData[Key::FanControlMode] = QString(Value::Gpu);
+        setPendingFunction(Request::Monitor, generation);
+        return; // monitoring follows; not back to idle
+    case Request::SyncMotherboard: {
+        const int r = I2C_Switch_to_Sync_Motherboard_Control(1);
+        userControlData[Key::RGB] = QString(Value::On);
+        userControlData[Key::RGBControlMode] = QString(Value::Mb);
+        logSyncCable();
+        dictDataToQML[Key::Function] = int(Reply::SyncMotherboard);
+        dictDataToQML[Key::ResultCheck] = r != kSwitchCommands ? 1 : 0;
+        emitReply();
+        break;
+    }
+    case Request::LeaveMotherboardSync:
+        I2C_Switch_to_Sync_Motherboard_Control(0);
+        userControlData[Key::RGBControlMode] = QString(Value::Mcu);
+        logSyncCable();
+        break;
+    case Request::Refresh:
+        qDebug().noquote() << kRefreshHeader;
+        sleepMs(kRefreshDelayMs);
+        fullRefresh();
+        dictDataToQML[Key::Function] = int(Reply::Refresh);
+        dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
+        emitReply();
+        break;
+    case Request::StoreTheme:
+        userControlData[Key::DisplayMode] = request.value(Key::DisplayMode).toInt();
+        break;
+    case Request::Update:
+        updateRequest();
+        break;
+    case Request::SaveOnly:
+    case Request::Nothing:
+        break;
+    case Request::ReinstallDriver:
+        reinstallDriverRequest();
+        break;
+    case Request::Monitor:
+        qDebug().noquote() << kRefreshHeader;
+        fullRefresh();
+        dictDataToQML[Key::Function] = int(Reply::Monitor);
+        dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
+        emitReply();
+        sleepMs(kMonitorPauseMs);
+        if (firstPass) {
+            firstPass = false;
+            sleepMs(kRestoreDelayMs);
+            startUpRestore();
+        }
+        return;
+    case Request::WatchMarker:
+        if (settingsfiles::readMarker(markerPath()) == 1) {
+            dictDataToQML[Key::Function] = int(Reply::ShowWindow);
+            dictDataToQML[Key::StartGUI] = 1;
+            emitReply();
+            settingsfiles::writeText(markerPath(), QStringLiteral("0"));
+            setPendingFunction(Request::Idle, generation);
+        }
+        sleepMs(kMarkerPollMs);
+        return;
+    default:
+        return; // idle
+    }
+    setPendingFunction(Request::Idle, generation);
+}
+
+void GPU_WORKER::logSyncCable()
+{
+    i2cReplyBuffer = Read_Check_MB_Sync_Cable();
+    if (i2cReplyBuffer.size() == 2) {
+        qDebug().noquote() << "outputArray[0]: " << quint8(i2cReplyBuffer.at(0));
+        qDebug().noquote() << "outputArray[1]: " << quint8(i2cReplyBuffer.at(1));
+    }
+}
+
+void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode)
+{
+    const int r1 = I2C_Switch_to_Sync_Motherboard_Control(0);
+    dictDataToQML[Key::ResultCheckSwitchMcuMb] = 0;
+    if (r1 != kSwitchCommands)
+        dictDataToQML[Key::ResultCheckSwitchMcuMb] = 1;
+
+    userControlData[Key::RGB] = request.value(Key::RGB).toString();
+    userControlData[Key::DisplayMode] = request.value(Key::DisplayMode).toInt();
+    userControlData[Key::RGBControlMode] = QString(Value::Mcu);
+
+    const int effect = request.value(Key::Effect).toInt();
+    if (effect < kFirstEffect || effect > kLastEffect)
+        return;
+
+    const QString r = request.value(Key::RHex).toString();
+    const QString g = request.value(Key::GHex).toString();
+    const QString b = request.value(Key::BHex).toString();
+    const QString speed = request.value(Key::Speed).toString();
+    if (storeChoices) {
+        userControlData[Key::RHex] = r;
+        userControlData[Key::GHex] = g;
+        userControlData[Key::BHex] = b;
+        userControlData[Key::Speed] = speed;
+        userControlData[Key::ArgbEffect] = request.value(Key::Effect).toString();
+        userControlData[Key::ARGBSliderSpeed] = request.value(Key::ARGBSliderSpeed).toInt();
+    }
+
+    sleepMs(kBeforeLightingMs);
+    dictDataToQML[Key::ResultCheckArgbControl] = 0;
+    const int r2 = I2C_ARGB_Control(effectText(effect), r, g, b, speed);
+    if (r2 != kLightingCommands) {
+        dictDataToQML[Key::ResultCheckArgbControl] = 1;
+        // The card may have taken the effect although a transfer failed.
+        i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
+        const int readBack = i2cReplyBuffer.isEmpty() ? 0 : quint8(i2cReplyBuffer.at(0));
+        qDebug().noquote() << "rgbEffect: " << readBack;
+        if (readBack == effect)
+            dictDataToQML[Key::ResultCheckArgbControl] = 0;
+    }
+    dictDataToQML[Key::Function] = replyCode;
+    emitReply();
+}
+
+void GPU_WORKER::updateRequest()
+{
+    qDebug().noquote() << kUpdateHeader;
+    serverVersionInfo = check_NewVersionFromServer();
+    for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
+        qDebug().noquote() << "Category:" << it.key();
+        if (it.key() != Value::Software)
+            continue;
+        for (const QVariant &element : it.value()) {
+            const QVariantMap entry = element.toMap();
+            const QString version = entry.value(Key::Version).toString();
+            const QString link = entry.value(Key::DownloadLink).toString();
+            qDebug().noquote() << "  Name:" << entry.value(Key::Name).toString();
+            qDebug().noquote() << "  Version:" << version;
+            qDebug().noquote() << "  Download Link:" << link;
+            if (version == appVersion)
+                continue;
+
+            dictDataToQML[Key::Function] = int(Reply::Update);
+            dictDataToQML[Key::DownloadFile] = 1;
+            dictDataToQML[Key::InstallApp] = 0;
+            dictDataToQML[Key::NewVersion] = version;
+            dictDataToQML[Key::AppVersion] = appVersion;
+            emitReply();
+
+            const QString savePath = ops.maintenance->installerSavePath(version);
+            if (savePath.isEmpty()) {
+                qWarning().noquote() << "Update entry skipped, its version cannot name a file:"
+                                     << version;
+                std::cout << "Download failed!" << std::endl;
+                dictDataToQML[Key::InstallApp] = 0;
+                continue;
+            }
+            if (downloadFileFromServer(link.toStdWString(), savePath.toStdWString())) {
+                std::cout << "File downloaded successfully!" << std::endl;
+                ops.maintenance->runInstaller(savePath);
+            } else {
+                std::cout << "Download failed!" << std::endl;
+            }
+            dictDataToQML[Key::InstallApp] = 0;
+        }
+    }
+}
+
+void GPU_WORKER::reinstallDriverRequest()
+{
+    const QString dir = QCoreApplication::applicationDirPath();
+    qDebug().noquote() << "Current dir path:" << dir;
+    const QString inf = dir + QStringLiteral("/NF_I2CPeripheralDriver/NfI2cTestDrv.inf");
+    qDebug().noquote() << "inf_filePath path:" << inf;
+    const bool ok = installDriverWithPnPUtil(inf);
+    if (ok)
+        qDebug().noquote() << "Installation succeeded or installation process started.";
+    else
+        qDebug().noquote() << "Installation failed or was canceled by the user.";
+    dictDataToQML[Key::Function] = int(Reply::ReinstallDriver);
+    dictDataToQML[Key::ResultCheck] = ok ? 0 : 1;
+    emitReply();
+}
+
+void GPU_WORKER::startUpRestore()
+{
+    int errors = 0;
+    // Settings are looked up through the inserting index: a missing key is
+    // added empty, matches none of the modes, and is saved as null.
+    if (userControlData[Key::RGB].toString() == Value::Off) {
+        qDebug().noquote() << "========================================== RGB OFF";
+        I2C_Switch_to_Sync_Motherboard_Control(0);
+        const int r = I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
+                                       QStringLiteral("00"), QStringLiteral("00"),
+                                       userControlData[Key::Speed].toString());
+        if (r == kDriverNotOpened)
+            errors = 1;
+    } else if (userControlData[Key::RGBControlMode].toString() == Value::Mcu) {
+        const int effect = userControlData[Key::ArgbEffect].toInt();
+        if (effect >= kFirstEffect && effect <= kLastEffect) {
+            const QString r = userControlData[Key::RHex].toString();
+            const QString g = userControlData[Key::GHex].toString();
+            const QString b = userControlData[Key::BHex].toString();
+            const QString speed = userControlData[Key::Speed].toString();
+            sleepMs(kBeforeLightingMs);
+            if (I2C_ARGB_Control(effectText(effect), r, g, b, speed) == kDriverNotOpened)
+                errors = 1;
+        }
+        if (I2C_Switch_to_Sync_Motherboard_Control(0) == kDriverNotOpened)
+            ++errors;
+    } else if (userControlData[Key::RGBControlMode].toString() == Value::Mb) {
+        if (I2C_Switch_to_Sync_Motherboard_Control(1) == kDriverNotOpened)
+            errors = 1;
+    }
+
+    const QString fanMode = userControlData[Key::FanControlMode].toString();
+    if (fanMode == Value::Gpu) {
+        if (I2C_Switch_GPU_MCU_Control(1) == kDriverNotOpened)
+            ++errors;
+    } else if (fanMode == Value::Mcu) {
+        const int r = I2C_Switch_GPU_MCU_Control(0);
+        sleepMs(kAfterFanSwitchMs);
+        if (r == kDriverNotOpened)
+            ++errors;
+        I2C_Fan_Control(userControlData[Key::FanSpeed].toInt());
+    }
+
+    if (errors > 1) {
+        qDebug().noquote() << "ERROR: " << errors;
+        dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
+        emitReply();
+    }
+}
