@@ -1,0 +1,78 @@
+#pragma once
+// The card microcontroller's lighting and fan operations. Each one opens its
+// own driver connection, sends a fixed series of command texts 20 ms apart
+// and closes the connection again, so the card may vanish between two calls.
+// Only one thread may use the card at a time: the driver connection is
+// process-wide.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace mcu {
+
+// The peripheral driver's device name; resolved by the platform layer.
+extern const char kCardDevicePath[];
+
+// Longest command text that is built at run time; the interpreter copies it
+// into a 124-byte buffer together with its terminator.
+constexpr int kMaxBuiltCommandLength = 123;
+
+// Pauses between transfers go through this, so tests need not wait.
+using SleepFn = std::function<void(unsigned ms)>;
+
+class CardMcu {
+public:
+    explicit CardMcu(std::string devicePath = kCardDevicePath, SleepFn sleep = {});
+
+    // Control operations: the number of command texts that succeeded, or -2
+    // when the driver could not be opened (the fan duty reports 0 then).
+    // Colour and speed are one or two hexadecimal digits each; anything else
+    // fails the whole lighting command before any transfer.
+    int I2C_ARGB_Control(const QString &effectMode, const QString &r_color,
+                         const QString &g_color, const QString &b_color, const QString &speed);
+    int I2C_Switch_GPU_MCU_Control(int controlMode);
+    int I2C_Switch_to_Sync_Motherboard_Control(int controlMode);
+    // Throws std::out_of_range for a duty outside 0..255, after "open 0" and
+    // the duty register select went out, with the connection already closed.
+    int I2C_Fan_Control(int speed);
+
+    // Reads: they store their reply in i2cReplyBuffer and return a copy.
+    int Read_I2C_Fan_PWM();
+    QByteArray I2C_Read_ARGB_Value(int readMode);
+    QByteArray I2C_Read_ARGB_Effect_Speed();
+    QByteArray Read_Check_MB_Sync_Cable();
+    QByteArray I2C_Read_FW_Version();
+
+    // A 2-byte reply as an unsigned little-endian value; 0 for any other size.
+    static int decodeFanValue(const QByteArray &reply);
+    static std::uint8_t IntToUint8(int value);
+    // True for one or two hexadecimal digits, the only form a colour or speed
+    // may take inside a command text.
+    static bool isByteText(const QString &text);
+
+    std::string i2cDevicePath;
+    QByteArray i2cReplyBuffer;
+    std::int32_t lastCommandStatus = -1;
+    std::int32_t commandSuccessCount = 0;
+
+private:
+    class Connection;
+
+    void pause();
+    // Sends one text of a control operation and counts it.
+    void runCounted(const QString &text);
+    // Same, for a text assembled from caller data: refused unsent when it would
+    // overflow the interpreter's buffer.
+    void runBuilt(const QString &text);
+    void runQuiet(const QString &text);
+    void readInto(const QString &text);
+    void recordStatus(std::uint32_t status);
+
+    SleepFn sleep_;
+};
+
+} // namespace mcu
