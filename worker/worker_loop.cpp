@@ -57,10 +57,13 @@ bool isOneShot(int function)
     return function >= Request::ArgbControl && function <= Request::ReinstallDriver;
 }
 
+// Log lines are whole texts: a label and its value, joined as written.
+void logText(const QString &text) { qDebug().noquote() << text; }
+
 void logStopped()
 {
-    qDebug().noquote() << "Stop Worker ThreadID: "
-                       << QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId()));
+    logText(QStringLiteral("Stop Worker ThreadID: ")
+            + QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId())));
 }
 
 } // namespace
@@ -74,7 +77,7 @@ void GPU_WORKER::sleepMs(int ms) { ops.pacer->sleepMs(ms); }
 void GPU_WORKER::save()
 {
     settingsfiles::writeSettings(QVariantList{userControlData}, userDataPath);
-    qDebug().noquote() << "userData path: " << userDataPath;
+    logText(QStringLiteral("userData path: ") + userDataPath);
 }
 
 QVariantMap GPU_WORKER::takeRequest(quint64 *generation)
@@ -149,7 +152,7 @@ void GPU_WORKER::fullRefresh()
 void GPU_WORKER::startUpSequence()
 {
     userControlData = settingsfiles::readSettings(userDataPath);
-    qDebug().noquote() << "displayMode: " << userControlData[Key::DisplayMode].toString();
+    logText(QStringLiteral("displayMode: ") + userControlData[Key::DisplayMode].toString());
 
     MonitorInfoDict.clear();
     fullRefresh();
@@ -159,15 +162,15 @@ void GPU_WORKER::startUpSequence()
     MonitorInfoDict[Key::UpdateApp] = 0;
     serverVersionInfo = check_NewVersionFromServer();
     for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
-        qDebug().noquote() << "Category:" << it.key();
+        logText(QStringLiteral("Category: ") + it.key());
         if (it.key() != Value::Software)
             continue;
         for (const QVariant &element : it.value()) {
             const QVariantMap entry = element.toMap();
             const QString version = entry.value(Key::Version).toString();
-            qDebug().noquote() << "  Name:" << entry.value(Key::Name).toString();
-            qDebug().noquote() << "  Version:" << version;
-            qDebug().noquote() << "  Download Link:" << entry.value(Key::DownloadLink).toString();
+            logText(QStringLiteral("  Name: ") + entry.value(Key::Name).toString());
+            logText(QStringLiteral("  Version: ") + version);
+            logText(QStringLiteral("  Download Link: ") + entry.value(Key::DownloadLink).toString());
             userControlData[Key::ServerVersion] = version;
             if (version != appVersion)
                 MonitorInfoDict[Key::UpdateApp] = 1;
@@ -203,10 +206,10 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
         if (r == kSwitchCommands) {
             result = 0;
             if (mode == 0) {
-                qDebug().noquote() << "switch to MCU successful";
+                logText(QStringLiteral("switch to MCU successful"));
                 userControlData[Key::FanControlMode] = QString(Value::Mcu);
             } else {
-                qDebug().noquote() << "switch to GPU successful";
+                logText(QStringLiteral("switch to GPU successful"));
                 userControlData[Key::FanControlMode] = QString(Value::Gpu);
             }
         }
@@ -230,15 +233,15 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
     }
     case Request::ReadFanPwm: {
         const int value = Read_I2C_Fan_PWM();
-        qDebug().noquote() << "FAN PWM: " << value << " rpm";
+        logText(QStringLiteral("FAN PWM: ") + QString::number(value) + QStringLiteral(" rpm"));
         break;
     }
     case Request::ReadArgbValue:
         i2cReplyBuffer = I2C_Read_ARGB_Value(request.value(Key::ReadMode).toInt());
         if (i2cReplyBuffer.size() == 4) {
-            qDebug().noquote() << "r_color: " << quint8(i2cReplyBuffer.at(1));
-            qDebug().noquote() << "g_color: " << quint8(i2cReplyBuffer.at(2));
-            qDebug().noquote() << "b_color: " << quint8(i2cReplyBuffer.at(3));
+            logText(QStringLiteral("r_color: ") + QString::number(quint8(i2cReplyBuffer.at(1))));
+            logText(QStringLiteral("g_color: ") + QString::number(quint8(i2cReplyBuffer.at(2))));
+            logText(QStringLiteral("b_color: ") + QString::number(quint8(i2cReplyBuffer.at(3))));
         }
         break;
     case Request::ReadArgbEffectSpeed:
@@ -248,9 +251,9 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
             const QString speedText = QString::number(quint8(i2cReplyBuffer.at(1)), 16)
                                           .rightJustified(2, QLatin1Char('0'))
                                           .toUpper();
-            qDebug().noquote() << "rgbEffect: " << effect;
-            qDebug().noquote() << "effectSpeed: " << speedText;
-            qDebug().noquote() << "effectSpeed int: " << speedTable().value(speedText, -1);
+            logText(QStringLiteral("rgbEffect: ") + QString::number(effect));
+            logText(QStringLiteral("effectSpeed: ") + speedText);
+            logText(QStringLiteral("effectSpeed int: ") + QString::number(speedTable().value(speedText, -1)));
         }
         break;
     case Request::FanToGpu:
@@ -274,7 +277,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
         logSyncCable();
         break;
     case Request::Refresh:
-        qDebug().noquote() << kRefreshHeader;
+        logText(QLatin1String(kRefreshHeader));
         sleepMs(kRefreshDelayMs);
         fullRefresh();
         dictDataToQML[Key::Function] = int(Reply::Refresh);
@@ -294,7 +297,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
         reinstallDriverRequest();
         break;
     case Request::Monitor:
-        qDebug().noquote() << kRefreshHeader;
+        logText(QLatin1String(kRefreshHeader));
         fullRefresh();
         dictDataToQML[Key::Function] = int(Reply::Monitor);
         dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
@@ -326,8 +329,8 @@ void GPU_WORKER::logSyncCable()
 {
     i2cReplyBuffer = Read_Check_MB_Sync_Cable();
     if (i2cReplyBuffer.size() == 2) {
-        qDebug().noquote() << "outputArray[0]: " << quint8(i2cReplyBuffer.at(0));
-        qDebug().noquote() << "outputArray[1]: " << quint8(i2cReplyBuffer.at(1));
+        logText(QStringLiteral("outputArray[0]: ") + QString::number(quint8(i2cReplyBuffer.at(0))));
+        logText(QStringLiteral("outputArray[1]: ") + QString::number(quint8(i2cReplyBuffer.at(1))));
     }
 }
 
@@ -367,7 +370,7 @@ void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, 
         // The card may have taken the effect although a transfer failed.
         i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
         const int readBack = i2cReplyBuffer.isEmpty() ? 0 : quint8(i2cReplyBuffer.at(0));
-        qDebug().noquote() << "rgbEffect: " << readBack;
+        logText(QStringLiteral("rgbEffect: ") + QString::number(readBack));
         if (readBack == effect)
             dictDataToQML[Key::ResultCheckArgbControl] = 0;
     }
@@ -377,21 +380,29 @@ void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, 
 
 void GPU_WORKER::updateRequest()
 {
-    qDebug().noquote() << kUpdateHeader;
+    logText(QLatin1String(kUpdateHeader));
     serverVersionInfo = check_NewVersionFromServer();
     for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
-        qDebug().noquote() << "Category:" << it.key();
+        logText(QStringLiteral("Category: ") + it.key());
         if (it.key() != Value::Software)
             continue;
         for (const QVariant &element : it.value()) {
             const QVariantMap entry = element.toMap();
             const QString version = entry.value(Key::Version).toString();
             const QString link = entry.value(Key::DownloadLink).toString();
-            qDebug().noquote() << "  Name:" << entry.value(Key::Name).toString();
-            qDebug().noquote() << "  Version:" << version;
-            qDebug().noquote() << "  Download Link:" << link;
+            logText(QStringLiteral("  Name: ") + entry.value(Key::Name).toString());
+            logText(QStringLiteral("  Version: ") + version);
+            logText(QStringLiteral("  Download Link: ") + link);
             if (version == appVersion)
                 continue;
+
+            // A manifest entry must never choose where a file is written.
+            const QString savePath = ops.maintenance->installerSavePath(version);
+            if (savePath.isEmpty()) {
+                qWarning().noquote() << "Update entry skipped, its version cannot name a file:"
+                                     << version;
+                continue;
+            }
 
             dictDataToQML[Key::Function] = int(Reply::Update);
             dictDataToQML[Key::DownloadFile] = 1;
@@ -400,14 +411,6 @@ void GPU_WORKER::updateRequest()
             dictDataToQML[Key::AppVersion] = appVersion;
             emitReply();
 
-            const QString savePath = ops.maintenance->installerSavePath(version);
-            if (savePath.isEmpty()) {
-                qWarning().noquote() << "Update entry skipped, its version cannot name a file:"
-                                     << version;
-                std::cout << "Download failed!" << std::endl;
-                dictDataToQML[Key::InstallApp] = 0;
-                continue;
-            }
             if (downloadFileFromServer(link.toStdWString(), savePath.toStdWString())) {
                 std::cout << "File downloaded successfully!" << std::endl;
                 ops.maintenance->runInstaller(savePath);
@@ -422,14 +425,14 @@ void GPU_WORKER::updateRequest()
 void GPU_WORKER::reinstallDriverRequest()
 {
     const QString dir = QCoreApplication::applicationDirPath();
-    qDebug().noquote() << "Current dir path:" << dir;
+    logText(QStringLiteral("Current dir path: ") + dir);
     const QString inf = dir + QStringLiteral("/NF_I2CPeripheralDriver/NfI2cTestDrv.inf");
-    qDebug().noquote() << "inf_filePath path:" << inf;
+    logText(QStringLiteral("inf_filePath path: ") + inf);
     const bool ok = installDriverWithPnPUtil(inf);
     if (ok)
-        qDebug().noquote() << "Installation succeeded or installation process started.";
+        logText(QStringLiteral("Installation succeeded or installation process started."));
     else
-        qDebug().noquote() << "Installation failed or was canceled by the user.";
+        logText(QStringLiteral("Installation failed or was canceled by the user."));
     dictDataToQML[Key::Function] = int(Reply::ReinstallDriver);
     dictDataToQML[Key::ResultCheck] = ok ? 0 : 1;
     emitReply();
@@ -441,7 +444,7 @@ void GPU_WORKER::startUpRestore()
     // Settings are looked up through the inserting index: a missing key is
     // added empty, matches none of the modes, and is saved as null.
     if (userControlData[Key::RGB].toString() == Value::Off) {
-        qDebug().noquote() << "========================================== RGB OFF";
+        logText(QStringLiteral("========================================== RGB OFF"));
         I2C_Switch_to_Sync_Motherboard_Control(0);
         const int r = I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
                                        QStringLiteral("00"), QStringLiteral("00"),
@@ -479,7 +482,7 @@ void GPU_WORKER::startUpRestore()
     }
 
     if (errors > 1) {
-        qDebug().noquote() << "ERROR: " << errors;
+        logText(QStringLiteral("ERROR: ") + QString::number(errors));
         dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
         emitReply();
     }
