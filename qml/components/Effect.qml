@@ -1,0 +1,66 @@
+import QtQuick 2.9
+import QtGraphicalEffects 1.0
+
+// The face of one lighting effect button. It takes no input itself; whoever
+// places it puts a pointer area inside.
+Item {
+    id: root
+    width: 106
+    height: 94
+
+    property color buttonColor: "white"
+    property color borderColor: "#FBFBFF"
+    property color bgColor: "#122143"
+    property string iconSource: ""
+    property string labelText: ""
+    property string textColor: "#E2E2E2"
+    property int borderWidth: 1
+
+    readonly property real backgroundOpacity: 0.1
+
+    Rectangle {
+        id: background
+        objectName: "background"
+        anchors.fill: parent
+        color: root.bgColor
+        border.color: root.borderColor
+        border.width: root.borderWidth
+        radius: 4
+        opacity: root.backgroundOpacity
+    }
+
+    Image {
+        id: icon
+        objectName: "icon"
+        width: 60
+        height: 55
+        y: 10
+        anchors.horizontalCenter: parent.horizontalCenter
+        source: root.iconSource
+        sourceSize: Qt.size(width, height)
+        fillMode: Image.PreserveAspectFit
+        smooth: true
+        visible: false   // drawn through the tint below
+    }
+
+    ColorOverlay {
+        id: tint
+        objectName: "tint"
+        anchors.fill: icon
+        source: icon
+        color: root.buttonColor
+    }
+
+    MText {
+        id: label
+        objectName: "caption"
+        width: 88
+        height: 18
+        y: 65
+        anchors.horizontalCenter: parent.horizontalCenter
+        mText: root.labelText
+        mtextSize: 14
+        mcolor: root.textColor
+        mfont: "qrc:/font/Kanit-Regular.ttf"
+    }
+}

@@ -1,0 +1,155 @@
+import QtQuick 2.9
+import "../components" as Model
+import "../logic/Theme.js" as Theme
+import "../logic/Links.js" as Links
+
+// The card's peripheral driver could not be opened although a card is known:
+// offer to reinstall the driver, and where to look if that does not help.
+Item {
+    id: root
+    width: 860
+    height: 480
+    visible: false
+
+    property int displayMode: Theme.Dark
+
+    signal reinstallRequested()
+
+    readonly property string firstLineOfHelp: "     If the issue continues, please update the "
+    readonly property string secondLineOfHelp: "latest driver from                               or"
+    readonly property string beforeFirstGap: "latest driver from"
+    readonly property string throughFirstGap: "latest driver from                               "
+    readonly property string throughSecondWord: "latest driver from                               or "
+
+    function openLink(url) {
+        Qt.openUrlExternally(url);
+    }
+
+    Image {
+        anchors.fill: parent
+        source: Theme.colour("frame", root.displayMode)
+        sourceSize: Qt.size(width, height)
+    }
+
+    FontLoader {
+        id: kanit
+        source: "qrc:/font/Kanit-Regular.ttf"
+    }
+
+    TextMetrics {
+        id: beforeGap
+        font.family: kanit.name
+        font.pixelSize: 16
+        text: root.beforeFirstGap
+    }
+    TextMetrics {
+        id: throughGap
+        font.family: kanit.name
+        font.pixelSize: 16
+        text: root.throughFirstGap
+    }
+    TextMetrics {
+        id: throughOr
+        font.family: kanit.name
+        font.pixelSize: 16
+        text: root.throughSecondWord
+    }
+
+    Column {
+        anchors.horizontalCenter: parent.horizontalCenter
+        y: 85
+        spacing: 30
+
+        Row {
+            anchors.horizontalCenter: parent.horizontalCenter
+            spacing: 10
+            Image {
+                width: 26
+                height: 26
+                anchors.verticalCenter: parent.verticalCenter
+                source: "qrc:/icon/icon_warning_svg.svg"
+                sourceSize: Qt.size(width, height)
+            }
+            Model.MTextLeft {
+                anchors.verticalCenter: parent.verticalCenter
+                width: textWidth
+                height: textHeight
+                mText: "Control Driver Execution Error"
+                mtextSize: 24
+                mfontBold: true
+                mcolor: "#FFFFFF"
+                mfont: "qrc:/font/Kanit-Regular.ttf"
+            }
+        }
+
+        Model.MTextLeft {
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: textWidth
+            height: textHeight
+            mText: "     Control driver failed to execute properly. " + "\n"
+                   + "Please reinstall driver and restart your PC to fix."
+            mtextSize: 16
+            mcolor: "#E2E2E2"
+            mfont: "qrc:/font/Kanit-Regular.ttf"
+        }
+
+        TextButton {
+            objectName: "reinstallButton"
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: 142
+            height: 35
+            baseColor: "#152D5E"
+            hoverColor: "#253D6E"
+            label: "Re-install Driver"
+            labelSize: 16
+            onClicked: root.reinstallRequested()
+        }
+
+        Model.MTextLeft {
+            id: help
+            anchors.horizontalCenter: parent.horizontalCenter
+            width: textWidth
+            height: textHeight
+            mText: root.firstLineOfHelp + "\n" + root.secondLineOfHelp
+            mtextSize: 16
+            mcolor: "#E2E2E2"
+            mfont: "qrc:/font/Kanit-Regular.ttf"
+
+            // The two links sit in the blanks of the second line.
+            Model.MTextLeft {
+                id: intelLink
+                objectName: "intelLink"
+                x: (beforeGap.advanceWidth + throughGap.advanceWidth - textWidth) / 2
+                y: help.textHeight / 2
+                width: textWidth
+                height: textHeight
+                mText: "Intel's website"
+                mtextSize: 16
+                mcolor: "#E2E2E2"
+                mfont: "qrc:/font/Kanit-Regular.ttf"
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: root.openLink(Links.intelDriverPage)
+                }
+            }
+
+            Model.MTextLeft {
+                objectName: "contactLink"
+                x: throughOr.advanceWidth
+                y: help.textHeight / 2
+                width: textWidth
+                height: textHeight
+                mText: "contact us."
+                mtextSize: 16
+                mcolor: "#E2E2E2"
+                mfont: "qrc:/font/Kanit-Regular.ttf"
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: root.openLink(Links.makerFaqPage)
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,31 @@
+import QtQuick 2.9
+
+// Covers the window until the worker has reported once.
+Rectangle {
+    id: root
+    color: "#162955"
+
+    property alias playing: animation.playing
+
+    function stop() {
+        animation.playing = false;
+    }
+
+    AnimatedImage {
+        id: animation
+        objectName: "loadingAnimation"
+        width: 300
+        height: 100
+        anchors.centerIn: parent
+        source: "qrc:/icon/d_Tarvell Loading Anim_0409.gif"
+        fillMode: Image.PreserveAspectFit
+        playing: true
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.AllButtons
+        hoverEnabled: true
+        onWheel: wheel.accepted = true
+    }
+}

@@ -1,0 +1,63 @@
+.pragma library
+// The two colour themes. Screens ask for a colour by role and theme number;
+// nothing else in the scene spells out a theme colour.
+
+var Dark = 0;
+var Light = 1;
+
+var Table = {
+    text:                   ["#E2E2E2", "#585858"],
+    caption:                ["#AEAEBD", "#727279"],
+    value:                  ["#E2E2E2", "black"],
+    valueBeforeTelemetry:   ["#E2E2E2", "#585858"],
+    temperatureValue:       ["#E2E2E2", "#070707"],
+    pageLabel:              ["#FFFFFF", "#000000"],
+    title:                  ["#4B7AD6", "#4B7AD6"],
+    frame:                  ["qrc:/icon/dark-frame.svg", "qrc:/icon/light frame.svg"],
+    background:             ["qrc:/icon/dark monitor bg _ 0331.png", "qrc:/icon/light monitor bg _ 0331.png"],
+    effectBackground:       ["#122143", "#E4E9F6"],
+    effectBorder:           ["#FBFBFF", "#07076E"],
+    effectIcon:             ["#E2E2E2", "#5875AF"],
+    effectSelected:         ["#FFFFFF", "#004EFF"],
+    effectHover:            ["#18409A", "#18409A"],
+    switchTrack:            ["#313131", "#B9C2D2"],
+    switchKnobOn:           ["#00FF29", "#00FF29"],
+    switchKnobOff:          ["#747474", "#747474"],
+    hexFieldBackground:     ["#04142E", "#D7E0F3"],
+    sliderTrack:            ["#303134", "#B9C2D2"],
+    sliderFill:             ["#1D428A", "#4B7AD6"],
+    defaultModeButton:      ["#122143", "#D7DFF3"],
+    defaultModeButtonLeft:  ["#122143", "#E2EBFF"],
+    defaultModeButtonHover: ["#18405A", "#5F79B2"],
+    veil:                   ["#122143", "#E2EBFF"],
+    fanPreset:              ["#142A59", "#CDDEFF"],
+    fanPresetSelected:      ["#1D428A", "#688BE8"],
+    buttonBorder:           ["#65657E", "#DEDEDE"],
+    buttonHover:            ["#1D428A", "#B1C3E6"],
+    updateButton:           ["#122143", "#E8EFFF"],
+    updateButtonLeft:       ["#122143", "#E4E9F6"],
+    downloadBackground:     ["#162955", "#E4EAF7"],
+    downloadText:           ["#D9D9D9", "#585858"],
+    loadingAnimation:       ["qrc:/icon/d_Tarvell Loading Anim_0409.gif", "qrc:/icon/l_Tarvell Loading Anim_0409.gif"]
+};
+
+// The theme that is drawn: anything but a valid light theme is dark.
+function shown(mode) {
+    return Number(mode) === Light ? Light : Dark;
+}
+
+// The stored theme as the worker gets it back: its integer, not range-checked,
+// so that what the user's settings file holds travels unchanged.
+function stored(value) {
+    var n = parseInt(String(value), 10);
+    return isNaN(n) ? Dark : n;
+}
+
+function colour(role, mode) {
+    var entry = Table[role];
+    if (entry === undefined) {
+        console.warn("unknown theme role", role);
+        return "magenta";
+    }
+    return entry[shown(mode)];
+}

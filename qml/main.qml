@@ -1,0 +1,623 @@
+import QtQuick 2.9
+import QtQuick.Window 2.2
+import QtQuick.Controls 2.2
+import "components" as Model
+import "dialogs"
+import "pages"
+import "logic/Codes.js" as Codes
+import "logic/Theme.js" as Theme
+import "logic/Navigation.js" as Navigation
+import "logic/Download.js" as Download
+
+// The one window of the program. It owns the state the pages share, the single
+// outgoing request dictionary, and the reading of every worker reply; the pages
+// only paint and report through the entry points they offer.
+ApplicationWindow {
+    id: window
+    objectName: "mainWindow"
+
+    title: qsTr("TARVELL VORN")
+    width: 1440
+    height: 810
+    minimumWidth: 1340
+    minimumHeight: 710
+    visible: true
+    font.family: windowFont.name
+
+    // ---- state shared with the pages -------------------------------------------
+    property var dictDataforWorker: ({ "function": Codes.Request.Idle })
+    property int displayMode: Theme.Dark
+    property bool startApp: true
+    property int effectCurrentMode: 5
+    property int effectSpeed: 3
+    property string hex_color: "#FFFFFF"
+    property int r_color: 255
+    property int g_color: 255
+    property int b_color: 255
+    property bool aRGB_ON: true
+    property bool isSyncMB: false
+    property int fanControlBtn: 0
+    property string fanSpeedControl: "0"
+    property int gpu_count: 0
+    property string appVersion: ""
+    property bool hasClickUpdate: false
+    property string downloadPercent: "0"
+    property var monitorInfoDict: ({})
+    property var userControlData: ({})
+
+    property alias pageSwitch: pageSwitchItem
+
+    // ---- the shell's own state -------------------------------------------------
+    property string currentPage: Navigation.FirstPage
+    property string currentLabel: Navigation.FirstPage
+    property bool firstMonitorReplySeen: false
+    // Set while reply 0 puts the stored theme back: that is a restore, not a
+    // change made by the user, so the current label stays where it is.
+    property bool restoringTheme: false
+    // The worker has answered request 12 at least once since the download
+    // screen opened, so any other reply means it has left the download behind.
+    property bool downloadReplySeen: false
+
+    // Every reply 12 goes out here as well, for the page that owns the
+    // "Update" button.
+    signal downloadReply(var data)
+
+    readonly property real dimmedOpacity: 0.2
+    readonly property real fullOpacity: 1.0
+
+    // ---- requests --------------------------------------------------------------
+
+    // Merges `changes` into the one outgoing dictionary and sends all of it;
+    // keys set by earlier requests travel along.
+    function sendRequest(changes) {
+        for (var key in changes)
+            dictDataforWorker[key] = changes[key];
+        workerThread.receiveDataFromQML(dictDataforWorker);
+    }
+
+    // ---- window ----------------------------------------------------------------
+
+    function trayIsAvailable() {
+        // Without the property (an older start-up) a tray is assumed.
+        return typeof trayAvailable === "undefined" ? true : Boolean(trayAvailable);
+    }
+
+    function showMainWindow() {
+        if (window.visibility === Window.Minimized)
+            window.showNormal();
+        else
+            window.show();
+        window.raise();
+        window.requestActivate();
+    }
+
+    function quitApplication() {
+        Qt.quit();
+    }
+
+    // Closing only hides the window: the program lives on in the tray and the
+    // worker watches for a second start asking for the window. Without a tray
+    // there would be no way left to end the program, so it ends.
+    function handleCloseRequest(close) {
+        close.accepted = false;
+        if (!trayIsAvailable()) {
+            quitApplication();
+            return;
+        }
+        window.hide();
+        sendRequest({ "function": Codes.Request.WatchMarker });
+    }
+
+    onClosing: handleCloseRequest(close)
+
+    // ---- start-up --------------------------------------------------------------
+
+    function startUp() {
+        trayManager.showIcon();
+        if (trayIsAvailable())
+            window.hide();
+        else
+            showMainWindow();
+        dictDataforWorker["RGB"] = "ON";
+        dictDataforWorker["function"] = Codes.Request.Idle;
+        dictDataforWorker["displayMode"] = displayMode;
+        workerThread.start();
+        workerThread.receiveDataFromQML(dictDataforWorker);
+    }
+
+    Component.onCompleted: startUp()
+
+    // ---- navigation ------------------------------------------------------------
+
+    function showPage(name) {
+        argbPage.visible = name === Navigation.Argb;
+        monitorPage.visible = name === Navigation.Monitor;
+        settingPage.visible = name === Navigation.Setting;
+        currentPage = name;
+    }
+
+    function setCurrentLabel(name) {
+        if (!Navigation.isLabel(name))
+            return;
+        currentLabel = name;
+        monitorLabel.opacity = Navigation.labelOpacity(Navigation.Monitor, name);
+        argbLabel.opacity = Navigation.labelOpacity(Navigation.Argb, name);
+        settingLabel.opacity = Navigation.labelOpacity(Navigation.Setting, name);
+        marker.y = Navigation.markerY(name);
+    }
+
+    function openPage(name) {
+        if (!Navigation.isLabel(name))
+            return;
+        showPage(name);
+        setCurrentLabel(name);
+        if (name === Navigation.Monitor)
+            monitorPage.pageOpened();
+        sendRequest({ "function": Navigation.RequestOnOpen[name] });
+    }
+
+    function showMainArea() {
+        noDeviceScreen.stopBusy();
+        noDeviceScreen.visible = false;
+        mainArea.visible = true;
+        pageSwitchItem.visible = true;
+    }
+
+    function showNoDeviceScreen() {
+        mainArea.visible = false;
+        pageSwitchItem.visible = false;
+        noDeviceScreen.visible = true;
+    }
+
+    function showScreenForCardCount() {
+        if (gpu_count >= 1)
+            showMainArea();
+        else
+            showNoDeviceScreen();
+    }
+
+    // ---- theme -----------------------------------------------------------------
+
+    function repaintPagesForTheme() {
+        argbPage.applyTheme();
+        monitorPage.applyTheme();
+        settingPage.applyTheme();
+    }
+
+    // Reply 0: the outgoing dictionary keeps the stored number as it is, the
+    // drawn theme falls back to dark for anything but 0 and 1.
+    function restoreTheme(storedValue) {
+        dictDataforWorker["displayMode"] = Theme.stored(storedValue);
+        restoringTheme = true;
+        displayMode = Theme.shown(storedValue);
+        restoringTheme = false;
+        repaintPagesForTheme();
+        monitorPage.paintPresetsUnselected();
+    }
+
+    // A theme change made by the user (the switch on the Setting page).
+    function applyThemeChange() {
+        repaintPagesForTheme();
+        setCurrentLabel(Navigation.Setting);
+    }
+
+    onDisplayModeChanged: {
+        if (!restoringTheme)
+            applyThemeChange();
+    }
+
+    // ---- replies ---------------------------------------------------------------
+
+    function cardCount(value) {
+        var n = Codes.toInt(value);
+        return isNaN(n) ? 0 : n;
+    }
+
+    function asMap(value) {
+        return value !== undefined && value !== null && typeof value === "object" ? value : ({});
+    }
+
+    function handleReply(data) {
+        var code = Codes.replyCode(data);
+        if (downloadScreen.visible && downloadReplySeen && code !== Codes.Reply.Update)
+            downloadScreen.offerWayBack(true);
+        switch (code) {
+        case Codes.Reply.DriverOpenFailed: onDriverOpenFailed(data); break;
+        case Codes.Reply.StartUp:          onStartUpReply(data); break;
+        case Codes.Reply.ArgbControl:      onLightingReply(data); break;
+        case Codes.Reply.SyncMotherboard:  onSyncMotherboardReply(data); break;
+        case Codes.Reply.FanDuty:          onFanDutyReply(data); break;
+        case Codes.Reply.Refresh:          onRefreshReply(data); break;
+        case Codes.Reply.Update:           onDownloadReply(data); break;
+        case Codes.Reply.ReinstallDriver:  quitApplication(); break;
+        case Codes.Reply.Monitor:          onMonitorReply(data); break;
+        case Codes.Reply.ShowWindow:       onShowWindowReply(data); break;
+        default: break;   // not ours to read
+        }
+    }
+
+    function onStartUpReply(data) {
+        gpu_count = cardCount(data["GPU_count"]);
+        userControlData = asMap(data["userControlData"]);
+        restoreTheme(userControlData["displayMode"]);
+        argbPage.restoreLighting(userControlData);
+        monitorPage.restoreFan(userControlData);
+        argbPage.restoreColour(userControlData);
+        monitorInfoDict = asMap(data["MonitorInfoDict"]);
+        gpu_count = cardCount(data["GPU_count"]);
+        appVersion = data["appVersion"] === undefined ? "" : String(data["appVersion"]);
+        settingPage.evaluateUpdateOffer(monitorInfoDict);
+        if (Codes.isInt(monitorInfoDict["CheckCTL"], 1))
+            monitorPage.applyTelemetry(monitorInfoDict, "AdapterName");
+    }
+
+    function removeLoadingScreen() {
+        if (loadingScreen.item)
+            loadingScreen.item.stop();
+        loadingScreen.active = false;
+    }
+
+    function onMonitorReply(data) {
+        monitorInfoDict = asMap(data["MonitorInfoDict"]);
+        gpu_count = cardCount(data["GPU_count"]);
+        showScreenForCardCount();
+        if (!firstMonitorReplySeen) {
+            firstMonitorReplySeen = true;
+            removeLoadingScreen();
+            sendRequest({ "function": Codes.Request.WatchMarker });
+            startApp = false;
+        }
+        if (Codes.isInt(monitorInfoDict["CheckCTL"], 1))
+            monitorPage.applyTelemetry(monitorInfoDict, "deviceName");
+        settingPage.evaluateUpdateOffer(monitorInfoDict);
+    }
+
+    function onShowWindowReply(data) {
+        if (Codes.isInt(data["startGUI"], 1))
+            showMainWindow();
+    }
+
+    function onFanDutyReply(data) {
+        monitorPage.handleFanReply(data);
+        sendRequest({ "function": Codes.Request.Monitor });
+    }
+
+    // ---- no-device screen ------------------------------------------------------
+
+    function refreshCards() {
+        gpu_count = 0;
+        sendRequest({ "function": Codes.Request.Refresh });
+        noDeviceScreen.startBusy();
+    }
+
+    function onRefreshReply(data) {
+        gpu_count = cardCount(data["GPU_count"]);
+        showScreenForCardCount();
+        noDeviceScreen.stopBusy();
+        sendRequest({ "function": Codes.Request.Idle });
+    }
+
+    // ---- control-driver error dialog -------------------------------------------
+
+    function refreshOverlay() {
+        dimmingOverlay.visible = driverErrorDialog.visible || failureNotice.visible;
+    }
+
+    function onDriverOpenFailed(data) {
+        if (gpu_count < 1) {
+            showNoDeviceScreen();
+            return;
+        }
+        driverErrorDialog.visible = true;
+        refreshOverlay();
+    }
+
+    function reinstallDriver() {
+        driverErrorDialog.visible = false;
+        refreshOverlay();
+        sendRequest({ "function": Codes.Request.ReinstallDriver });
+    }
+
+    // ---- failure notice --------------------------------------------------------
+
+    function onLightingReply(data) {
+        if (Codes.isInt(data["resultCheck_Switch_MCU_MB"], 1)
+                || Codes.isInt(data["resultCheck_ARGB_Control"], 1))
+            showFailureNotice();
+    }
+
+    function onSyncMotherboardReply(data) {
+        if (Codes.isInt(data["resultCheck"], 1))
+            showFailureNotice();
+    }
+
+    function showFailureNotice() {
+        mainArea.opacity = dimmedOpacity;
+        pageSwitchItem.opacity = dimmedOpacity;
+        failureNotice.visible = true;
+        refreshOverlay();
+    }
+
+    function closeFailureNotice() {
+        failureNotice.visible = false;
+        refreshOverlay();
+        mainArea.opacity = fullOpacity;
+        pageSwitchItem.opacity = fullOpacity;
+    }
+
+    // ---- download screen -------------------------------------------------------
+
+    function showDownloadScreen() {
+        downloadPercent = "0";
+        downloadReplySeen = false;
+        downloadScreen.offerWayBack(false);
+        downloadScreen.visible = true;
+        downloadScreen.startAnimation();
+        downloadStallTimer.restart();
+    }
+
+    function closeDownloadScreen() {
+        downloadStallTimer.stop();
+        downloadScreen.visible = false;
+        downloadScreen.offerWayBack(false);
+        downloadScreen.stopAnimation();
+        downloadPercent = "0";
+    }
+
+    function onDownloadReply(data) {
+        downloadReply(data);
+        var progress = Download.readProgress(data["progress"]);
+        if (progress.show !== "")
+            downloadPercent = progress.show;
+        if (progress.finish) {
+            closeDownloadScreen();
+            pageSwitchItem.showUpdateDot(false);
+            return;
+        }
+        if (downloadScreen.visible) {
+            downloadReplySeen = true;
+            downloadScreen.offerWayBack(false);
+            downloadStallTimer.restart();
+        }
+    }
+
+    // The user gives up on a download that stalled or ended short: back to the
+    // pages. The update stays offered by the red dot.
+    function leaveDownloadScreen() {
+        closeDownloadScreen();
+    }
+
+    Timer {
+        id: downloadStallTimer
+        objectName: "downloadStallTimer"
+        interval: Download.StallMs
+        repeat: false
+        onTriggered: downloadScreen.offerWayBack(true)
+    }
+
+    // ---- worker ----------------------------------------------------------------
+
+    Connections {
+        target: workerThread
+        function onStarted() {
+            console.log("worker thread started");
+        }
+        function onDataChanged(data) {
+            window.handleReply(data);
+        }
+    }
+
+    FontLoader {
+        id: windowFont
+        source: "qrc:/font/Kanit-Regular.ttf"
+    }
+
+    // ---- layers, bottom to top -------------------------------------------------
+
+    // 1. background
+    Image {
+        id: background
+        anchors.fill: parent
+        source: Theme.colour("background", window.displayMode)
+        fillMode: Image.PreserveAspectCrop
+    }
+
+    // 2. the pages
+    Item {
+        id: mainArea
+        objectName: "mainArea"
+        anchors.fill: parent
+        visible: false
+
+        MouseArea {
+            anchors.fill: parent
+            onClicked: argbPage.dropHexFocus()
+        }
+
+        ArgbPage {
+            id: argbPage
+            objectName: "argbPage"
+            app: window
+            anchors.centerIn: parent
+            visible: true
+        }
+
+        MonitorPage {
+            id: monitorPage
+            objectName: "monitorPage"
+            app: window
+            anchors.centerIn: parent
+            visible: false
+        }
+
+        SettingPage {
+            id: settingPage
+            objectName: "settingPage"
+            app: window
+            anchors.centerIn: parent
+            visible: false
+        }
+    }
+
+    // 3. page switch
+    Item {
+        id: pageSwitchItem
+        objectName: "pageSwitch"
+        x: 65
+        width: 200
+        height: 230
+        anchors.verticalCenter: parent.verticalCenter
+        visible: false
+
+        readonly property color labelColour: Theme.colour("pageLabel", window.displayMode)
+
+        function showUpdateDot(show) {
+            updateDot.visible = show;
+        }
+
+        Rectangle {
+            x: 5
+            width: 2
+            height: parent.height
+            color: "#1D428A"
+        }
+
+        Rectangle {
+            id: marker
+            objectName: "pageMarker"
+            x: 0
+            y: Navigation.markerY(Navigation.FirstPage)
+            width: 12
+            height: 12
+            radius: 6
+            color: "#6B90D7"
+            Behavior on y {
+                NumberAnimation {
+                    duration: Navigation.MarkerSlideMs
+                    easing.type: Easing.OutQuad
+                }
+            }
+        }
+
+        Model.MTextLeft {
+            id: monitorLabel
+            objectName: "labelMonitor"
+            x: 30
+            y: 0
+            width: textWidth
+            height: 50
+            opacity: Navigation.OtherOpacity
+            mText: "Monitor"
+            mtextSize: 36
+            mcolor: pageSwitchItem.labelColour
+            mfont: "qrc:/font/Kanit-Regular.ttf"
+            MouseArea {
+                anchors.fill: parent
+                cursorShape: Qt.PointingHandCursor
+                onClicked: window.openPage(Navigation.Monitor)
+            }
+        }
+
+        Model.MTextLeft {
+            id: argbLabel
+            objectName: "labelARGB"
+            x: 30
+            y: pageSwitchItem.height / 2 - 25
+            width: textWidth
+            height: 50
+            opacity: Navigation.CurrentOpacity
+            mText: "ARGB"
+            mtextSize: 36
+            mcolor: pageSwitchItem.labelColour
+            mfont: "qrc:/font/Kanit-Regular.ttf"
+            MouseArea {
+                anchors.fill: parent
+                cursorShape: Qt.PointingHandCursor
+                onClicked: window.openPage(Navigation.Argb)
+            }
+        }
+
+        Model.MTextLeft {
+            id: settingLabel
+            objectName: "labelSetting"
+            x: 30
+            y: pageSwitchItem.height - 50
+            width: textWidth
+            height: 50
+            opacity: Navigation.OtherOpacity
+            mText: "Setting"
+            mtextSize: 36
+            mcolor: pageSwitchItem.labelColour
+            mfont: "qrc:/font/Kanit-Regular.ttf"
+            MouseArea {
+                anchors.fill: parent
+                cursorShape: Qt.PointingHandCursor
+                onClicked: window.openPage(Navigation.Setting)
+            }
+        }
+
+        Rectangle {
+            id: updateDot
+            objectName: "updateDot"
+            x: settingLabel.x + settingLabel.width + 8
+            y: marker.height / 2 + Navigation.markerY(Navigation.Setting) - height / 2
+            width: 12
+            height: 12
+            radius: 6
+            color: "#FF0000"
+            visible: false
+        }
+    }
+
+    // 4. dimming overlay
+    DimmingOverlay {
+        id: dimmingOverlay
+        objectName: "dimmingOverlay"
+        anchors.fill: parent
+    }
+
+    // 5. control-driver error dialog
+    DriverErrorDialog {
+        id: driverErrorDialog
+        objectName: "driverErrorDialog"
+        anchors.centerIn: parent
+        displayMode: window.displayMode
+        onReinstallRequested: window.reinstallDriver()
+    }
+
+    // 6. failure notice
+    FailureNotice {
+        id: failureNotice
+        objectName: "failureNotice"
+        anchors.centerIn: parent
+        onCloseRequested: window.closeFailureNotice()
+    }
+
+    // 7. no-device screen
+    NoDeviceScreen {
+        id: noDeviceScreen
+        objectName: "noDeviceScreen"
+        anchors.horizontalCenter: parent.horizontalCenter
+        y: 370
+        onRefreshRequested: window.refreshCards()
+    }
+
+    // 8. loading screen, gone for good after the first monitoring reply
+    Loader {
+        id: loadingScreen
+        objectName: "loadingScreen"
+        anchors.fill: parent
+        active: true
+        sourceComponent: LoadingScreen {}
+    }
+
+    // 9. download screen
+    DownloadScreen {
+        id: downloadScreen
+        objectName: "downloadScreen"
+        anchors.fill: parent
+        displayMode: window.displayMode
+        percent: window.downloadPercent
+        onBackRequested: window.leaveDownloadScreen()
+    }
+}

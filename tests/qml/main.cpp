@@ -1,0 +1,72 @@
+// Scene test runner: every tst_*.qml file in this folder is a Qt Quick Test
+// file and runs as its own ctest entry (qml_<file name>), headless.
+//
+// The engine of each file gets these context properties:
+//   workerThread  - FakeWorker (fakes.h). Records every dictionary the scene
+//                   passes to receiveDataFromQML: requestCount, requests(),
+//                   request(i), lastRequest(), reset(). startCount counts start().
+//                   reply(map) emits dataChanged(map) at once, so a test plays
+//                   the worker: workerThread.reply({"function": 100, "GPU_count": 1}).
+//   trayManager   - FakeTray: showIconCount, reset().
+//   trayAvailable - true; harness.setTrayAvailable(false) changes it for scenes
+//                   created after the call (put it back to true afterwards).
+//   harness       - quitCount counts Qt.quit() calls of the scene (the run goes
+//                   on); resetQuitCount().
+//
+// The fakes are shared by all scenes of one file: call workerThread.reset() and
+// trayManager.reset() before creating a scene. To drive the real window:
+//   var c = Qt.createComponent("qrc:/main.qml");
+//   var w = c.createObject(null);      // start-up runs here
+//   ... findChild(w, "argbPage") ...   // items carry objectNames
+//   w.destroy();
+// ShellFixture.qml in this folder does exactly that, with helpers to pass the
+// loading screen (first reply 0 and 100).
+
+#include "fakes.h"
+
+#include <QByteArray>
+#include <QQmlContext>
+#include <QQmlEngine>
+#include <QTemporaryDir>
+#include <QtQuickTest>
+
+class Setup : public QObject {
+    Q_OBJECT
+public:
+    Setup()
+    {
+        // Nothing the scene or Qt caches may land in the real user's folders.
+        qputenv("HOME", m_home.path().toLocal8Bit());
+        qputenv("XDG_CACHE_HOME", (m_home.path() + QStringLiteral("/cache")).toLocal8Bit());
+        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toLocal8Bit());
+        qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toLocal8Bit());
+        qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
+        qputenv("QML_DISABLE_DISK_CACHE", "1");
+        // Headless runs have no OpenGL; the software scene graph draws
+        // everything but shader effects (tints, gradients), which the tests
+        // check through their properties instead of their pixels.
+        if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+            qputenv("QT_QUICK_BACKEND", "software");
+    }
+
+public slots:
+    void qmlEngineAvailable(QQmlEngine *engine)
+    {
+        auto *worker = new FakeWorker(engine);
+        auto *tray = new FakeTray(engine);
+        auto *harness = new Harness(engine, engine);
+        QQmlContext *context = engine->rootContext();
+        context->setContextProperty(QStringLiteral("workerThread"), worker);
+        context->setContextProperty(QStringLiteral("trayManager"), tray);
+        context->setContextProperty(QStringLiteral("trayAvailable"), true);
+        context->setContextProperty(QStringLiteral("harness"), harness);
+    }
+
+private:
+    QTemporaryDir m_home;
+    QTemporaryDir m_runtime;
+};
+
+QUICK_TEST_MAIN_WITH_SETUP(tarvell_scene, Setup)
+
+#include "main.moc"
