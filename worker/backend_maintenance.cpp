@@ -1,25 +1,48 @@
-// Update and installation as the worker sees them. Until the HTTP client and
-// the installers exist there is no manifest and nothing can be installed.
+// Update and installation as the worker sees them: the manifest of this
+// build's update server, installers in the user's download folder, the XDG
+// autostart entry and the I2C access package beside the program.
 #include "worker/backends.h"
+
+#include "maintenance/autostart.h"
+#include "maintenance/driver_install.h"
+#include "maintenance/update_client.h"
 
 namespace worker {
 namespace {
-class NoMaintenance final : public MaintenanceBackend {
+class LinuxMaintenance final : public MaintenanceBackend {
 public:
-    QMap<QString, QVariantList> checkNewVersion() override { return {}; }
-    bool download(const std::wstring &, const std::wstring &, const ProgressFn &) override
+    QMap<QString, QVariantList> checkNewVersion() override
     {
-        return false;
+        return maintenance::check_NewVersionFromServer(maintenance::manifestUrl());
     }
-    QString installerSavePath(const QString &) override { return {}; }
-    void runInstaller(const QString &) override {}
-    void setAutoStart(bool) override {}
-    bool installDriver(const QString &) override { return false; }
+
+    bool download(const std::wstring &url, const std::wstring &savePath,
+                  const ProgressFn &progress) override
+    {
+        return maintenance::downloadFileFromServer(QString::fromStdWString(url),
+                                                   QString::fromStdWString(savePath), progress);
+    }
+
+    QString installerSavePath(const QString &version) override
+    {
+        if (!maintenance::isPlainVersion(version))
+            return {};
+        return maintenance::installerSavePath(maintenance::downloadFolder(), version);
+    }
+
+    void runInstaller(const QString &path) override { maintenance::runInstaller(path); }
+
+    void setAutoStart(bool enable) override { maintenance::setAutoStart(enable); }
+
+    bool installDriver(const QString &infPath) override
+    {
+        return maintenance::installDriverWithPnPUtil(infPath);
+    }
 };
 } // namespace
 
 std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend()
 {
-    return std::make_unique<NoMaintenance>();
+    return std::make_unique<LinuxMaintenance>();
 }
 } // namespace worker

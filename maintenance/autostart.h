@@ -1,0 +1,25 @@
+#pragma once
+// Start with the desktop session: an XDG autostart entry named after the
+// program, $XDG_CONFIG_HOME/autostart/<application name>.desktop.
+
+#include <QByteArray>
+#include <QString>
+
+namespace maintenance {
+
+// One Exec argument, quoted and escaped so that a launcher reading the entry
+// gets the path back unchanged (spaces, quotes, backslashes, '%', '$' ...).
+QString desktopExecArgument(const QString &path);
+
+// The whole entry for the program at exePath.
+QByteArray autostartEntry(const QString &appName, const QString &exePath);
+
+// Writes or removes <configDir>/autostart/<appName>.desktop. False when the
+// entry could not be written or removed.
+bool writeAutoStart(const QString &configDir, const QString &appName, const QString &exePath,
+                    bool enable);
+
+// The same for this program, in the user's configuration folder.
+void setAutoStart(bool enable);
+
+} // namespace maintenance
