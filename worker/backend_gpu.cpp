@@ -1,25 +1,43 @@
-// GPU telemetry as the worker sees it. Until the control library binding
-// exists no card is recognised and telemetry is left untouched.
+// GPU telemetry as the worker sees it: one refresh of the control library per
+// call, with the last sample and the derived rates kept here between calls.
 #include "worker/backends.h"
+
+#include "gpu/gpu_information.h"
 
 namespace worker {
 namespace {
-class NoGpu final : public GpuBackend {
+class ControlLibraryGpu final : public GpuBackend {
 public:
-    int getGpuInformation(QVariantMap &, QVariantMap &reply) override
+    int getGpuInformation(QVariantMap &facts, QVariantMap &reply) override
     {
-        reply.insert(QStringLiteral("GPU_count"), 0);
-        return 0;
+        return info.refresh(facts, reply);
     }
-    TelemetryRates rates() const override { return {}; }
-    void getAdapterDriverVersion(ctl_device_adapter_properties_t *, QVariantMap &) override {}
-    std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t) override
+    TelemetryRates rates() const override
     {
-        return {0.0, 0.0, 0.0, 0.0};
+        const gpu::DerivedRates r = info.rates();
+        TelemetryRates out;
+        out.boardPower = r.boardPower;
+        out.chipPower = r.chipPower;
+        out.utilisation = r.utilisation;
+        return out;
     }
-    void ctlPciTest(ctl_device_adapter_handle_t, QVariantMap &) override {}
+    void getAdapterDriverVersion(ctl_device_adapter_properties_t *properties, QVariantMap &facts) override
+    {
+        gpu::GpuInformation::getAdapterDriverVersion(properties, facts);
+    }
+    std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t adapter) override
+    {
+        return info.overclockPowerTelemetry(adapter);
+    }
+    void ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap &facts) override
+    {
+        info.ctlPciTest(adapter, facts);
+    }
+
+private:
+    gpu::GpuInformation info;
 };
 } // namespace
 
-std::unique_ptr<GpuBackend> makeGpuBackend() { return std::make_unique<NoGpu>(); }
+std::unique_ptr<GpuBackend> makeGpuBackend() { return std::make_unique<ControlLibraryGpu>(); }
 } // namespace worker

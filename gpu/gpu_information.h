@@ -1,0 +1,80 @@
+#pragma once
+// One GPU refresh: load and initialise the control library, list the
+// adapters, recognise the known card, read its telemetry, PCIe link and
+// driver version, derive power and utilisation from counter differences and
+// close the library again. The object keeps the last sample between refreshes.
+
+#include "gpu/ctl_api.h"
+
+#include <QList>
+#include <QString>
+#include <QVariantMap>
+
+#include <array>
+#include <cstdint>
+
+namespace gpu {
+
+struct KnownCardEntry {
+    uint32_t vendorId;
+    uint32_t deviceId;
+    uint32_t subsystemId;
+    uint32_t subsystemVendorId;
+    QString name;
+};
+
+// The rows of gpu/known_card.h.
+QList<KnownCardEntry> defaultKnownCards();
+
+struct DerivedRates {
+    double boardPower = 0.0;  // watts, whole card
+    double chipPower = 0.0;   // watts, GPU chip
+    double utilisation = 0.0; // busy fraction, 0..1
+};
+
+// The counters one telemetry read yields, in this order.
+using TelemetrySample = std::array<double, 4>; // timestamp, board energy, GPU energy, activity
+
+class GpuInformation {
+public:
+    GpuInformation();
+    explicit GpuInformation(QList<KnownCardEntry> knownCards);
+
+    // Runs one full cycle. Writes the GPU keys of monitorInfo and "GPU_count"
+    // of reply (only after a successful enumeration). Returns the number of
+    // recognised cards found, 0 when the scan did not get that far.
+    int refresh(QVariantMap &monitorInfo, QVariantMap &reply);
+
+    // "PCIE" and "ResizableBar" of one adapter.
+    void ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap &monitorInfo);
+    // Timestamp, total-card energy, GPU energy and global activity; all zero
+    // when the read fails.
+    TelemetrySample overclockPowerTelemetry(ctl_device_adapter_handle_t adapter);
+    // "DriverVersion" from an adapter-properties record.
+    static void getAdapterDriverVersion(const ctl_device_adapter_properties_t *properties,
+                                        QVariantMap &monitorInfo);
+
+    DerivedRates rates() const { return derived; }
+    // Folds one sample into the rates. A sample that is not later than the
+    // previous one leaves the rates as they were: a zero or negative interval
+    // would turn them into infinities or nonsense.
+    void addSample(const TelemetrySample &sample);
+
+private:
+    // The adapter loop; false when the cycle had to end without a count.
+    bool scan(ctl_api_handle_t api, const ctl_device_adapter_handle_t *adapters, uint32_t count,
+              QVariantMap &info, int &matched);
+
+    QList<KnownCardEntry> known;
+    double previousTimestamp = 0.0;
+    double previousBoardEnergy = 0.0;
+    double previousGpuEnergy = 0.0;
+    double previousActivity = 0.0;
+    DerivedRates derived;
+};
+
+// A telemetry item's value as a double, read from the union member its
+// declared type names.
+double telemetryValue(const ctl_oc_telemetry_item_t &item);
+
+} // namespace gpu
