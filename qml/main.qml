@@ -57,6 +57,8 @@ ApplicationWindow {
     // The worker has answered request 12 at least once since the download
     // screen opened, so any other reply means it has left the download behind.
     property bool downloadReplySeen: false
+    // Whether the program has a tray icon to come back through; fixed at start-up.
+    property bool trayPresent: true
 
     // Every reply 12 goes out here as well, for the page that owns the
     // "Update" button.
@@ -100,7 +102,7 @@ ApplicationWindow {
     // there would be no way left to end the program, so it ends.
     function handleCloseRequest(close) {
         close.accepted = false;
-        if (!trayIsAvailable()) {
+        if (!trayPresent) {
             quitApplication();
             return;
         }
@@ -114,7 +116,8 @@ ApplicationWindow {
 
     function startUp() {
         trayManager.showIcon();
-        if (trayIsAvailable())
+        trayPresent = trayIsAvailable();
+        if (trayPresent)
             window.hide();
         else
             showMainWindow();

@@ -42,10 +42,12 @@ public:
         qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toLocal8Bit());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
         qputenv("QML_DISABLE_DISK_CACHE", "1");
-        // Headless runs have no OpenGL; the software scene graph draws
-        // everything but shader effects (tints, gradients), which the tests
-        // check through their properties instead of their pixels.
-        if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        // Headless runs have no OpenGL; the software scene graph draws the
+        // scene but no shader effects (tints, gradients). Under an X server
+        // (Mesa's software OpenGL) everything is drawn and can be grabbed.
+        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+        const bool headless = platform.startsWith("offscreen") || platform.startsWith("minimal");
+        if (headless && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
             qputenv("QT_QUICK_BACKEND", "software");
     }
 
