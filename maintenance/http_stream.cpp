@@ -233,8 +233,8 @@ bool HttpStream::open(const QString &url)
     d->attached = true;
     d->lastActivity = Clock::now();
     d->pumpUntil([this] { return d->headersDone; });
-    if (d->failed)
-        return false;
+    // A failure after the headers (the body broke off) is the reader's to
+    // see; the request itself was answered.
     if (!d->headersDone) {
         d->fail(int(CURLE_GOT_NOTHING), QStringLiteral("no response"));
         return false;

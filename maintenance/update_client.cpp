@@ -84,22 +84,28 @@ bool downloadFileFromServer(const QString &url, const QString &savePath,
     }
 
     HttpStream data("WinINet Example", limits);
-    HttpStream size("WinINet Example", limits);
-    if (!data.isValid() || !size.isValid()) {
-        const int code = data.isValid() ? size.errorCode() : data.errorCode();
-        std::cerr << "InternetOpen failed. Error: " << code << std::endl;
+    if (!data.isValid()) {
+        std::cerr << "InternetOpen failed. Error: " << data.errorCode() << std::endl;
         return false;
     }
-    // The size request is a second request of its own whose body is never
-    // read: it only answers how long the file is.
-    for (HttpStream *request : {&data, &size}) {
-        if (!request->open(url)) {
-            std::cerr << "InternetOpenUrl failed. Error: " << request->errorCode() << " ("
-                      << request->errorText().toStdString() << ")" << std::endl;
+    if (!data.open(url)) {
+        std::cerr << "InternetOpenUrl failed. Error: " << data.errorCode() << " ("
+                  << data.errorText().toStdString() << ")" << std::endl;
+        return false;
+    }
+    // The size is asked of a second request whose body is never read; it is
+    // closed at once so the server need not hold it open for the whole
+    // download.
+    qint64 contentLength = -1;
+    {
+        HttpStream size("WinINet Example", limits);
+        if (!size.open(url)) {
+            std::cerr << "InternetOpenUrl failed. Error: " << size.errorCode() << " ("
+                      << size.errorText().toStdString() << ")" << std::endl;
             return false;
         }
+        contentLength = size.contentLength();
     }
-    qint64 contentLength = size.contentLength();
     if (contentLength < 0) {
         std::cerr << "HttpQueryInfo failed. Cannot determine file size. Downloading without progress.\n";
         contentLength = 0;
@@ -157,7 +163,8 @@ bool downloadFileFromServer(const QString &url, const QString &savePath,
 
 bool isPlainVersion(const QString &version)
 {
-    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9._-]+$"));
+    // \z, not $: a trailing line feed must not pass.
+    static const QRegularExpression plain(QStringLiteral("\\A[A-Za-z0-9._-]+\\z"));
     return version.size() <= kVersionMaxLength && plain.match(version).hasMatch();
 }
 
