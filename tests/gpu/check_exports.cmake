@@ -1,0 +1,28 @@
+# cmake -DNM=nm -DPROGRAM=path -DNAMES=list -P check_exports.cmake
+# Fails unless every name of the list is a defined, dynamically exported
+# function of PROGRAM, and the list holds the 125 entry points.
+file(STRINGS ${NAMES} names REGEX "^ctl")
+list(LENGTH names count)
+if(NOT count EQUAL 125)
+  message(FATAL_ERROR "entry point list holds ${count} names, not 125")
+endif()
+list(REMOVE_DUPLICATES names)
+list(LENGTH names unique)
+if(NOT unique EQUAL 125)
+  message(FATAL_ERROR "entry point list repeats names")
+endif()
+execute_process(COMMAND ${NM} -D --defined-only ${PROGRAM}
+                OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} -D failed on ${PROGRAM}")
+endif()
+set(missing "")
+foreach(name IN LISTS names)
+  if(NOT symbols MATCHES "[0-9a-fA-F]+ T ${name}\n")
+    list(APPEND missing ${name})
+  endif()
+endforeach()
+if(missing)
+  message(FATAL_ERROR "not exported by ${PROGRAM}: ${missing}")
+endif()
+message(STATUS "all ${count} entry points exported by ${PROGRAM}")

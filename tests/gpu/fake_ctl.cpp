@@ -1,0 +1,229 @@
+// The scripted control library (see fake_ctl.h).
+#include "tests/gpu/fake_ctl.h"
+
+#include <cstring>
+
+namespace {
+FakeCtlScenario g_scenario;
+
+ctl_result_t scripted(const ctl_result_t (&script)[kFakeMaxScripted], int call)
+{
+    return call < kFakeMaxScripted ? script[call] : CTL_RESULT_SUCCESS;
+}
+
+FakeAdapter *adapterOf(ctl_device_adapter_handle_t h)
+{
+    for (FakeAdapter &a : g_scenario.adapters)
+        if (reinterpret_cast<ctl_device_adapter_handle_t>(&a) == h)
+            return &a;
+    return nullptr;
+}
+
+void record(const char *name)
+{
+    std::strncpy(g_scenario.lastCall, name, sizeof g_scenario.lastCall - 1);
+}
+} // namespace
+
+extern "C" {
+
+CTL_APIEXPORT FakeCtlScenario *fakectl_scenario() { return &g_scenario; }
+
+CTL_APIEXPORT ctl_result_t ctlInit(ctl_init_args_t *args, ctl_api_handle_t *handle)
+{
+    const ctl_result_t r = scripted(g_scenario.initResults, g_scenario.initCalls++);
+    g_scenario.initArgsPointer = args;
+    if (args)
+        g_scenario.initArgs = *args;
+    if (r == CTL_RESULT_SUCCESS && handle)
+        *handle = fakeApiHandle(&g_scenario);
+    return r;
+}
+
+CTL_APIEXPORT ctl_result_t ctlClose(ctl_api_handle_t handle)
+{
+    ++g_scenario.closeCalls;
+    g_scenario.closedHandle = handle;
+    return g_scenario.closeResult;
+}
+
+CTL_APIEXPORT ctl_result_t ctlSetRuntimePath(ctl_runtime_path_args_t *args)
+{
+    ++g_scenario.setRuntimePathCalls;
+    g_scenario.runtimePathArgs = args;
+    return g_scenario.setRuntimePathResult;
+}
+
+CTL_APIEXPORT ctl_result_t ctlEnumerateDevices(ctl_api_handle_t api, uint32_t *count,
+                                              ctl_device_adapter_handle_t *handles)
+{
+    const int call = g_scenario.enumerateCalls++;
+    const ctl_result_t r = scripted(g_scenario.enumerateResults, call);
+    if (r != CTL_RESULT_SUCCESS)
+        return r;
+    if (api != fakeApiHandle(&g_scenario) || !count)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (!handles) {
+        *count = g_scenario.adapterCount;
+        return CTL_RESULT_SUCCESS;
+    }
+    const uint32_t n = *count < g_scenario.adapterCount ? *count : g_scenario.adapterCount;
+    for (uint32_t i = 0; i < n; ++i)
+        handles[i] = g_scenario.adapters[i].nullHandle
+                         ? nullptr
+                         : reinterpret_cast<ctl_device_adapter_handle_t>(&g_scenario.adapters[i]);
+    *count = g_scenario.overrideSecondCount ? g_scenario.secondCount : n;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlGetDeviceProperties(ctl_device_adapter_handle_t h,
+                                                 ctl_device_adapter_properties_t *p)
+{
+    ++g_scenario.propertiesCalls;
+    FakeAdapter *a = adapterOf(h);
+    if (!a || !p)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    g_scenario.propertiesSize = p->Size;
+    g_scenario.propertiesVersion = p->Version;
+    g_scenario.deviceIdSize = p->device_id_size;
+    g_scenario.deviceIdBufferGiven = p->pDeviceID != nullptr;
+    if (a->propertiesResult != CTL_RESULT_SUCCESS)
+        return a->propertiesResult;
+    ctl_device_adapter_properties_t out = a->properties;
+    out.Size = p->Size;
+    out.Version = p->Version;
+    out.pDeviceID = p->pDeviceID;
+    out.device_id_size = p->device_id_size;
+    if (p->pDeviceID && p->device_id_size >= 8)
+        std::memset(p->pDeviceID, 0x5A, 8); // any write past 8 bytes shows up under ASan
+    *p = out;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telemetry_t *t)
+{
+    const ctl_result_t r = scripted(g_scenario.telemetryResults, g_scenario.telemetryCalls++);
+    FakeAdapter *a = adapterOf(h);
+    if (!a || !t)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    g_scenario.telemetrySize = t->Size;
+    g_scenario.telemetryVersion = t->Version;
+    if (r != CTL_RESULT_SUCCESS)
+        return r;
+    ctl_power_telemetry_t out = a->telemetry;
+    out.Size = t->Size;
+    out.Version = t->Version;
+    *t = out;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ctl_pci_properties_t *p)
+{
+    ++g_scenario.pciPropertiesCalls;
+    FakeAdapter *a = adapterOf(h);
+    if (!a || !p)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    g_scenario.pciPropertiesSize = p->Size;
+    if (a->pciResult != CTL_RESULT_SUCCESS)
+        return a->pciResult;
+    p->maxSpeed.gen = a->pciGen;
+    p->maxSpeed.width = a->pciWidth;
+    p->resizable_bar_supported = true;
+    p->resizable_bar_enabled = a->resizableBar;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
+{
+    ++g_scenario.pciStateCalls;
+    if (s)
+        g_scenario.pciStateSize = s->Size;
+    return adapterOf(h) ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+}
+
+// Entry points of each remaining parameter list, recording what arrived.
+CTL_APIEXPORT ctl_result_t ctlFanSetDefaultMode(ctl_fan_handle_t h)
+{
+    record("ctlFanSetDefaultMode");
+    g_scenario.pointers[0] = h;
+    return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+}
+
+CTL_APIEXPORT ctl_result_t ctlOverclockPowerLimitSet(ctl_device_adapter_handle_t h, double limit)
+{
+    record("ctlOverclockPowerLimitSet");
+    g_scenario.pointers[0] = h;
+    g_scenario.number = limit;
+    return CTL_RESULT_ERROR_CORE_OVERCLOCK_POWER_OUTSIDE_RANGE;
+}
+
+CTL_APIEXPORT ctl_result_t ctlAllowPCIeLinkSpeedUpdate(ctl_device_adapter_handle_t h, bool allow)
+{
+    record("ctlAllowPCIeLinkSpeedUpdate");
+    g_scenario.pointers[0] = h;
+    g_scenario.flag = allow;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlCheckDriverVersion(ctl_device_adapter_handle_t h, ctl_version_info_t v)
+{
+    record("ctlCheckDriverVersion");
+    g_scenario.pointers[0] = h;
+    g_scenario.values[0] = v;
+    return CTL_RESULT_ERROR_UNSUPPORTED_VERSION;
+}
+
+CTL_APIEXPORT ctl_result_t ctlFanGetState(ctl_fan_handle_t h, uint32_t units, int32_t *speed)
+{
+    record("ctlFanGetState");
+    g_scenario.pointers[0] = h;
+    g_scenario.values[0] = units;
+    if (speed)
+        *speed = 1500;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlLedSetState(ctl_led_handle_t h, void *buffer, uint32_t size)
+{
+    record("ctlLedSetState");
+    g_scenario.pointers[0] = h;
+    g_scenario.pointers[1] = buffer;
+    g_scenario.values[0] = size;
+    return CTL_RESULT_ERROR_DATA_WRITE;
+}
+
+CTL_APIEXPORT ctl_result_t ctlOverclockGpuLockSet(ctl_device_adapter_handle_t h,
+                                                 ctl_voltage_frequency_point_t point)
+{
+    record("ctlOverclockGpuLockSet");
+    g_scenario.pointers[0] = h;
+    g_scenario.point = point;
+    return CTL_RESULT_SUCCESS;
+}
+
+CTL_APIEXPORT ctl_result_t ctlGetSetDisplayGenlock(ctl_device_adapter_handle_t *adapters, void *args,
+                                                  uint32_t count, ctl_device_adapter_handle_t *failed)
+{
+    record("ctlGetSetDisplayGenlock");
+    g_scenario.pointers[0] = adapters;
+    g_scenario.pointers[1] = args;
+    g_scenario.values[0] = count;
+    g_scenario.pointers[2] = failed;
+    return CTL_RESULT_ERROR_NOT_AVAILABLE;
+}
+
+CTL_APIEXPORT ctl_result_t ctlOverclockReadVFCurve(ctl_device_adapter_handle_t h, uint32_t curveType,
+                                                  uint32_t pointType, uint32_t *count, void *points)
+{
+    record("ctlOverclockReadVFCurve");
+    g_scenario.pointers[0] = h;
+    g_scenario.values[0] = curveType;
+    g_scenario.values[1] = pointType;
+    g_scenario.pointers[1] = count;
+    g_scenario.pointers[2] = points;
+    if (count)
+        *count = 42;
+    return CTL_RESULT_SUCCESS;
+}
+
+} // extern "C"
