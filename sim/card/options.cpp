@@ -1,0 +1,60 @@
+#include "sim/card/options.h"
+
+namespace cardsim {
+
+const char *usage()
+{
+    return "usage: tarvell-card-sim [--runtime-dir DIR] [--sysfs DIR] [--log FILE] "
+           "[--fault SPEC]...\n"
+           "  faults: error=N  pending-write-ms=N  short-reply  long-reply  vanish-after=N\n";
+}
+
+bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error)
+{
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool hasValue = false;
+        const auto eq = name.find('=');
+        if (name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            hasValue = true;
+        }
+        if (name == "--help" || name == "-h") {
+            options->help = true;
+            continue;
+        }
+        std::string *target = nullptr;
+        if (name == "--runtime-dir")
+            target = &options->runtimeDir;
+        else if (name == "--sysfs")
+            target = &options->sysfsDir;
+        else if (name == "--log")
+            target = &options->logFile;
+        else if (name != "--fault") {
+            *error = "unknown option " + args[i];
+            return false;
+        }
+        if (!hasValue) {
+            if (i + 1 >= args.size()) {
+                *error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (value.empty()) {
+            *error = name + " needs a value";
+            return false;
+        }
+        if (target) {
+            *target = value;
+        } else if (!options->faults.add(value)) {
+            *error = "unknown fault " + value;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace cardsim

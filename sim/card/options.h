@@ -1,0 +1,27 @@
+#pragma once
+// Command line of tarvell-card-sim.
+
+#include "sim/card/card_endpoint.h"
+
+#include <string>
+#include <vector>
+
+namespace cardsim {
+
+constexpr char kEndpointName[] = "NF_I2C_BUS_00_0X0060";
+
+struct Options {
+    std::string runtimeDir; // empty: the transport's runtime directory
+    std::string sysfsDir;   // empty: no simulated sysfs tree
+    std::string logFile;
+    Faults faults;
+    bool help = false;
+};
+
+const char *usage();
+
+// Accepts "--name value" and "--name=value". False with *error for anything
+// it does not understand.
+bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error);
+
+} // namespace cardsim

@@ -1,0 +1,89 @@
+// tarvell-card-sim: serves the card's peripheral endpoint with an emulated
+// MCU until SIGINT or SIGTERM.
+
+#include "platform/endpoint_server.h"
+#include "platform/overlapped.h"
+#include "sim/card/card_endpoint.h"
+#include "sim/card/options.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+int g_stopWrite = -1;
+
+void onStopSignal(int)
+{
+    const int saved = errno;
+    const char byte = 1;
+    // Nothing more can be done from a signal handler if the pipe is full:
+    // a stop is already on its way then.
+    [[maybe_unused]] const ssize_t n = ::write(g_stopWrite, &byte, 1);
+    errno = saved;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    cardsim::Options options;
+    std::string error;
+    if (!cardsim::parseOptions(std::vector<std::string>(argv + 1, argv + argc), &options, &error)) {
+        std::fprintf(stderr, "tarvell-card-sim: %s\n%s", error.c_str(), cardsim::usage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(cardsim::usage(), stdout);
+        return 0;
+    }
+
+    const std::string dir =
+        options.runtimeDir.empty() ? platform::runtimeDirectory() : options.runtimeDir;
+    if (dir.empty()) {
+        std::fprintf(stderr, "tarvell-card-sim: no usable runtime directory\n");
+        return 1;
+    }
+
+    cardsim::CardEndpoint card(options.faults);
+    if (!options.logFile.empty() && !card.openLog(options.logFile)) {
+        std::fprintf(stderr, "tarvell-card-sim: cannot open log %s\n", options.logFile.c_str());
+        return 1;
+    }
+    // The simulated sysfs tree follows the fan through this listener once it
+    // is attached; --sysfs names the tree it will publish.
+    card.mcu().setFanListener([](const cardsim::SimulatedMcu::FanState &) {});
+
+    int stopPipe[2];
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        std::perror("tarvell-card-sim: pipe");
+        return 1;
+    }
+    g_stopWrite = stopPipe[1];
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    int status = 0;
+    {
+        platform::EndpointServer server(card);
+        const std::string path = dir + "/" + cardsim::kEndpointName;
+        if (!server.listen(path, &error)) {
+            std::fprintf(stderr, "tarvell-card-sim: %s\n", error.c_str());
+            status = 1;
+        } else {
+            std::printf("tarvell-card-sim: serving %s\n", path.c_str());
+            std::fflush(stdout);
+            server.run(stopPipe[0]);
+        }
+    }
+    ::close(stopPipe[0]);
+    ::close(stopPipe[1]);
+    return status;
+}
