@@ -1,0 +1,132 @@
+// Fuzzes one command text through tokenizing, parsing and the sequence
+// descriptor, checking what must hold for any input.
+
+#include "mcu/commands.h"
+#include "mcu/output.h"
+#include "mcu/parameters.h"
+#include "mcu/sequence.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+void check(bool condition, const char *what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+bool isSeparator(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+std::uint32_t wordAt(const mcu::ByteBuffer &bytes, std::size_t offset)
+{
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = (value << 8) | bytes[offset + i];
+    return value;
+}
+
+// The tokenizer neither loses nor invents a character, and no token is empty
+// or holds a separator.
+void checkTokens(const std::string &text, const mcu::TokenList &tokens)
+{
+    std::string visible;
+    for (char c : text) {
+        if (!isSeparator(c))
+            visible += c;
+    }
+    std::string joined;
+    for (const std::string &token : tokens) {
+        check(!token.empty(), "empty token");
+        for (char c : token)
+            check(!isSeparator(c), "separator inside a token");
+        joined += token;
+    }
+    check(joined == visible, "tokens do not add up to the text");
+}
+
+void checkSequence(const mcu::CSequenceCommand &command)
+{
+    std::uint64_t listElements = 0;
+    std::uint64_t writeBytes = 0;
+    std::uint64_t readBytes = 0;
+    for (const mcu::SequenceEntry &entry : command.entries) {
+        check(entry.format == mcu::kFormatSimple || entry.format == mcu::kFormatBufferList
+                  || entry.format == mcu::kFormatMdl,
+              "parsed entry of unknown format");
+        check(!entry.elements.empty(), "entry without elements");
+        if (entry.format == mcu::kFormatSimple)
+            check(entry.elements.size() == 1, "simple entry with several elements");
+        else
+            listElements += entry.elements.size();
+        for (const mcu::SequenceElement &element : entry.elements) {
+            if (entry.direction == mcu::kDirectionWrite) {
+                check(element.bytes.size() == element.length, "write element length");
+                writeBytes += element.length;
+            } else {
+                check(element.bytes.empty(), "read element carries bytes");
+                readBytes += element.length;
+            }
+        }
+    }
+    const std::uint64_t descriptorSize = 20 + 16 * command.entries.size() + 4 * listElements;
+    check(command.inputBuffer.size() == descriptorSize + writeBytes, "input length");
+    check(command.data.size() == readBytes + 1, "receive buffer length");
+    check(wordAt(command.inputBuffer, 0) == descriptorSize, "descriptor size field");
+    check(wordAt(command.inputBuffer, 4) == command.entries.size(), "entry count field");
+    const mcu::SequenceRequest again = mcu::BuildSequenceRequest(command.entries);
+    check(again.input == command.inputBuffer, "descriptor is not reproducible");
+}
+
+struct QuietOutput {
+    QuietOutput()
+    {
+        mcu::SetOutputSink([](const std::string &) {});
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    static QuietOutput quiet;
+    // A command text is a C string: it ends at the first NUL.
+    const char *chars = reinterpret_cast<const char *>(data);
+    const std::string text(chars, strnlen(chars, size));
+
+    mcu::TokenList tokens = mcu::TokenizeCommandLine(text);
+    checkTokens(text, tokens);
+
+    // "wait" sleeps a second: nothing to learn there, and it stalls the run.
+    mcu::TokenList probe = tokens;
+    if (!probe.empty() && probe.front().front() == '@')
+        probe.pop_front();
+    if (!probe.empty()) {
+        std::string keyword;
+        for (char c : probe.front())
+            keyword += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (keyword == "wait")
+            return 0;
+    }
+
+    std::unique_ptr<mcu::CCommand> command = mcu::ParseCommand(std::move(tokens));
+    if (!command)
+        return 0;
+    check(command->device == nullptr, "bound a device without a connection");
+    check(!command->Execute(), "started a request without a device");
+    if (auto *sequence = dynamic_cast<mcu::CSequenceCommand *>(command.get()))
+        checkSequence(*sequence);
+    if (auto *write = dynamic_cast<mcu::CWriteCommand *>(command.get()))
+        check(write->data.size() <= mcu::kMaxTransferLength, "write longer than one transfer");
+    return 0;
+}
