@@ -1,0 +1,324 @@
+// The exported entry points of libControlLib.so. Handles are objects of this
+// library, checked against the live set on every call, so a stale or foreign
+// handle is an error result rather than a crash.
+#include "gpu/ctl_api.h"
+
+#include "sim/controllib/sysfs_adapters.h"
+#include "sim/controllib/sysfs_kernel.h"
+#include "sim/controllib/sysfs_pci.h"
+#include "sim/controllib/sysfs_telemetry.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace ctlsim {
+namespace {
+
+struct Api;
+
+struct Adapter {
+    Api *api = nullptr;
+    AdapterInfo info;
+};
+
+struct Api {
+    fs::path root;
+    std::vector<std::unique_ptr<Adapter>> adapters;
+};
+
+// Live handles. Owning maps, so whatever a caller never closed is freed when
+// the library is unloaded.
+std::mutex g_lock;
+std::map<const void *, std::unique_ptr<Api>> g_apis;
+std::map<const void *, Adapter *> g_adapters;
+
+// The sysfs root: CTL_SYSFS_ROOT when set (the simulated card, tests),
+// otherwise the real one.
+fs::path sysfsRoot()
+{
+    const char *env = std::getenv("CTL_SYSFS_ROOT");
+    return (env && *env) ? fs::path(env) : fs::path("/sys");
+}
+
+// Looks an adapter handle up; null when it is not a live one.
+Adapter *adapterOf(ctl_device_adapter_handle_t h)
+{
+    const auto it = g_adapters.find(h);
+    return it == g_adapters.end() ? nullptr : it->second;
+}
+
+template <typename Record>
+ctl_result_t checkRecord(const Record *r)
+{
+    if (!r)
+        return CTL_RESULT_ERROR_INVALID_NULL_POINTER;
+    if (r->Size < sizeof(Record))
+        return CTL_RESULT_ERROR_INVALID_SIZE;
+    return CTL_RESULT_SUCCESS;
+}
+
+void setItem(ctl_oc_telemetry_item_t &item, ctl_units_t units, const std::optional<double> &value)
+{
+    item.units = units;
+    item.type = CTL_DATA_TYPE_DOUBLE;
+    item.bSupported = value.has_value();
+    item.value.datadouble = value.value_or(0.0);
+}
+
+void setSpeed(ctl_pci_speed_t &speed, const LinkSpeed &link)
+{
+    speed.Size = sizeof(ctl_pci_speed_t);
+    speed.Version = 0;
+    speed.gen = link.gen;
+    speed.width = link.width;
+    speed.maxBandwidth = link.bandwidth;
+}
+
+} // namespace
+
+// Each entry point that does something has its own function here with the
+// exact parameter list; every other name falls through to the template, which
+// answers not implemented.
+namespace entry {
+
+#define CTLSIM_NOT_IMPLEMENTED(name, ...) \
+    template <typename... T> ctl_result_t name(T...) { return CTL_RESULT_ERROR_NOT_IMPLEMENTED; }
+CTL_FORWARDED_ENTRY_POINTS(CTLSIM_NOT_IMPLEMENTED, CTLSIM_NOT_IMPLEMENTED, CTLSIM_NOT_IMPLEMENTED,
+                           CTLSIM_NOT_IMPLEMENTED, CTLSIM_NOT_IMPLEMENTED)
+#undef CTLSIM_NOT_IMPLEMENTED
+
+ctl_result_t ctlEnumerateDevices(ctl_api_handle_t api, uint32_t *count, ctl_device_adapter_handle_t *out)
+{
+    if (!api)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (!count)
+        return CTL_RESULT_ERROR_INVALID_NULL_POINTER;
+    std::lock_guard<std::mutex> g(g_lock);
+    const auto it = g_apis.find(api);
+    if (it == g_apis.end())
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    const auto &adapters = it->second->adapters;
+    if (!out || *count == 0) {
+        *count = static_cast<uint32_t>(adapters.size());
+        return CTL_RESULT_SUCCESS;
+    }
+    const uint32_t n = std::min<uint32_t>(*count, static_cast<uint32_t>(adapters.size()));
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = reinterpret_cast<ctl_device_adapter_handle_t>(adapters[i].get());
+    *count = n;
+    return CTL_RESULT_SUCCESS;
+}
+
+ctl_result_t ctlGetDeviceProperties(ctl_device_adapter_handle_t h, ctl_device_adapter_properties_t *p)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
+        return r;
+    std::lock_guard<std::mutex> g(g_lock);
+    const Adapter *a = adapterOf(h);
+    if (!a)
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    const AdapterInfo &info = a->info;
+
+    if (p->pDeviceID) {
+        // The identifier is the adapter's PCI address: stable for the card's
+        // slot, unique on the machine.
+        if (p->device_id_size < 8)
+            return CTL_RESULT_ERROR_INVALID_SIZE;
+        const uint64_t id = uint64_t(info.address.domain) << 32 | uint64_t(info.address.bus) << 16
+                            | uint64_t(info.address.device) << 8 | info.address.function;
+        std::memcpy(p->pDeviceID, &id, sizeof id);
+    }
+    p->device_type = CTL_DEVICE_TYPE_GRAPHICS;
+    p->supported_subfunction_flags = 0;
+    p->driver_version = driverVersionFromRelease(kernelRelease());
+    p->firmware_version = 0;
+    p->pci_vendor_id = info.vendorId;
+    p->pci_device_id = info.deviceId;
+    p->rev_id = info.revisionId;
+    p->num_eus_per_sub_slice = 0;
+    p->num_sub_slices_per_slice = 0;
+    p->num_slices = 0;
+    std::memset(p->name, 0, sizeof p->name);
+    const std::string name = adapterName(info.deviceId);
+    std::memcpy(p->name, name.data(), std::min(name.size(), sizeof p->name - 1));
+    p->graphics_adapter_properties = 0;
+    p->Frequency = static_cast<uint32_t>(readUnsigned(info.deviceDir / "tile0/gt0/freq0/max_freq").value_or(0));
+    p->pci_subsys_id = info.subsystemId;
+    p->pci_subsys_vendor_id = info.subsystemVendorId;
+    p->adapter_bdf_bus = info.address.bus;
+    p->adapter_bdf_device = info.address.device;
+    p->adapter_bdf_function = info.address.function;
+    return CTL_RESULT_SUCCESS;
+}
+
+ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telemetry_t *t)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (const ctl_result_t r = checkRecord(t); r != CTL_RESULT_SUCCESS)
+        return r;
+    fs::path dir;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        const Adapter *a = adapterOf(h);
+        if (!a)
+            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+        dir = a->info.deviceDir;
+    }
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec))
+        return CTL_RESULT_ERROR_DEVICE_LOST;
+
+    const Telemetry s = readTelemetry(dir);
+    const uint32_t size = t->Size;
+    const uint8_t version = t->Version;
+    std::memset(static_cast<void *>(t), 0, sizeof *t);
+    t->Size = size;
+    t->Version = version;
+
+    setItem(t->timeStamp, CTL_UNITS_TIME_SECONDS, s.timestamp);
+    setItem(t->gpuEnergyCounter, CTL_UNITS_ENERGY_JOULES, s.packageEnergyJ);
+    setItem(t->totalCardEnergyCounter, CTL_UNITS_ENERGY_JOULES, s.cardEnergyJ);
+    setItem(t->gpuCurrentClockFrequency, CTL_UNITS_FREQUENCY_MHZ, s.gpuClockMhz);
+    setItem(t->gpuCurrentTemperature, CTL_UNITS_TEMPERATURE_CELSIUS, s.packageTempC);
+    setItem(t->vramCurrentTemperature, CTL_UNITS_TEMPERATURE_CELSIUS, s.vramTempC);
+    setItem(t->globalActivityCounter, CTL_UNITS_TIME_SECONDS, s.busySeconds);
+    for (std::size_t i = 0; i < CTL_FAN_COUNT; ++i)
+        setItem(t->fanSpeed[i], CTL_UNITS_ANGULAR_SPEED_RPM, s.fanRpm[i]);
+    // Nothing in sysfs answers these on this card.
+    setItem(t->gpuVoltage, CTL_UNITS_VOLTAGE_VOLTS, std::nullopt);
+    setItem(t->vramCurrentClockFrequency, CTL_UNITS_FREQUENCY_MHZ, std::nullopt);
+    setItem(t->vramVoltage, CTL_UNITS_VOLTAGE_VOLTS, std::nullopt);
+    setItem(t->vramEnergyCounter, CTL_UNITS_ENERGY_JOULES, std::nullopt);
+    setItem(t->renderComputeActivityCounter, CTL_UNITS_TIME_SECONDS, std::nullopt);
+    setItem(t->mediaActivityCounter, CTL_UNITS_TIME_SECONDS, std::nullopt);
+    setItem(t->gpuOverVoltagePercent, CTL_UNITS_PERCENT, std::nullopt);
+    setItem(t->gpuPowerPercent, CTL_UNITS_PERCENT, std::nullopt);
+    setItem(t->gpuTemperaturePercent, CTL_UNITS_PERCENT, std::nullopt);
+    return CTL_RESULT_SUCCESS;
+}
+
+ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ctl_pci_properties_t *p)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
+        return r;
+    AdapterInfo info;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        const Adapter *a = adapterOf(h);
+        if (!a)
+            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+        info = a->info;
+    }
+    p->address.Size = sizeof(ctl_pci_address_t);
+    p->address.Version = 0;
+    p->address.domain = info.address.domain;
+    p->address.bus = info.address.bus;
+    p->address.device = info.address.device;
+    p->address.function = info.address.function;
+    setSpeed(p->maxSpeed, readSlotLink(info.deviceDir).max);
+    const ResizableBar rebar = readResizableBar(info.deviceDir);
+    p->resizable_bar_supported = rebar.supported;
+    p->resizable_bar_enabled = rebar.enabled;
+    return CTL_RESULT_SUCCESS;
+}
+
+ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (const ctl_result_t r = checkRecord(s); r != CTL_RESULT_SUCCESS)
+        return r;
+    fs::path dir;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        const Adapter *a = adapterOf(h);
+        if (!a)
+            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+        dir = a->info.deviceDir;
+    }
+    setSpeed(s->speed, readSlotLink(dir).current);
+    return CTL_RESULT_SUCCESS;
+}
+
+} // namespace entry
+
+ctl_result_t init(ctl_init_args_t *args, ctl_api_handle_t *handle)
+{
+    if (!args || !handle)
+        return CTL_RESULT_ERROR_INVALID_NULL_POINTER;
+    if (args->Size < sizeof(ctl_init_args_t))
+        return CTL_RESULT_ERROR_INVALID_SIZE;
+    if (ctlMajorVersion(args->AppVersion) > CTL_SUPPORTED_MAJOR_VERSION)
+        return CTL_RESULT_ERROR_UNSUPPORTED_VERSION;
+    args->SupportedVersion = ctlMakeVersion(1, 1);
+
+    auto api = std::make_unique<Api>();
+    api->root = sysfsRoot();
+    for (AdapterInfo &info : scanAdapters(api->root)) {
+        auto a = std::make_unique<Adapter>();
+        a->api = api.get();
+        a->info = std::move(info);
+        api->adapters.push_back(std::move(a));
+    }
+    std::lock_guard<std::mutex> g(g_lock);
+    for (const auto &a : api->adapters)
+        g_adapters.emplace(a.get(), a.get());
+    *handle = reinterpret_cast<ctl_api_handle_t>(api.get());
+    g_apis.emplace(api.get(), std::move(api));
+    return CTL_RESULT_SUCCESS;
+}
+
+ctl_result_t close(ctl_api_handle_t handle)
+{
+    if (!handle)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    std::lock_guard<std::mutex> g(g_lock);
+    const auto it = g_apis.find(handle);
+    if (it == g_apis.end())
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    for (const auto &a : it->second->adapters)
+        g_adapters.erase(a.get());
+    g_apis.erase(it);
+    return CTL_RESULT_SUCCESS;
+}
+
+} // namespace ctlsim
+
+extern "C" {
+
+CTL_APIEXPORT ctl_result_t CTL_APICALL ctlInit(ctl_init_args_t *args, ctl_api_handle_t *handle)
+{
+    return ctlsim::init(args, handle);
+}
+
+CTL_APIEXPORT ctl_result_t CTL_APICALL ctlClose(ctl_api_handle_t handle) { return ctlsim::close(handle); }
+
+// This library is the runtime itself; there is nothing to redirect to.
+CTL_APIEXPORT ctl_result_t CTL_APICALL ctlSetRuntimePath(ctl_runtime_path_args_t *args)
+{
+    return args ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_NULL_POINTER;
+}
+
+#define CTLSIM_EXPORT_1(n, A) \
+    CTL_APIEXPORT ctl_result_t CTL_APICALL n(A a) { return ctlsim::entry::n(a); }
+#define CTLSIM_EXPORT_2(n, A, B) \
+    CTL_APIEXPORT ctl_result_t CTL_APICALL n(A a, B b) { return ctlsim::entry::n(a, b); }
+#define CTLSIM_EXPORT_3(n, A, B, C) \
+    CTL_APIEXPORT ctl_result_t CTL_APICALL n(A a, B b, C c) { return ctlsim::entry::n(a, b, c); }
+#define CTLSIM_EXPORT_4(n, A, B, C, D) \
+    CTL_APIEXPORT ctl_result_t CTL_APICALL n(A a, B b, C c, D d) { return ctlsim::entry::n(a, b, c, d); }
+#define CTLSIM_EXPORT_5(n, A, B, C, D, E) \
+    CTL_APIEXPORT ctl_result_t CTL_APICALL n(A a, B b, C c, D d, E e) { return ctlsim::entry::n(a, b, c, d, e); }
+CTL_FORWARDED_ENTRY_POINTS(CTLSIM_EXPORT_1, CTLSIM_EXPORT_2, CTLSIM_EXPORT_3, CTLSIM_EXPORT_4, CTLSIM_EXPORT_5)
+
+} // extern "C"

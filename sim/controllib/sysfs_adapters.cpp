@@ -1,0 +1,136 @@
+#include "sim/controllib/sysfs_adapters.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <system_error>
+
+namespace ctlsim {
+
+namespace {
+
+constexpr std::uint32_t kIntel = 0x8086;
+
+// "card12" -> 12; connectors ("card1-DP-2") and render nodes are not cards.
+bool cardNumber(const std::string &name, unsigned &out)
+{
+    if (name.size() <= 4 || name.compare(0, 4, "card") != 0)
+        return false;
+    unsigned n = 0;
+    for (std::size_t i = 4; i < name.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(name[i])) || n > 100000)
+            return false;
+        n = n * 10 + static_cast<unsigned>(name[i] - '0');
+    }
+    out = n;
+    return true;
+}
+
+// The value of KEY= in the device's uevent file; empty when absent.
+std::string ueventValue(const fs::path &deviceDir, const std::string &key)
+{
+    const auto uevent = readText(deviceDir / "uevent");
+    if (!uevent)
+        return {};
+    const std::string prefix = key + '=';
+    std::size_t pos = 0;
+    while (pos < uevent->size()) {
+        std::size_t end = uevent->find('\n', pos);
+        if (end == std::string::npos)
+            end = uevent->size();
+        if (uevent->compare(pos, prefix.size(), prefix) == 0)
+            return uevent->substr(pos + prefix.size(), end - pos - prefix.size());
+        pos = end + 1;
+    }
+    return {};
+}
+
+// The bound driver: the name the driver link points to, or, in a tree whose
+// links were flattened into files, what the uevent file says.
+std::string driverOf(const fs::path &deviceDir)
+{
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(deviceDir / "driver", ec);
+    if (!ec)
+        return target.filename().string();
+    return ueventValue(deviceDir, "DRIVER");
+}
+
+} // namespace
+
+bool parsePciAddress(const std::string &name, PciAddress &out)
+{
+    unsigned d = 0, b = 0, s = 0, f = 0;
+    int consumed = 0;
+    if (name.size() != 12
+        || std::sscanf(name.c_str(), "%4x:%2x:%2x.%1x%n", &d, &b, &s, &f, &consumed) != 4
+        || consumed != 12 || s > 31 || f > 7)
+        return false;
+    out = PciAddress{d, b, s, f};
+    return true;
+}
+
+std::vector<AdapterInfo> scanAdapters(const fs::path &root)
+{
+    std::vector<std::pair<unsigned, AdapterInfo>> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(root / "class" / "drm", ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        unsigned number = 0;
+        if (!cardNumber(name, number))
+            continue;
+        std::error_code canonicalError;
+        const fs::path deviceDir = fs::canonical(it->path() / "device", canonicalError);
+        if (canonicalError)
+            continue;
+
+        AdapterInfo a;
+        a.deviceDir = deviceDir;
+        a.card = name;
+        const auto cls = readUnsigned(deviceDir / "class");
+        const auto vendor = readUnsigned(deviceDir / "vendor");
+        const auto device = readUnsigned(deviceDir / "device");
+        if (!cls || !vendor || !device)
+            continue;
+        // Display controllers only (VGA, XGA, 3D, other display); Intel only.
+        if ((*cls >> 16) != 0x03 || *vendor != kIntel)
+            continue;
+        a.driver = driverOf(deviceDir);
+        if (a.driver != "xe" && a.driver != "i915")
+            continue;
+        a.vendorId = static_cast<std::uint32_t>(*vendor);
+        a.deviceId = static_cast<std::uint32_t>(*device & 0xFFFF);
+        a.revisionId = static_cast<std::uint32_t>(readUnsigned(deviceDir / "revision").value_or(0) & 0xFF);
+        a.subsystemVendorId = static_cast<std::uint16_t>(readUnsigned(deviceDir / "subsystem_vendor").value_or(0));
+        a.subsystemId = static_cast<std::uint16_t>(readUnsigned(deviceDir / "subsystem_device").value_or(0));
+        a.hasAddress = parsePciAddress(deviceDir.filename().string(), a.address)
+                       || parsePciAddress(ueventValue(deviceDir, "PCI_SLOT_NAME"), a.address);
+        found.emplace_back(number, std::move(a));
+    }
+    std::sort(found.begin(), found.end(), [](const auto &l, const auto &r) { return l.first < r.first; });
+    std::vector<AdapterInfo> adapters;
+    adapters.reserve(found.size());
+    for (auto &f : found)
+        adapters.push_back(std::move(f.second));
+    return adapters;
+}
+
+std::string adapterName(std::uint32_t deviceId)
+{
+    struct Row {
+        std::uint32_t id;
+        const char *name;
+    };
+    static const Row rows[] = {
+        {0xE20B, "Intel(R) Arc(TM) B580 Graphics"}, {0xE20C, "Intel(R) Arc(TM) B570 Graphics"},
+        {0x56A0, "Intel(R) Arc(TM) A770 Graphics"}, {0x56A1, "Intel(R) Arc(TM) A750 Graphics"},
+        {0x56A2, "Intel(R) Arc(TM) A580 Graphics"}, {0x56A5, "Intel(R) Arc(TM) A380 Graphics"},
+        {0x56A6, "Intel(R) Arc(TM) A310 Graphics"},
+    };
+    for (const Row &r : rows)
+        if (r.id == deviceId)
+            return r.name;
+    return "Intel(R) Graphics";
+}
+
+} // namespace ctlsim

@@ -1,0 +1,139 @@
+#include "sim/controllib/sysfs_telemetry.h"
+
+#include <algorithm>
+#include <ctime>
+#include <cctype>
+#include <system_error>
+#include <vector>
+
+namespace ctlsim {
+
+namespace {
+
+// The hwmon folder of the device that belongs to its graphics driver; a
+// device may carry others (e.g. a PMIC), which come second.
+fs::path pickHwmon(const fs::path &deviceDir)
+{
+    fs::path fallback;
+    std::error_code ec;
+    std::vector<fs::path> dirs;
+    for (fs::directory_iterator it(deviceDir / "hwmon", ec), end; !ec && it != end; it.increment(ec))
+        dirs.push_back(it->path());
+    std::sort(dirs.begin(), dirs.end());
+    for (const fs::path &d : dirs) {
+        const auto name = readText(d / "name");
+        if (name && (*name == "xe" || *name == "i915"))
+            return d;
+        if (fallback.empty())
+            fallback = d;
+    }
+    return fallback;
+}
+
+// "temp2_label" -> ("temp", "2"); false for any other name.
+bool splitLabelName(const std::string &name, std::string &kind, std::string &number)
+{
+    const std::string suffix = "_label";
+    if (name.size() <= suffix.size() || name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0)
+        return false;
+    const std::string stem = name.substr(0, name.size() - suffix.size());
+    std::size_t digits = stem.size();
+    while (digits > 0 && std::isdigit(static_cast<unsigned char>(stem[digits - 1])))
+        --digits;
+    if (digits == 0 || digits == stem.size())
+        return false;
+    for (std::size_t i = 0; i < digits; ++i)
+        if (!std::islower(static_cast<unsigned char>(stem[i])))
+            return false;
+    kind = stem.substr(0, digits);
+    number = stem.substr(digits);
+    return true;
+}
+
+std::optional<double> scaled(const std::optional<fs::path> &file, double factor)
+{
+    if (!file)
+        return std::nullopt;
+    const auto v = readSigned(*file);
+    if (!v)
+        return std::nullopt;
+    return static_cast<double>(*v) * factor;
+}
+
+} // namespace
+
+HwmonSensors::HwmonSensors(const fs::path &deviceDir) : dir_(pickHwmon(deviceDir))
+{
+    if (dir_.empty())
+        return;
+    std::error_code ec;
+    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::string kind, number;
+        if (!splitLabelName(it->path().filename().string(), kind, number))
+            continue;
+        const auto label = readText(it->path());
+        if (!label)
+            continue;
+        // The first sensor with a label wins should a driver repeat one.
+        labelled_.emplace(std::make_pair(kind, *label), dir_ / (kind + number + "_input"));
+    }
+}
+
+std::optional<fs::path> HwmonSensors::input(const std::string &kind, const std::string &label) const
+{
+    const auto it = labelled_.find({kind, label});
+    if (it == labelled_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+std::optional<fs::path> HwmonSensors::fan(int number) const
+{
+    if (dir_.empty())
+        return std::nullopt;
+    const fs::path p = dir_ / ("fan" + std::to_string(number) + "_input");
+    std::error_code ec;
+    if (!fs::exists(p, ec))
+        return std::nullopt;
+    return p;
+}
+
+double monotonicSeconds()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double busySeconds(double monotonicSeconds, double idleResidencyMs)
+{
+    return std::max(0.0, monotonicSeconds - idleResidencyMs / 1000.0);
+}
+
+Telemetry readTelemetry(const fs::path &deviceDir)
+{
+    Telemetry t;
+    t.timestamp = monotonicSeconds();
+    const HwmonSensors hw(deviceDir);
+
+    // The xe driver lists a card energy counter on every board but fills it
+    // only where the board reports it; elsewhere it stays at 0. A running card
+    // has always used some energy, so 0 means the reading is not there.
+    t.cardEnergyJ = scaled(hw.input("energy", "card"), 1e-6);
+    if (t.cardEnergyJ && *t.cardEnergyJ <= 0.0)
+        t.cardEnergyJ.reset();
+    t.packageEnergyJ = scaled(hw.input("energy", "pkg"), 1e-6);
+    t.packageTempC = scaled(hw.input("temp", "pkg"), 1e-3);
+    t.vramTempC = scaled(hw.input("temp", "vram"), 1e-3);
+    for (int i = 0; i < static_cast<int>(t.fanRpm.size()); ++i)
+        t.fanRpm[static_cast<std::size_t>(i)] = scaled(hw.fan(i + 1), 1.0);
+
+    // A sleeping GT (RC6) runs at no clock at all: 0 MHz is a real reading.
+    t.gpuClockMhz = scaled(deviceDir / "tile0/gt0/freq0/act_freq", 1.0);
+    const auto idle = readSigned(deviceDir / "tile0/gt0/gtidle/idle_residency_ms");
+    if (idle)
+        t.busySeconds = busySeconds(t.timestamp, static_cast<double>(*idle));
+    return t;
+}
+
+} // namespace ctlsim
