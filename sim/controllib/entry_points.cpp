@@ -70,6 +70,14 @@ void setItem(ctl_oc_telemetry_item_t &item, ctl_units_t units, const std::option
     item.value.datadouble = value.value_or(0.0);
 }
 
+void setUnsupported(ctl_oc_telemetry_item_t &item, ctl_units_t units)
+{
+    item.units = units;
+    item.type = CTL_DATA_TYPE_DOUBLE;
+    item.bSupported = false;
+    item.value.datadouble = 0.0;
+}
+
 void setSpeed(ctl_pci_speed_t &speed, const LinkSpeed &link)
 {
     speed.Size = sizeof(ctl_pci_speed_t);
@@ -193,15 +201,15 @@ ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telem
     for (std::size_t i = 0; i < CTL_FAN_COUNT; ++i)
         setItem(t->fanSpeed[i], CTL_UNITS_ANGULAR_SPEED_RPM, s.fanRpm[i]);
     // Nothing in sysfs answers these on this card.
-    setItem(t->gpuVoltage, CTL_UNITS_VOLTAGE_VOLTS, std::nullopt);
-    setItem(t->vramCurrentClockFrequency, CTL_UNITS_FREQUENCY_MHZ, std::nullopt);
-    setItem(t->vramVoltage, CTL_UNITS_VOLTAGE_VOLTS, std::nullopt);
-    setItem(t->vramEnergyCounter, CTL_UNITS_ENERGY_JOULES, std::nullopt);
-    setItem(t->renderComputeActivityCounter, CTL_UNITS_TIME_SECONDS, std::nullopt);
-    setItem(t->mediaActivityCounter, CTL_UNITS_TIME_SECONDS, std::nullopt);
-    setItem(t->gpuOverVoltagePercent, CTL_UNITS_PERCENT, std::nullopt);
-    setItem(t->gpuPowerPercent, CTL_UNITS_PERCENT, std::nullopt);
-    setItem(t->gpuTemperaturePercent, CTL_UNITS_PERCENT, std::nullopt);
+    setUnsupported(t->gpuVoltage, CTL_UNITS_VOLTAGE_VOLTS);
+    setUnsupported(t->vramCurrentClockFrequency, CTL_UNITS_FREQUENCY_MHZ);
+    setUnsupported(t->vramVoltage, CTL_UNITS_VOLTAGE_VOLTS);
+    setUnsupported(t->vramEnergyCounter, CTL_UNITS_ENERGY_JOULES);
+    setUnsupported(t->renderComputeActivityCounter, CTL_UNITS_TIME_SECONDS);
+    setUnsupported(t->mediaActivityCounter, CTL_UNITS_TIME_SECONDS);
+    setUnsupported(t->gpuOverVoltagePercent, CTL_UNITS_PERCENT);
+    setUnsupported(t->gpuPowerPercent, CTL_UNITS_PERCENT);
+    setUnsupported(t->gpuTemperaturePercent, CTL_UNITS_PERCENT);
     return CTL_RESULT_SUCCESS;
 }
 

@@ -24,6 +24,10 @@
 //
 // All members may be called from any thread; the fan setters are meant for the
 // emulated MCU, tick() for a timer.
+//
+// Put DIR on a tmpfs (the user's runtime directory is one): a dozen files are
+// replaced every tick, and ext4 flushes the data of every file renamed over
+// another, which makes each tick cost tens of milliseconds there.
 
 #include <QString>
 

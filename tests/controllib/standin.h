@@ -92,6 +92,31 @@ private:
     void *handle;
 };
 
+// One initialised library handle over a tree and its adapters; closed (and
+// checked to close) when it goes.
+class Session {
+public:
+    explicit Session(const StandIn &lib) : lib(lib)
+    {
+        if (lib.init(&api) == CTL_RESULT_SUCCESS)
+            adapters = lib.adapters(api);
+    }
+    ~Session()
+    {
+        if (api && lib.close(api) != CTL_RESULT_SUCCESS)
+            qWarning("ctlClose failed");
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    bool has(size_t count) const { return api && adapters.size() == count; }
+    ctl_device_adapter_handle_t operator[](size_t i) const { return adapters.at(i); }
+
+    const StandIn &lib;
+    ctl_api_handle_t api = nullptr;
+    std::vector<ctl_device_adapter_handle_t> adapters;
+};
+
 // Points the stand-in at a tree for the lifetime of the object.
 class SysfsRoot {
 public:

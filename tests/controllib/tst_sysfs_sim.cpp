@@ -43,14 +43,10 @@ class TestSysfsSim : public QObject {
     ctl_power_telemetry_t read(const QString &rootDir)
     {
         SysfsRoot root(rootDir);
+        Session s(lib);
         ctl_power_telemetry_t t{};
-        ctl_api_handle_t api = nullptr;
-        if (lib.init(&api) != CTL_RESULT_SUCCESS)
-            return t;
-        const auto adapters = lib.adapters(api);
-        if (adapters.size() == 1)
-            lib.telemetry(adapters[0], t);
-        lib.close(api);
+        if (s.has(1))
+            lib.telemetry(s[0], t);
         return t;
     }
 
@@ -63,13 +59,10 @@ private slots:
         sim::SysfsSim card(tmp.path());
         QVERIFY(card.publish());
         SysfsRoot root(tmp.path());
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(lib.init(&api), CTL_RESULT_SUCCESS);
-        const auto adapters = lib.adapters(api);
-        QCOMPARE(adapters.size(), size_t(1));
-
+        Session session(lib);
+        QVERIFY(session.has(1));
         ctl_device_adapter_properties_t p;
-        QCOMPARE(lib.properties(adapters[0], p), CTL_RESULT_SUCCESS);
+        QCOMPARE(lib.properties(session[0], p), CTL_RESULT_SUCCESS);
         QCOMPARE(p.pci_vendor_id, known_card::kPciVendorId);
         QCOMPARE(p.pci_device_id, known_card::kPciDeviceId);
         QCOMPARE(uint32_t(p.pci_subsys_id), known_card::kPciSubsystemId);
@@ -78,11 +71,10 @@ private slots:
         // A B580 is a PCIe 4.0 x8 card; the slot link is found above the
         // card's own switch, not the 2.5 GT/s x1 link of the GPU.
         ctl_pci_properties_t pci;
-        QCOMPARE(lib.pciProperties(adapters[0], pci), CTL_RESULT_SUCCESS);
+        QCOMPARE(lib.pciProperties(session[0], pci), CTL_RESULT_SUCCESS);
         QCOMPARE(pci.maxSpeed.gen, 4);
         QCOMPARE(pci.maxSpeed.width, 8);
         QVERIFY(pci.resizable_bar_enabled);
-        QCOMPARE(lib.close(api), CTL_RESULT_SUCCESS);
 
         // The board strings the system probes read.
         QCOMPARE(readFile(tmp.path() + "/class/dmi/id/board_vendor").trimmed(),

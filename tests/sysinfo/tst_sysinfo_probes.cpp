@@ -56,19 +56,13 @@ private slots:
         QTest::newRow("lower-case cpu is not the marker")
             << QByteArray("Virtual cpu model") << QString("Virtual cpu model");
         QTest::newRow("CPU first") << QByteArray("CPU X") << QString();
+        QTest::newRow("text behind the terminator") << QByteArray("Foo Processor\0CPU", 17) << QString("Foo Processor");
     }
     void brandCutBeforeCpu()
     {
         QFETCH(QByteArray, brand);
         QFETCH(QString, name);
         QCOMPARE(sysinfo::cpuNameFromBrand(brandBytes(brand)), name);
-    }
-
-    void brandStopsAtFirstNul()
-    {
-        QByteArray b = brandBytes("Foo Processor");
-        b.replace(20, 6, "CPUxyz"); // behind the terminator of the text
-        QCOMPARE(sysinfo::cpuNameFromBrand(b), QString("Foo Processor"));
     }
 
     void cpuNameFallsBackToProcCpuinfo()
@@ -94,15 +88,6 @@ private slots:
         QCOMPARE(sysinfo::GetCPUInfo(QByteArray(), empty.path()), QString());
     }
 
-    void cpuidBrandHasTheLeafLayout()
-    {
-        const QByteArray brand = sysinfo::cpuidBrandString();
-        if (brand.isEmpty())
-            QSKIP("this processor has no brand leaves");
-        QCOMPARE(brand.size(), 49);
-        QCOMPARE(brand.at(48), '\0');
-    }
-
     void gibRoundsUp_data()
     {
         QTest::addColumn<quint64>("bytes");
@@ -110,9 +95,7 @@ private slots:
         QTest::newRow("16 GiB exactly") << quint64(17179869184ull) << QString("16 GB");
         QTest::newRow("one byte more") << quint64(17179869185ull) << QString("17 GB");
         QTest::newRow("31.9 GiB") << quint64(34256363520ull) << QString("32 GB");
-        QTest::newRow("one byte") << quint64(1) << QString("1 GB");
         QTest::newRow("nothing") << quint64(0) << QString("0 GB");
-        QTest::newRow("2 TiB") << quint64(2199023255552ull) << QString("2048 GB");
     }
     void gibRoundsUp()
     {
