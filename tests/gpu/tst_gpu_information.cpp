@@ -500,43 +500,15 @@ private slots:
 
     void resultTexts()
     {
-        const QVector<QPair<ctl_result_t, const char *>> rows{
-            {0x00000000u, "[CTL_RESULT_SUCCESS]"},
-            {0x40000000u, "[CTL_RESULT_ERROR_GENERIC_START]"},
-            {0x40000001u, "[CTL_RESULT_ERROR_NOT_INITIALIZED]"},
-            {0x40000002u, "[CTL_RESULT_ERROR_ALREADY_INITIALIZED]"},
-            {0x40000003u, "[CTL_RESULT_ERROR_DEVICE_LOST]"},
-            {0x40000006u, "[CTL_RESULT_ERROR_INSUFFICIENT_PERMISSIONS]"},
-            {0x40000007u, "[CTL_RESULT_ERROR_NOT_AVAILABLE]"},
-            {0x40000008u, "[CTL_RESULT_ERROR_UNINITIALIZED]"},
-            {0x40000009u, "[CTL_RESULT_ERROR_UNSUPPORTED_VERSION]"},
-            {0x4000000Au, "[CTL_RESULT_ERROR_UNSUPPORTED_FEATURE]"},
-            {0x4000000Bu, "[CTL_RESULT_ERROR_INVALID_ARGUMENT]"},
-            {0x4000000Du, "[CTL_RESULT_ERROR_INVALID_NULL_HANDLE]"},
-            {0x4000000Eu, "[CTL_RESULT_ERROR_INVALID_NULL_POINTER]"},
-            {0x4000000Fu, "[CTL_RESULT_ERROR_INVALID_SIZE]"},
-            {0x40000010u, "[CTL_RESULT_ERROR_UNSUPPORTED_SIZE]"},
-            {0x40000012u, "[CTL_RESULT_ERROR_DATA_READ]"},
-            {0x40000013u, "[CTL_RESULT_ERROR_DATA_WRITE]"},
-            {0x40000015u, "[CTL_RESULT_ERROR_NOT_IMPLEMENTED]"},
-            {0x40000019u, "[CTL_RESULT_ERROR_ZE_LOADER]"},
-            {0x4000001Au, "[CTL_RESULT_ERROR_INVALID_OPERATION_TYPE]"},
-            {0x4000FFFFu, "[CTL_RESULT_ERROR_UNKNOWN]"},
-            {0x44000001u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_NOT_SUPPORTED]"},
-            {0x44000002u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_VOLTAGE_OUTSIDE_RANGE]"},
-            {0x44000003u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_FREQUENCY_OUTSIDE_RANGE]"},
-            {0x44000004u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_POWER_OUTSIDE_RANGE]"},
-            {0x44000005u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_TEMPERATURE_OUTSIDE_RANGE]"},
-            {0x44000006u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_IN_VOLTAGE_LOCKED_MODE]"},
-            {0x44000007u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_RESET_REQUIRED]"},
-            {0x44000008u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_WAIVER_NOT_SET]"},
-            {0x44000009u, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_DEPRECATED_API]"},
-            {0x4400000Eu, "[CTL_RESULT_ERROR_CORE_OVERCLOCK_INVALID_CUSTOM_VF_CURVE]"},
-        };
-        QCOMPARE(rows.size(), 31);
-        for (const auto &row : rows)
-            QCOMPARE(CtlResultToString(row.first), QString::fromLatin1(row.second));
-        for (ctl_result_t unknown : {0x40000026u, 0x40000005u, 0x40000004u, 0xFFFFFFFFu})
+        // One row of each family, the edges of the table, and codes it lacks.
+        QCOMPARE(CtlResultToString(0x00000000u), QStringLiteral("[CTL_RESULT_SUCCESS]"));
+        QCOMPARE(CtlResultToString(0x40000001u), QStringLiteral("[CTL_RESULT_ERROR_NOT_INITIALIZED]"));
+        QCOMPARE(CtlResultToString(0x4000001Au), QStringLiteral("[CTL_RESULT_ERROR_INVALID_OPERATION_TYPE]"));
+        QCOMPARE(CtlResultToString(0x4000FFFFu), QStringLiteral("[CTL_RESULT_ERROR_UNKNOWN]"));
+        QCOMPARE(CtlResultToString(0x44000009u), QStringLiteral("[CTL_RESULT_ERROR_CORE_OVERCLOCK_DEPRECATED_API]"));
+        QCOMPARE(CtlResultToString(0x4400000Eu),
+                 QStringLiteral("[CTL_RESULT_ERROR_CORE_OVERCLOCK_INVALID_CUSTOM_VF_CURVE]"));
+        for (ctl_result_t unknown : {0x40000026u, 0x40000005u, 0x40000004u, 0x4400000Au, 0xFFFFFFFFu})
             QCOMPARE(CtlResultToString(unknown), QStringLiteral("[Unknown Error]"));
     }
 };
