@@ -181,19 +181,6 @@ private slots:
             QVERIFY2(log.at(i).startsWith("WR A0 -> "), qPrintable(log.at(i)));
     }
 
-    void refusedLightingTextsNeverReachTheCard()
-    {
-        SimCard sim;
-        QVERIFY(sim.start());
-        auto mcu = quickMcu();
-        QCOMPARE(mcu.I2C_ARGB_Control("01", "FF 00", "00", "00", "02"), 0);
-        QCOMPARE(mcu.I2C_ARGB_Control("01", "00", "00", "00", "0} {03"), 0);
-        QCOMPARE(mcu.I2C_Switch_GPU_MCU_Control(1), 5);
-        // Only the switch shows in the log.
-        QTRY_COMPARE(sim.transfers(),
-                     (QStringList{"OPEN 0", "W 00 E0 21", "W 02 80 01", "W 00 E0 2F", "W 01 01"}));
-    }
-
     void everyRequestFailing()
     {
         SimCard sim;
