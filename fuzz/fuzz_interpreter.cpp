@@ -6,7 +6,6 @@
 #include "mcu/parameters.h"
 #include "mcu/sequence.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -108,16 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     checkTokens(text, tokens);
 
     // "wait" sleeps a second: nothing to learn there, and it stalls the run.
-    mcu::TokenList probe = tokens;
-    if (!probe.empty() && probe.front().front() == '@')
-        probe.pop_front();
-    if (!probe.empty()) {
-        std::string keyword;
-        for (char c : probe.front())
-            keyword += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (keyword == "wait")
-            return 0;
-    }
+    if (mcu::CommandKeyword(tokens) == "wait")
+        return 0;
 
     std::unique_ptr<mcu::CCommand> command = mcu::ParseCommand(std::move(tokens));
     if (!command)

@@ -78,8 +78,7 @@ void CCommand::BindDevice()
     device = ConnectionDevice();
 }
 
-bool CCommand::StartIoControl(std::uint32_t code, const void *in, std::uint32_t inLength,
-                              void *out, std::uint32_t outLength)
+bool CCommand::BeginRequest()
 {
     if (!device) {
         setLastError(platform::kErrorInvalidHandle);
@@ -89,6 +88,14 @@ bool CCommand::StartIoControl(std::uint32_t code, const void *in, std::uint32_t 
     // starts it unsignalled, as the I/O manager would.
     if (overlapped.event)
         overlapped.event->reset();
+    return true;
+}
+
+bool CCommand::StartIoControl(std::uint32_t code, const void *in, std::uint32_t inLength,
+                              void *out, std::uint32_t outLength)
+{
+    if (!BeginRequest())
+        return false;
     std::uint32_t transferred = 0;
     const bool finished =
         device->ioControl(code, in, inLength, out, outLength, &transferred, overlapped);
@@ -280,12 +287,8 @@ bool CReadCommand::Parse()
 
 bool CReadCommand::Execute()
 {
-    if (!device) {
-        setLastError(platform::kErrorInvalidHandle);
+    if (!BeginRequest())
         return false;
-    }
-    if (overlapped.event)
-        overlapped.event->reset();
     std::uint32_t transferred = 0;
     const bool finished = device->read(data.data(), static_cast<std::uint32_t>(data.size()),
                                        &transferred, overlapped);
@@ -316,15 +319,12 @@ bool CWriteCommand::Parse()
 
 bool CWriteCommand::Execute()
 {
-    if (!device) {
-        setLastError(platform::kErrorInvalidHandle);
+    if (!BeginRequest())
         return false;
-    }
     if (!overlapped.event) {
         ownEvent_ = std::make_unique<platform::Event>(true);
         overlapped.event = ownEvent_.get();
     }
-    overlapped.event->reset();
 
     std::uint32_t written = 0;
     if (device->write(data.data(), static_cast<std::uint32_t>(data.size()), &written,
@@ -643,8 +643,8 @@ std::unique_ptr<CCommand> ParseCommand(TokenList tokens)
         return nullptr;
     }
     const std::string keyword = tokens.front();
-    tokens.pop_front();
     const std::string lower = lowerCase(keyword);
+    tokens.pop_front();
 
     for (const Keyword &entry : keywordTable()) {
         if (lower == entry.name) {
@@ -666,6 +666,14 @@ std::unique_ptr<CCommand> ParseCommand(TokenList tokens)
         Print("%s", HelpText().c_str());
     }
     return nullptr;
+}
+
+std::string CommandKeyword(const TokenList &tokens)
+{
+    std::size_t at = 0;
+    if (!tokens.empty() && tokens.front().front() == '@')
+        at = 1;
+    return at < tokens.size() ? lowerCase(tokens[at]) : std::string();
 }
 
 const std::string &HelpText()

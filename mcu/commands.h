@@ -39,6 +39,9 @@ struct CCommand {
 
 protected:
     void BindDevice();
+    // False, with the invalid-handle error, without a device; otherwise
+    // resets the completion event for the new request.
+    bool BeginRequest();
     // The common start of a request: finished at once or pending.
     bool StartIoControl(std::uint32_t code, const void *in, std::uint32_t inLength, void *out,
                         std::uint32_t outLength);
@@ -178,6 +181,10 @@ struct COnPdInterruptCommand : CCommand {
 // Builds the command a token list names, after its Parse succeeded; prints
 // help, waits or reports the problem and returns null otherwise.
 std::unique_ptr<CCommand> ParseCommand(TokenList tokens);
+
+// The keyword a token list starts with, after any tag, in lower case; empty
+// when there is none.
+std::string CommandKeyword(const TokenList &tokens);
 
 // The command list "help" prints.
 const std::string &HelpText();

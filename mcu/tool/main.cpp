@@ -2,10 +2,10 @@
 // driver connection for all of them, and prints what the interpreter prints.
 
 #include "mcu/card_mcu.h"
+#include "mcu/commands.h"
 #include "mcu/parameters.h"
 #include "mcu/transport.h"
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -24,14 +24,7 @@ void usage()
 // bytes are dumped as a card read would return them.
 bool returnsBytes(const std::string &text)
 {
-    mcu::TokenList tokens = mcu::TokenizeCommandLine(text);
-    if (!tokens.empty() && tokens.front().front() == '@')
-        tokens.pop_front();
-    if (tokens.empty())
-        return false;
-    std::string keyword;
-    for (char c : tokens.front())
-        keyword += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string keyword = mcu::CommandKeyword(mcu::TokenizeCommandLine(text));
     return keyword == "read" || keyword == "writeread" || keyword == "pdi" || keyword == "sequence";
 }
 

@@ -265,6 +265,12 @@ void InterpreterTest::tagsAndIndexRule()
     QVERIFY(!parse(""));
     QCOMPARE(out_.take(), std::string(kMissing));
 
+    // Only one tag: a second one is taken as the keyword.
+    QVERIFY(!parse("@a @b open"));
+    QVERIFY(out_.take().rfind("unrecognized command @b\n", 0) == 0);
+    QCOMPARE(CommandKeyword(TokenizeCommandLine("@t WriteRead {82} 2")), std::string("writeread"));
+    QCOMPARE(CommandKeyword(TokenizeCommandLine("@t")), std::string());
+
     auto bare = parse("open");
     QCOMPARE(as<COpenCommand>(bare)->index, 0u);
     auto wrong = parse("open x");

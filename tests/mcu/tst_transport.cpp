@@ -236,6 +236,15 @@ void TransportTest::writeFinishingWhilePending()
     QCOMPARE(RunCommand("write {01}"), std::uint32_t(platform::kErrorDeviceNotConnected));
     QCOMPARE(out_->take(), std::string()); // Execute failed: no completion line
     QCOMPARE(driver_->cancelCalls(), 0);
+
+    // A write run outside RunCommand brings its own completion event.
+    driver_->script = {reply(FakeReply::PendFinished, 0, 1)};
+    auto command = ParseCommand(TokenizeCommandLine("write {01}"));
+    QVERIFY(command && !command->overlapped.event);
+    QVERIFY(command->Execute());
+    QVERIFY(command->overlapped.event);
+    QCOMPARE(command->overlapped.internal.load(), 0u);
+    QCOMPARE(command->overlapped.internalHigh.load(), std::uint64_t(1));
 }
 
 void TransportTest::writeReadOnTheWire()
