@@ -1,17 +1,363 @@
 import QtQuick 2.9
+import "../components" as Model
+import "../logic/Theme.js" as Theme
+import "Telemetry.js" as Telemetry
+import "Fan.js" as Fan
 
-// Placeholder until the monitor page lands: the right size, every entry point
-// main.qml calls, and nothing else.
+// The Monitor page: system facts, live GPU readings with the high-temperature
+// warnings, and the fan panel. Telemetry reaches it through applyTelemetry().
 Item {
     id: page
     required property var app
     width: 844
     height: 560
 
-    function restoreFan(userControlData) {}
-    function applyTelemetry(dict, nameKey) {}
-    function handleFanReply(data) {}
-    function pageOpened() {}
-    function applyTheme() {}
-    function paintPresetsUnselected() {}
+    readonly property int mode: app.displayMode
+    readonly property string fontFile: "qrc:/font/Kanit-Regular.ttf"
+    readonly property color captionColour: Theme.colour("caption", mode)
+
+    // Shown texts.
+    property string adapterName: ""
+    property string driverVersion: ""
+    property string resizableBar: ""
+    property string pcieInfo: ""
+    property string cPU_Name: ""
+    property string totalSysRAM: ""
+    property string motherboardModel: ""
+    property string gpuCurrentFrequency: ""
+    property string gpuCurrentTemperature: ""
+    property string vRAM_Temperature: ""
+    property string gPU_Utilization: ""
+    property int fanSpeed: 0
+    property bool gpuTempWarning: false
+    property bool vramTempWarning: false
+
+    // Held, not shown.
+    property string availableSysRAM: ""
+    property string motherboardManufacturer: ""
+    property string vendorID: ""
+    property string deviceID: ""
+    property string subSysID: ""
+    property string subSysVendorID: ""
+    property string revID: ""
+    property int vRAM_Frequency: 0
+    property int gPUOvervoltagePercentage: 0
+    property int gPU_PowerPercentage: 0
+    property int gPU_TemperaturePercentage: 0
+    property int board_Power: 0
+
+    // Colour of the system facts and values: the theme's text colour after a
+    // theme change, its value colour once telemetry has been drawn.
+    property color valueColour: Theme.colour("value", mode)
+
+    property bool applyUsable: false
+
+    // ---- what the page offers the window -------------------------------------------
+
+    function applyTelemetry(dict, nameKey) {
+        if (!Telemetry.checkCtlOk(dict))
+            return;
+        var updates = Telemetry.read(dict, nameKey);
+        for (var i = 0; i < updates.length; ++i)
+            page[updates[i].field] = updates[i].value;
+        valueColour = Theme.colour("value", mode);
+    }
+
+    function restoreFan(userControlData) {
+        applyUsable = false;
+        applyButton.color = Fan.themed(Fan.ApplyColours, mode);
+        var preset = Fan.restoredPreset(userControlData);
+        if (preset < 0)
+            return;
+        app.fanControlBtn = preset;
+        if (preset !== Fan.DefaultPreset)
+            app.fanSpeedControl = String(Fan.duty(preset));
+        paintSelected(preset);
+    }
+
+    function handleFanReply(data) {
+        console.log(Fan.replyLine(data));
+    }
+
+    function pageOpened() {
+        paintPresetsUnselected();
+        paintSelected(app.fanControlBtn);
+    }
+
+    function applyTheme() {
+        paintPresetsUnselected();
+        valueColour = Theme.colour("valueBeforeTelemetry", mode);
+    }
+
+    function paintPresetsUnselected() {
+        var unselected = Theme.colour("fanPreset", mode);
+        for (var i = 0; i < presetButtons.count; ++i)
+            presetButtons.itemAt(i).color = unselected;
+        applyButton.color = unselected;
+    }
+
+    // ---- fan panel -------------------------------------------------------------------
+
+    function paintSelected(index) {
+        var unselected = Theme.colour("fanPreset", mode);
+        for (var i = 0; i < presetButtons.count; ++i)
+            presetButtons.itemAt(i).color = i === index ? Theme.colour("fanPresetSelected", mode) : unselected;
+    }
+
+    // Nothing is sent: the choice waits for "Apply".
+    function choosePreset(index) {
+        app.fanControlBtn = index;
+        if (index !== Fan.DefaultPreset)
+            app.fanSpeedControl = String(Fan.duty(index));
+        var keys = Fan.clickKeys(index);
+        for (var key in keys)
+            app.dictDataforWorker[key] = keys[key];
+        paintSelected(index);
+        applyButton.color = Fan.themed(Fan.ApplyColours, mode);
+        applyUsable = true;
+    }
+
+    function applyPreset() {
+        applyButton.color = Fan.themed(Fan.ApplyColours, mode);
+        applyUsable = false;
+        app.sendRequest(Fan.applyRequest(app.fanControlBtn));
+    }
+
+    // Fixed size: nothing to rescale, but the page keeps the resizer the
+    // window's other fixed pages carry.
+    Model.AutoResize {}
+
+    // ---- title ---------------------------------------------------------------------
+
+    Model.MTextLeft {
+        id: title
+        objectName: "adapterTitle"
+        x: 0
+        y: -10
+        width: textWidth
+        height: textHeight
+        mText: page.adapterName
+        mtextSize: 24
+        mcolor: Theme.colour("title", page.mode)
+        mfont: page.fontFile
+    }
+
+    // ---- first row: system facts ----------------------------------------------------
+
+    Panel {
+        id: systemPanel
+        objectName: "systemPanel"
+        x: 0
+        y: 40
+        width: 424
+        height: 122
+        displayMode: page.mode
+
+        Column {
+            x: 40
+            y: 12
+            spacing: 0
+            Model.MTextLeft {
+                width: textWidth; height: 20
+                mText: "CPU"; mtextSize: 14; mcolor: page.captionColour; mfont: page.fontFile
+            }
+            Model.MTextLeft {
+                objectName: "cpuName"
+                width: textWidth; height: 30
+                mText: page.cPU_Name; mtextSize: 15; mcolor: page.valueColour; mfont: page.fontFile
+            }
+            Model.MTextLeft {
+                width: textWidth; height: 20
+                mText: "Motherboard"; mtextSize: 14; mcolor: page.captionColour; mfont: page.fontFile
+            }
+            Model.MTextLeft {
+                objectName: "motherboardModel"
+                width: textWidth; height: 30
+                mText: page.motherboardModel; mtextSize: 16; mcolor: page.valueColour; mfont: page.fontFile
+            }
+        }
+    }
+
+    Panel {
+        id: factsPanel
+        objectName: "factsPanel"
+        x: systemPanel.x + systemPanel.width + 8
+        y: 40
+        width: 594
+        height: 122
+        displayMode: page.mode
+
+        Row {
+            anchors.centerIn: parent
+            spacing: 20
+            Repeater {
+                model: [
+                    { caption: "System Memory", name: "totalSysRAM" },
+                    { caption: "Driver Version", name: "driverVersion" },
+                    { caption: "Resizable Bar", name: "resizableBar" },
+                    { caption: "PCIE", name: "pcieInfo" }
+                ]
+                Item {
+                    width: 111
+                    height: 50
+                    Model.MText {
+                        width: parent.width; height: 20
+                        mText: modelData.caption; mtextSize: 14; mcolor: page.captionColour; mfont: page.fontFile
+                    }
+                    Model.MText {
+                        objectName: "fact_" + modelData.name
+                        y: 25
+                        width: parent.width; height: 24
+                        mText: page[modelData.name]; mtextSize: 16; mcolor: page.valueColour; mfont: page.fontFile
+                    }
+                }
+            }
+        }
+    }
+
+    // ---- second row: live readings ----------------------------------------------------
+
+    Panel {
+        id: readingsPanel
+        objectName: "readingsPanel"
+        x: 0
+        y: systemPanel.y + systemPanel.height + 8
+        width: 1030
+        height: 184
+        displayMode: page.mode
+
+        Row {
+            id: tiles
+            anchors.horizontalCenter: parent.horizontalCenter
+            y: 36
+            spacing: 8
+
+            ValueTile {
+                id: clockTile
+                objectName: "clockTile"
+                caption: "GPU Clock Speed"; value: page.gpuCurrentFrequency; unit: "MHz"
+                captionColour: page.captionColour; valueColour: page.valueColour
+            }
+            ValueTile {
+                id: utilTile
+                objectName: "utilisationTile"
+                caption: "GPU Utilization"; value: page.gPU_Utilization; unit: "%"
+                captionColour: page.captionColour; valueColour: page.valueColour
+            }
+            ValueTile {
+                id: gpuTempTile
+                objectName: "gpuTempTile"
+                caption: "GPU Temp"; value: page.gpuCurrentTemperature; unit: "°C"
+                warning: page.gpuTempWarning
+                captionColour: page.captionColour; valueColour: page.valueColour
+            }
+            ValueTile {
+                id: vramTempTile
+                objectName: "vramTempTile"
+                caption: "VRAM Temp"; value: page.vRAM_Temperature; unit: "°C"
+                warning: page.vramTempWarning
+                captionColour: page.captionColour; valueColour: page.valueColour
+            }
+        }
+
+        Repeater {
+            model: 3
+            Rectangle {
+                x: tiles.x + (index + 1) * (185 + 8) - 4 - width / 2
+                y: tiles.y
+                width: 1
+                height: 80
+                color: "#003394"
+            }
+        }
+
+        // Board power is read and held; its tile is kept but not shown.
+        ValueTile {
+            objectName: "boardPowerTile"
+            visible: false
+            caption: "Board Power"; value: String(page.board_Power); unit: "W"
+            captionColour: page.captionColour; valueColour: page.valueColour
+        }
+    }
+
+    // ---- third row: fan ------------------------------------------------------------------
+
+    Panel {
+        id: fanSpeedPanel
+        objectName: "fanSpeedPanel"
+        x: 0
+        y: readingsPanel.y + readingsPanel.height + 8
+        width: 260
+        height: 199
+        displayMode: page.mode
+
+        ValueTile {
+            objectName: "fanTile"
+            x: 40
+            y: (parent.height - height) / 2
+            caption: "GPU FAN Speed"; value: String(page.fanSpeed); unit: "rpm"
+            captionColour: page.captionColour; valueColour: page.valueColour
+        }
+    }
+
+    Panel {
+        id: fanControlPanel
+        objectName: "fanControlPanel"
+        x: 267
+        y: fanSpeedPanel.y
+        width: 760
+        height: 199
+        displayMode: page.mode
+
+        Column {
+            width: 640
+            anchors.centerIn: parent
+            spacing: 15
+
+            Model.MTextLeft {
+                width: textWidth; height: textHeight
+                mText: "GPU FAN Speed Control"; mtextSize: 20; mcolor: page.captionColour; mfont: page.fontFile
+            }
+
+            Row {
+                spacing: 10
+                Repeater {
+                    id: presetButtons
+                    model: Fan.Presets
+                    FanPresetButton {
+                        objectName: "preset_" + index
+                        width: modelData.width
+                        radius: 15
+                        label: modelData.label
+                        labelColour: Theme.colour("text", page.mode)
+                        border.color: Theme.colour("buttonBorder", page.mode)
+                        color: Theme.colour("fanPreset", page.mode)
+                        onClicked: page.choosePreset(index)
+                    }
+                }
+            }
+
+            Model.MTextLeft {
+                width: textWidth; height: textHeight
+                mText: "Description : max speed, suitable for which condition"
+                mtextSize: 14; mcolor: Fan.DescriptionColour; mfont: page.fontFile
+            }
+
+            FanPresetButton {
+                id: applyButton
+                objectName: "applyButton"
+                width: 80
+                radius: 4
+                label: "Apply"
+                usable: page.applyUsable
+                labelColour: page.applyUsable ? Fan.themed(Fan.ApplyLabelColours, page.mode)
+                                              : Fan.themed(Fan.ApplyLabelDimmedColours, page.mode)
+                border.color: Theme.colour("buttonBorder", page.mode)
+                color: Fan.themed(Fan.ApplyColours, page.mode)
+                onEntered: color = Theme.colour("buttonHover", page.mode)
+                onExited: color = Fan.themed(Fan.ApplyColours, page.mode)
+                onClicked: page.applyPreset()
+            }
+        }
+    }
 }

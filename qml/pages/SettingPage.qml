@@ -1,13 +1,211 @@
 import QtQuick 2.9
+import "../components" as Model
+import "../logic/Theme.js" as Theme
+import "../logic/Links.js" as Links
+import "Setting.js" as Setting
 
-// Placeholder until the setting page lands: the right size, every entry point
-// main.qml calls, and nothing else.
+// The Setting page: theme switch, program version, update offer and support.
 Item {
     id: page
     required property var app
     width: 861
     height: 550
 
-    function evaluateUpdateOffer(dict) {}
-    function applyTheme() {}
+    readonly property int mode: app.displayMode
+    readonly property string fontFile: "qrc:/font/Kanit-Regular.ttf"
+    readonly property color headingColour: Setting.headingColour(mode)
+
+    // "Update" takes clicks only while an update is offered and not started.
+    property bool updateUsable: false
+    property color updateColour: Theme.colour("updateButton", mode)
+
+    // ---- what the page offers the window ---------------------------------------------
+
+    function evaluateUpdateOffer(dict) {
+        if (!Setting.offersUpdate(dict, app.hasClickUpdate))
+            return;
+        app.pageSwitch.showUpdateDot(true);
+        updateUsable = true;
+    }
+
+    function applyTheme() {
+        updateColour = Theme.colour("updateButton", mode);
+    }
+
+    // ---- actions ---------------------------------------------------------------------
+
+    function toggleTheme() {
+        var next = Setting.nextTheme(app.displayMode);
+        app.displayMode = next;
+        app.sendRequest(Setting.themeRequest(next));
+    }
+
+    function startUpdate() {
+        app.hasClickUpdate = true;
+        app.sendRequest(Setting.updateRequest());
+        updateUsable = false;
+        updateButton.opacity = Setting.DimmedOpacity;
+        app.showDownloadScreen();
+    }
+
+    // Every download reply: the button stays out of use for good.
+    function downloadReplied() {
+        updateUsable = false;
+        updateColour = Theme.colour("effectBackground", mode);
+    }
+
+    Connections {
+        target: page.app
+        ignoreUnknownSignals: true
+        function onDownloadReply(data) { page.downloadReplied() }
+    }
+
+    Model.AutoResize {}
+
+    Panel {
+        id: frame
+        objectName: "settingFrame"
+        anchors.fill: parent
+        displayMode: page.mode
+    }
+
+    Column {
+        x: 138
+        y: 45
+        spacing: 10
+
+        Model.MTextLeft {
+            objectName: "settingTitle"
+            width: textWidth; height: textHeight
+            mText: "Setting"; mtextSize: 24; mcolor: Theme.colour("title", page.mode); mfont: page.fontFile
+        }
+
+        Row {
+            spacing: 120
+            Model.MTextLeft {
+                id: themeCaption
+                anchors.verticalCenter: parent.verticalCenter
+                width: textWidth; height: textHeight
+                mText: "Display Theme"; mtextSize: 16; mfontBold: true
+                mcolor: page.headingColour; mfont: page.fontFile
+            }
+
+            Rectangle {
+                id: themeSwitch
+                objectName: "themeSwitch"
+                anchors.verticalCenter: parent.verticalCenter
+                width: 44
+                height: 20
+                radius: 10.6
+                color: Theme.colour("switchTrack", page.mode)
+                border.color: Setting.SwitchBorder
+                border.width: 1
+
+                Repeater {
+                    model: [
+                        { side: "left", icon: "qrc:/icon/icon_dark.png" },
+                        { side: "right", icon: "qrc:/icon/icon_light.png" }
+                    ]
+                    Rectangle {
+                        objectName: "themeKnob_" + modelData.side
+                        x: modelData.side === "left" ? 1 : themeSwitch.width - width - 1
+                        anchors.verticalCenter: parent.verticalCenter
+                        width: 18
+                        height: 18
+                        radius: 9
+                        color: Setting.knobColours(page.mode)[modelData.side]
+                        Image {
+                            anchors.centerIn: parent
+                            width: 10
+                            height: 10
+                            source: modelData.icon
+                            fillMode: Image.PreserveAspectFit
+                            smooth: true
+                        }
+                    }
+                }
+
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: page.toggleTheme()
+                }
+            }
+        }
+
+        Model.MTextLeft {
+            objectName: "versionLine"
+            width: textWidth; height: textHeight
+            mText: Setting.versionLine(page.app.appVersion); mtextSize: 16; mfontBold: true
+            mcolor: page.headingColour; mfont: page.fontFile
+        }
+
+        Model.MTextLeft {
+            width: textWidth; height: textHeight
+            mText: "Please visit the Tarvell website to check for software updates"
+            mtextSize: 14; mcolor: Theme.colour("text", page.mode); mfont: page.fontFile
+        }
+
+        Rectangle {
+            id: updateButton
+            objectName: "updateButton"
+            width: 104
+            height: 46
+            radius: 4
+            border.width: 1
+            border.color: Theme.colour("buttonBorder", page.mode)
+            color: updatePointer.containsMouse ? Theme.colour("buttonHover", page.mode) : page.updateColour
+
+            Model.MText {
+                anchors.fill: parent
+                mText: "Update"; mtextSize: 20; mcolor: page.headingColour; mfont: page.fontFile
+            }
+
+            MouseArea {
+                id: updatePointer
+                objectName: "updatePointer"
+                anchors.fill: parent
+                enabled: page.updateUsable
+                hoverEnabled: page.updateUsable
+                cursorShape: page.updateUsable ? Qt.PointingHandCursor : Qt.ArrowCursor
+                onExited: page.updateColour = Theme.colour("updateButtonLeft", page.mode)
+                onClicked: page.startUpdate()
+            }
+        }
+
+        Item { width: 1; height: 5 }
+
+        Model.MTextLeft {
+            width: textWidth; height: textHeight
+            mText: "Support"; mtextSize: 16; mfontBold: true
+            mcolor: page.headingColour; mfont: page.fontFile
+        }
+
+        Model.MTextLeft {
+            width: textWidth; height: textHeight
+            mText: "If you’d like to report a problem, request a feature, or share ideas on"
+            mtextSize: 14; mcolor: Theme.colour("text", page.mode); mfont: page.fontFile
+        }
+
+        Row {
+            spacing: 4
+            Model.MTextLeft {
+                width: textWidth; height: textHeight
+                mText: "how we can improve the software, please"
+                mtextSize: 14; mcolor: Theme.colour("text", page.mode); mfont: page.fontFile
+            }
+            Model.MTextLeft {
+                id: contactLink
+                objectName: "contactLink"
+                width: textWidth; height: textHeight
+                mText: "Contact Us."
+                mtextSize: 14; mcolor: "red"; mfont: page.fontFile
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: Qt.openUrlExternally(Links.makerContactPage)
+                }
+            }
+        }
+    }
 }

@@ -1,0 +1,139 @@
+.pragma library
+// The lighting vocabulary of the ARGB page: which effects exist, which of them
+// paint with the chosen colour, how slider positions become speed bytes, and the
+// requests the page hands to the worker.
+
+var DefaultEffect = 5;      // "Rainbow", also what "Default Mode" selects
+var StaticEffect = 1;
+var NoEffect = -1;
+
+var EffectRequest = 1;
+var LightingOffRequest = 13;
+var SyncRequest = 8;
+var LeaveSyncRequest = 9;
+
+var MinSpeed = 1;
+var MaxSpeed = 5;
+var DefaultSpeed = 3;
+
+var OffColour = "00";
+
+// Three rows of buttons, left to right.
+var Effects = [
+    { row: 0, label: "Color Cycling",  icon: "qrc:/icon/effect/Color Cycle.svg",    code: 4,  usesColour: false },
+    { row: 0, label: "Static",         icon: "qrc:/icon/effect/Static.svg",         code: 1,  usesColour: true },
+    { row: 0, label: "Rainbow",        icon: "qrc:/icon/effect/Rainbow.svg",        code: 5,  usesColour: false },
+    { row: 0, label: "Wave",           icon: "qrc:/icon/effect/Wave.svg",           code: 11, usesColour: false },
+    { row: 0, label: "Glowing Yoyo",   icon: "qrc:/icon/effect/Yoyo.svg",           code: 12, usesColour: false },
+    { row: 1, label: "Starry Night",   icon: "qrc:/icon/effect/Starry night.svg",   code: 13, usesColour: false },
+    { row: 1, label: "Comet",          icon: "qrc:/icon/effect/Comet.svg",          code: 7,  usesColour: true },
+    { row: 1, label: "Breath",         icon: "qrc:/icon/effect/Breath.svg",         code: 2,  usesColour: true },
+    { row: 1, label: "Flash",          icon: "qrc:/icon/effect/Flash.svg",          code: 9,  usesColour: true },
+    { row: 1, label: "Strobing",       icon: "qrc:/icon/effect/Strobbing.svg",      code: 3,  usesColour: true },
+    { row: 2, label: "Flash Rainbow",  icon: "qrc:/icon/effect/Flash Rainbow.svg",  code: 10, usesColour: false },
+    { row: 2, label: "Breath Rainbow", icon: "qrc:/icon/effect/Breath Rainbow.svg", code: 6,  usesColour: false },
+    { row: 2, label: "Comet Rainbow",  icon: "qrc:/icon/effect/Comet Rainbow.svg",  code: 8,  usesColour: false }
+];
+
+var RowCount = 3;
+
+// Button grid inside the effects panel.
+var GridLeft = 40;
+var GridTop = 60;
+var ButtonWidth = 106;
+var ButtonHeight = 94;
+var ButtonGap = 8;
+var RowPitch = 100;
+
+var SpeedBytes = { 1: "02", 2: "01", 3: "00", 4: "FF", 5: "FE" };
+
+function effectsInRow(row) {
+    var list = [];
+    for (var i = 0; i < Effects.length; ++i)
+        if (Effects[i].row === row)
+            list.push(Effects[i]);
+    return list;
+}
+
+function effectByCode(code) {
+    for (var i = 0; i < Effects.length; ++i)
+        if (Effects[i].code === code)
+            return Effects[i];
+    return null;
+}
+
+// Only a known effect that ignores the colour veils the colour panel; an
+// unknown code selects nothing and veils nothing.
+function veilsColours(code) {
+    var effect = effectByCode(code);
+    return effect !== null && !effect.usesColour;
+}
+
+// Column of the effect at `index` of the table within its own row.
+function columnOf(index) {
+    var column = 0;
+    for (var i = 0; i < index; ++i)
+        if (Effects[i].row === Effects[index].row)
+            ++column;
+    return column;
+}
+
+function buttonPosition(row, column) {
+    return { x: GridLeft + column * (ButtonWidth + ButtonGap), y: GridTop + row * RowPitch };
+}
+
+function speedByte(position) {
+    var byte = SpeedBytes[position];
+    return byte === undefined ? SpeedBytes[DefaultSpeed] : byte;
+}
+
+// A stored slider position as the page can use it: whole, within 1..5, and the
+// current one when the stored value is not a number at all.
+function restoredSpeed(value, current) {
+    var n = parseInt(String(value), 10);
+    if (isNaN(n))
+        return current;
+    return Math.max(MinSpeed, Math.min(MaxSpeed, n));
+}
+
+// "#rrggbb" into the three two-digit components the worker takes.
+function colourComponents(colourText) {
+    var text = String(colourText);
+    return { r_hex: text.substr(1, 2), g_hex: text.substr(3, 2), b_hex: text.substr(5, 2) };
+}
+
+function effectRequest(effect, position, colourText) {
+    var parts = colourComponents(colourText);
+    return {
+        "function": EffectRequest,
+        "effect": effect,
+        "ARGBSliderSpeed": position,
+        "speed": speedByte(position),
+        "r_hex": parts.r_hex,
+        "g_hex": parts.g_hex,
+        "b_hex": parts.b_hex
+    };
+}
+
+// Lighting off keeps the user's colour in the settings: the worker stores
+// nothing of the effect for this request, so the black Static is only sent.
+function offRequest(position) {
+    return {
+        "function": LightingOffRequest,
+        "RGB": "OFF",
+        "effect": StaticEffect,
+        "ARGBSliderSpeed": position,
+        "speed": speedByte(position),
+        "r_hex": OffColour,
+        "g_hex": OffColour,
+        "b_hex": OffColour
+    };
+}
+
+function syncRequest() {
+    return { "function": SyncRequest };
+}
+
+function leaveSyncRequest() {
+    return { "function": LeaveSyncRequest, "controlMode": 0 };
+}

@@ -1,0 +1,48 @@
+.pragma library
+// The Setting page: the theme switch, the version line and the update offer.
+
+var ThemeRequest = 11;
+var UpdateRequest = 12;
+var DimmedOpacity = 0.2;
+
+// Knob colours of the theme switch, [left, right] for dark and light.
+var KnobColours = [["#142A59", "#313131"], ["#B9C2D2", "#6B90D7"]];
+var HeadingColours = ["#FFFFFF", "#585858"];
+var SwitchBorder = "#65657E";
+
+function shown(mode) {
+    return Number(mode) === 1 ? 1 : 0;
+}
+
+function knobColours(mode) {
+    var pair = KnobColours[shown(mode)];
+    return { left: pair[0], right: pair[1] };
+}
+
+function headingColour(mode) {
+    return HeadingColours[shown(mode)];
+}
+
+function nextTheme(mode) {
+    return shown(mode) === 1 ? 0 : 1;
+}
+
+function themeRequest(mode) {
+    return { "function": ThemeRequest, "displayMode": mode };
+}
+
+function updateRequest() {
+    return { "function": UpdateRequest, "controlMode": 1 };
+}
+
+function versionLine(version) {
+    return "TARVELL VORN " + version + " Version";
+}
+
+// An offer stands when the telemetry says so and the user has not started an
+// update yet; a started update is never offered again.
+function offersUpdate(dict, hasClickUpdate) {
+    if (hasClickUpdate || !dict)
+        return false;
+    return parseInt(String(dict["updateApp"]), 10) === 1;
+}
