@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -144,25 +143,13 @@ private slots:
         QVERIFY(!installDriverWithPnPUtil(dir.filePath("NfI2cTestDrv.inf"), refuse));
     }
 
-    void shippedPackageIsBesideTheExecutables()
-    {
-        const QString package = QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver";
-        QVERIFY(QFileInfo::exists(package + "/NfI2cTestDrv.inf"));
-        QVERIFY(QFileInfo(driverInstallerPath(package + "/NfI2cTestDrv.inf")).isExecutable());
-        QStringList started;
-        QVERIFY(installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf",
-                                         [&](const QString &p, const QStringList &a) {
-                                             started << p << a;
-                                             return true;
-                                         }));
-        QCOMPARE(started, (QStringList{"pkexec", package + "/install-tarvell-i2c.sh"}));
-    }
-
     void shippedInstallerPutsThePackageInPlace()
     {
         // Run against a scratch root, with udevadm and modprobe replaced by
         // recorders, so nothing on this machine changes.
         const QString package = QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver";
+        QVERIFY(QFileInfo::exists(package + "/NfI2cTestDrv.inf"));
+        QVERIFY(QFileInfo(driverInstallerPath(package + "/NfI2cTestDrv.inf")).isExecutable());
         QTemporaryDir root;
         QTemporaryDir tools;
         const QString log = tools.filePath("calls.log");
@@ -191,26 +178,6 @@ private slots:
         QVERIFY2(calls.at(2).startsWith("udevadm trigger"), qPrintable(calls.at(2)));
     }
 
-    void udevRuleTagsOnlyTheCardsAdapter()
-    {
-        const QString rules = QString::fromUtf8(
-            readFile(QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver/70-tarvell-vorn-i2c.rules"));
-        QStringList active;
-        for (const QString &line : rules.split('\n')) {
-            if (!line.trimmed().isEmpty() && !line.trimmed().startsWith('#'))
-                active << line;
-        }
-        // Every rule that grants access is limited to the card's PCI device.
-        QVERIFY(!active.isEmpty());
-        for (const QString &rule : active) {
-            if (!rule.contains("uaccess"))
-                continue;
-            QVERIFY2(rule.contains("SUBSYSTEM==\"i2c-dev\""), qPrintable(rule));
-            QVERIFY2(rule.contains("ATTRS{vendor}==\"0x8086\""), qPrintable(rule));
-            QVERIFY2(rule.contains("ATTRS{device}==\"0xe20b\""), qPrintable(rule));
-        }
-    }
-
     void autostartEntryRoundTripsThePath_data()
     {
         QTest::addColumn<QString>("exePath");
@@ -232,10 +199,6 @@ private slots:
         QVERIFY(entry.startsWith("[Desktop Entry]\n"));
         QVERIFY(entry.contains("\nType=Application\n"));
         QCOMPARE(execArguments(entry), QStringList{exePath});
-
-        // The same entry as a desktop-file reader sees it.
-        QSettings ini(config.filePath("autostart/tarvell-vorn.desktop"), QSettings::IniFormat);
-        QCOMPARE(ini.value("Desktop Entry/Type").toString(), QStringLiteral("Application"));
     }
 
     void autostartOnTwiceOffTwice()
@@ -256,16 +219,6 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "uncheck Start with Windows");
         QVERIFY(writeAutoStart(config.path(), "tarvell-vorn", "/usr/bin/tarvell-vorn", false));
         QVERIFY(!QFile::exists(entry));
-    }
-
-    void autostartLeavesOtherEntriesAlone()
-    {
-        QTemporaryDir config;
-        QVERIFY(QDir().mkpath(config.filePath("autostart")));
-        QVERIFY(writeFile(config.filePath("autostart/other.desktop"), "[Desktop Entry]\n"));
-        QTest::ignoreMessage(QtDebugMsg, "uncheck Start with Windows");
-        QVERIFY(writeAutoStart(config.path(), "tarvell-vorn", "/x", false));
-        QVERIFY(QFile::exists(config.filePath("autostart/other.desktop")));
     }
 
     void setAutoStartUsesTheUsersConfigFolder()

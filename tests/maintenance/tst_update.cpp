@@ -83,12 +83,6 @@ private slots:
     }
     void cleanup() { server.reset(); }
 
-    void manifestUrlEndsWithTheManifestPath()
-    {
-        QVERIFY(manifestUrl().endsWith(QStringLiteral("/Tarvell/latest_version.json")));
-        QVERIFY(isHttpUrl(manifestUrl()));
-    }
-
     void manifestTakesOverArraysOnly_data()
     {
         QTest::addColumn<QByteArray>("body");
@@ -373,19 +367,6 @@ private slots:
         StreamCapture err(std::cerr);
         QVERIFY(!downloadFileFromServer(url, target, {}, kQuick));
         QVERIFY2(err.text().contains(expectedLine), qPrintable(err.text()));
-        QVERIFY(!QFile::exists(target));
-    }
-
-    void noServerFailsTheDownloadAtOnce()
-    {
-        const quint16 port = closedLoopbackPort();
-        const QString target = dir.filePath("none.run");
-        StreamCapture err(std::cerr);
-        QElapsedTimer timer;
-        timer.start();
-        QVERIFY(!downloadFileFromServer(QStringLiteral("http://127.0.0.1:%1/i").arg(port), target, {}));
-        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-        QVERIFY(err.text().contains("InternetOpenUrl failed. Error: "));
         QVERIFY(!QFile::exists(target));
     }
 

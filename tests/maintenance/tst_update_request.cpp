@@ -130,6 +130,19 @@ private slots:
         QVERIFY(!QFileInfo::exists(home->filePath(".config")));
     }
 
+    void installersGoToTheUsersDownloadFolder()
+    {
+        // No user-dirs.dirs in the scratch config, so it is $HOME/Downloads,
+        // made when missing.
+        qputenv("HOME", home->path().toUtf8());
+        qputenv("XDG_CONFIG_HOME", home->filePath("config").toUtf8());
+        QVERIFY(QDir(downloads).removeRecursively());
+        const auto backend = worker::makeMaintenanceBackend();
+        QCOMPARE(backend->installerSavePath("25.05.00"), downloads + "/TARVELL_VORN_25.05.00.run");
+        QVERIFY(QFileInfo(downloads).isDir());
+        QCOMPARE(backend->installerSavePath("../x"), QString());
+    }
+
     void brokenDownloadIsNotStarted()
     {
         ScriptedResponse cut;
