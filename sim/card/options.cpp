@@ -5,7 +5,7 @@ namespace cardsim {
 const char *usage()
 {
     return "usage: tarvell-card-sim [--runtime-dir DIR] [--sysfs DIR] [--log FILE] "
-           "[--fault SPEC]...\n"
+           "[--fault FAULT]...\n"
            "  faults: error=N  pending-write-ms=N  short-reply  long-reply  vanish-after=N\n";
 }
 
