@@ -1,5 +1,7 @@
 #include "worker/gpu_worker.h"
 
+#include "gpu/known_card.h"
+
 #include "worker/protocol.h"
 #include "worker/settingsfiles.h"
 
@@ -38,8 +40,9 @@ GPU_WORKER::GPU_WORKER(worker::Backends backends)
     versionFilePath = appDataPath + QStringLiteral("/version.txt");
     settingsfiles::createDirectory(appDataPath);
     userDataPath = appDataPath + QStringLiteral("/userData.json");
-    knownCardList.append(KnownCard{0x8086, 0xE20B, 0x4158, 0x1F2E,
-                                   QStringLiteral("TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA")});
+    for (const known_card::Row &row : known_card::kRows)
+        knownCardList.append(KnownCard{int(row.vendorId), int(row.deviceId), int(row.subsystemId),
+                                       int(row.subsystemVendorId), QString::fromLatin1(row.name)});
 }
 
 GPU_WORKER::~GPU_WORKER()
@@ -109,7 +112,9 @@ QByteArray GPU_WORKER::I2C_Read_FW_Version() { return ops.card->readFwVersion();
 
 int GPU_WORKER::Get_GPU_Information()
 {
-    return ops.gpu->getGpuInformation(MonitorInfoDict, dictDataToQML);
+    // The count travels as "GPU_count" in the reply; the result itself is not used.
+    ops.gpu->getGpuInformation(MonitorInfoDict, dictDataToQML);
+    return 0;
 }
 
 QString GPU_WORKER::GetCPUInfo() { return ops.system->cpuInfo(); }
