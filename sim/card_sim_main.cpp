@@ -5,8 +5,15 @@
 #include "platform/overlapped.h"
 #include "sim/card/card_endpoint.h"
 #include "sim/card/options.h"
+#include "sim/sysfs/sysfs_sim.h"
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -53,10 +60,24 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "tarvell-card-sim: cannot open log %s\n", options.logFile.c_str());
         return 1;
     }
-    // The simulated sysfs tree follows the fan through this listener once it
-    // is attached; --sysfs names the tree it will publish.
-    card.mcu().setFanListener([](const cardsim::SimulatedMcu::FanState &) {});
-
+    // The GPU's side of the card: a sysfs tree whose fan follows what the MCU
+    // was told, kept moving by a ticker until the simulator stops.
+    std::unique_ptr<sim::SysfsSim> sysfs;
+    if (!options.sysfsDir.empty()) {
+        sysfs = std::make_unique<sim::SysfsSim>(QString::fromStdString(options.sysfsDir));
+        if (!sysfs->publish()) {
+            std::fprintf(stderr, "tarvell-card-sim: cannot publish sysfs tree in %s\n",
+                         options.sysfsDir.c_str());
+            return 1;
+        }
+        sim::SysfsSim *tree = sysfs.get();
+        card.mcu().setFanListener([tree](const cardsim::SimulatedMcu::FanState &fan) {
+            if (fan.cardDrivesFan)
+                tree->setFanDrivenByMcu(fan.duty);
+            else
+                tree->setFanDrivenByGpu();
+        });
+    }
     int stopPipe[2];
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
         std::perror("tarvell-card-sim: pipe");
@@ -70,6 +91,19 @@ int main(int argc, char **argv)
     ::sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
+    std::mutex tickMutex;
+    std::condition_variable tickWake;
+    bool stopTicking = false;
+    std::thread ticker;
+    if (sysfs) {
+        ticker = std::thread([&] {
+            constexpr auto kTickInterval = std::chrono::milliseconds(100);
+            std::unique_lock<std::mutex> lock(tickMutex);
+            while (!tickWake.wait_for(lock, kTickInterval, [&] { return stopTicking; }))
+                sysfs->tick();
+        });
+    }
+
     int status = 0;
     {
         platform::EndpointServer server(card);
@@ -82,6 +116,14 @@ int main(int argc, char **argv)
             std::fflush(stdout);
             server.run(stopPipe[0]);
         }
+    }
+    if (ticker.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(tickMutex);
+            stopTicking = true;
+        }
+        tickWake.notify_all();
+        ticker.join();
     }
     ::close(stopPipe[0]);
     ::close(stopPipe[1]);
