@@ -1,0 +1,163 @@
+// The program and the simulated card as separate processes, the way a user
+// runs them: what reaches the card after a start, what the program reads of
+// the GPU, and how the worker's telemetry moves with the card.
+
+#include "worker/gpu_worker.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QStringList readLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+// True when `wanted` appears in `lines` in this order, other lines between.
+bool containsInOrder(const QStringList &lines, const QStringList &wanted)
+{
+    int next = 0;
+    for (const QString &line : lines)
+        if (next < wanted.size() && line == wanted.at(next))
+            ++next;
+    return next == wanted.size();
+}
+
+QString repeat(const QString &triple, int n)
+{
+    QStringList parts;
+    for (int i = 0; i < n; ++i)
+        parts << triple;
+    return parts.join(' ');
+}
+
+} // namespace
+
+class ProgramWithCardTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir home;
+    QString runtimeDir, sysfsDir, transferLog;
+    QProcess card;
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", home.path());
+        env.insert("XDG_DATA_HOME", home.filePath("data"));
+        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
+        env.insert("XDG_RUNTIME_DIR", runtimeDir);
+        env.insert("TMPDIR", home.filePath("tmp"));
+        env.insert("CTL_SYSFS_ROOT", sysfsDir);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QUICK_BACKEND", "software");
+        return env;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(CONTROL_LIBRARY),
+                 "the stand-in control library is not installed; run cmake --install first");
+        runtimeDir = home.filePath("run");
+        sysfsDir = runtimeDir + "/sysfs";
+        transferLog = home.filePath("transfers.log");
+        QDir().mkpath(runtimeDir);
+        QDir().mkpath(home.filePath("tmp"));
+        QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+        card.setProcessEnvironment(environment());
+        card.setProcessChannelMode(QProcess::MergedChannels);
+        card.start(CARD_SIM, {"--runtime-dir", runtimeDir, "--sysfs", sysfsDir, "--log", transferLog});
+        QVERIFY(card.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY2_WITH_TIMEOUT((said += card.readAll()).contains("serving"), said.constData(),
+                                  5000);
+    }
+
+    void cleanupTestCase()
+    {
+        card.terminate();
+        card.waitForFinished(5000);
+    }
+
+    void startRestoresTheSavedChoicesOnTheCard()
+    {
+        QFile::remove(transferLog);
+        QProcess program;
+        program.setProcessEnvironment(environment());
+        program.setProcessChannelMode(QProcess::MergedChannels);
+        program.start(TARVELL_VORN, QStringList());
+        QVERIFY(program.waitForStarted());
+
+        const QString colour = repeat("FB 00 00", 10);
+        const QStringList restore{
+            "OPEN 0", "W 00 E3 00", "W 03 20 " + colour, "W 03 20 " + colour,
+            "W 03 11 " + repeat("FB 00 00", 5), "W 00 E0 21", "W 02 05 FE", "W 00 E0 2F", "W 01 01",
+            "OPEN 0", "W 00 E0 21", "W 02 81 00", "W 00 E0 2F", "W 01 01",
+            "OPEN 0", "W 00 E0 21", "W 02 80 01", "W 00 E0 2F", "W 01 01",
+        };
+        // Default settings: effect 05 in fb 00 00 at speed FE, the lighting
+        // taken back from the motherboard, the fan left to the GPU.
+        QTRY_VERIFY2_WITH_TIMEOUT(readLines(transferLog).size() >= restore.size(),
+                                  qPrintable(readLines(transferLog).join('\n') + "\n"
+                                             + QString::fromUtf8(program.readAll()).right(3000)),
+                                  10000);
+        QCOMPARE(readLines(transferLog).mid(0, restore.size()), restore);
+
+        // The log of the same run names the card and one line per reading the
+        // stand-in library supports.
+        const QString log = QString::fromUtf8(program.readAll());
+        QVERIFY2(log.contains("Matched device: TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA"),
+                 qPrintable(log.left(2000)));
+        for (const char *item : {"Gpu Current Frequency: ", "Gpu Current Temperature: ",
+                                 "VRAM Temperature: ", "Fan 0 Speed: "})
+            QVERIFY2(log.contains(item), item);
+        program.terminate();
+        QVERIFY(program.waitForFinished(10000));
+    }
+
+    void telemetryMovesWithTheCard()
+    {
+        qputenv("XDG_DATA_HOME", home.filePath("worker-data").toUtf8());
+        qputenv("XDG_RUNTIME_DIR", runtimeDir.toUtf8());
+        qputenv("CTL_SYSFS_ROOT", sysfsDir.toUtf8());
+        GPU_WORKER worker;
+        QList<QVariantMap> monitorReplies;
+        QObject receiver;
+        connect(&worker, &GPU_WORKER::dataChanged, &receiver, [&](const QVariantMap &reply) {
+            if (reply.value("function").toInt() == 100)
+                monitorReplies << reply;
+        });
+        worker.start();
+        QTRY_VERIFY_WITH_TIMEOUT(monitorReplies.size() >= 3, 20000);
+        worker.stopThread();
+
+        const QVariantMap first = monitorReplies.at(1).value("MonitorInfoDict").toMap();
+        const QVariantMap later = monitorReplies.at(2).value("MonitorInfoDict").toMap();
+        QCOMPARE(monitorReplies.at(2).value("GPU_count").toInt(), 1);
+        QCOMPARE(later.value("CheckCTL").toInt(), 1);
+        QCOMPARE(later.value("deviceName").toString(),
+                 QStringLiteral("TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA"));
+        QVERIFY(later.value("GpuCurrentTemperature").toDouble() > 0.0);
+        QVERIFY(later.value("PsysPower").toDouble() > 0.0);
+        QVERIFY(later.value("GPU_Utilization").toDouble() >= 0.0);
+        // Consecutive readings of a running card are not frozen.
+        int moved = 0;
+        for (const char *key : {"GpuCurrentTemperature", "VRAM_Temperature", "PsysPower",
+                                "gpuChipPower", "GPU_Utilization", "GpuCurrentFrequency"})
+            moved += first.value(key) != later.value(key) ? 1 : 0;
+        QVERIFY2(moved >= 3, qPrintable(QString::number(moved)));
+    }
+};
+
+QTEST_GUILESS_MAIN(ProgramWithCardTest)
+#include "tst_program_with_card.moc"
