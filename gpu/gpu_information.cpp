@@ -159,8 +159,11 @@ void GpuInformation::ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap
         std::printf("[Pci] Resizable Bar Enabled [%u]", barEnabled);
         std::printf("\n");
         monitorInfo[kResizableBar] = QString::number(barEnabled);
-        monitorInfo[kPcie] = QStringLiteral("PCIE ") + QString::number(gen) + QStringLiteral(".0 X")
-                             + QString::number(width) + QStringLiteral(" ");
+        // A link the library could not find (-1) must not read "PCIE -1.0 X-1 ".
+        if (gen > 0 && width > 0)
+            monitorInfo[kPcie] = QStringLiteral("PCIE ") + QString::number(gen)
+                                 + QStringLiteral(".0 X") + QString::number(width)
+                                 + QStringLiteral(" ");
     }
     // Read for completeness of the sequence; nothing here uses the current link.
     ctl_pci_state_t state{};

@@ -250,6 +250,7 @@ private slots:
         QTest::addColumn<QString>("pcie");
         QTest::newRow("4.0 x16") << 4 << 16 << true << QStringLiteral("PCIE 4.0 X16 ");
         QTest::newRow("3.0 x8") << 3 << 8 << false << QStringLiteral("PCIE 3.0 X8 ");
+        QTest::newRow("link not found") << -1 << -1 << true << QString();
     }
     void pcieLink()
     {
