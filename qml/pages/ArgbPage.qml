@@ -75,7 +75,7 @@ Item {
     }
 
     function applyTheme() {
-        defaultModeColour = Theme.colour("defaultModeButton", mode);
+        defaultModeColour = Theme.colour("defaultModeButton", app.displayMode);
         markSelection();
     }
 
@@ -337,13 +337,14 @@ Item {
         height: 106
         displayMode: page.mode
         title: "Sync Motherboard"
-        titleY: (height - titleItem.height) / 2
+        titleY: 18
 
+        // The title fills the panel's width, so the switch sits under it.
         ToggleSwitch {
             id: syncSwitch
             objectName: "syncSwitch"
-            x: 40 + syncPanel.titleWidth + 16
-            anchors.verticalCenter: parent.verticalCenter
+            x: 40
+            y: 64
             checked: false
             displayMode: page.mode
             onToggledByUser: page.syncSwitched(on, {})

@@ -60,12 +60,12 @@ Item {
         var updates = Telemetry.read(dict, nameKey);
         for (var i = 0; i < updates.length; ++i)
             page[updates[i].field] = updates[i].value;
-        valueColour = Theme.colour("value", mode);
+        valueColour = Theme.colour("value", app.displayMode);
     }
 
     function restoreFan(userControlData) {
         applyUsable = false;
-        applyButton.color = Fan.themed(Fan.ApplyColours, mode);
+        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
         var preset = Fan.restoredPreset(userControlData);
         if (preset < 0)
             return;
@@ -86,11 +86,11 @@ Item {
 
     function applyTheme() {
         paintPresetsUnselected();
-        valueColour = Theme.colour("valueBeforeTelemetry", mode);
+        valueColour = Theme.colour("valueBeforeTelemetry", app.displayMode);
     }
 
     function paintPresetsUnselected() {
-        var unselected = Theme.colour("fanPreset", mode);
+        var unselected = Theme.colour("fanPreset", app.displayMode);
         for (var i = 0; i < presetButtons.count; ++i)
             presetButtons.itemAt(i).color = unselected;
         applyButton.color = unselected;
@@ -99,9 +99,9 @@ Item {
     // ---- fan panel -------------------------------------------------------------------
 
     function paintSelected(index) {
-        var unselected = Theme.colour("fanPreset", mode);
+        var unselected = Theme.colour("fanPreset", app.displayMode);
         for (var i = 0; i < presetButtons.count; ++i)
-            presetButtons.itemAt(i).color = i === index ? Theme.colour("fanPresetSelected", mode) : unselected;
+            presetButtons.itemAt(i).color = i === index ? Theme.colour("fanPresetSelected", app.displayMode) : unselected;
     }
 
     // Nothing is sent: the choice waits for "Apply".
@@ -113,12 +113,12 @@ Item {
         for (var key in keys)
             app.dictDataforWorker[key] = keys[key];
         paintSelected(index);
-        applyButton.color = Fan.themed(Fan.ApplyColours, mode);
+        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
         applyUsable = true;
     }
 
     function applyPreset() {
-        applyButton.color = Fan.themed(Fan.ApplyColours, mode);
+        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
         applyUsable = false;
         app.sendRequest(Fan.applyRequest(app.fanControlBtn));
     }
@@ -293,6 +293,7 @@ Item {
 
         ValueTile {
             objectName: "fanTile"
+            padding: 0
             x: 40
             y: (parent.height - height) / 2
             caption: "GPU FAN Speed"; value: String(page.fanSpeed); unit: "rpm"

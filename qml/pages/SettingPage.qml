@@ -29,7 +29,7 @@ Item {
     }
 
     function applyTheme() {
-        updateColour = Theme.colour("updateButton", mode);
+        updateColour = Theme.colour("updateButton", app.displayMode);
     }
 
     // ---- actions ---------------------------------------------------------------------
@@ -51,7 +51,7 @@ Item {
     // Every download reply: the button stays out of use for good.
     function downloadReplied() {
         updateUsable = false;
-        updateColour = Theme.colour("effectBackground", mode);
+        updateColour = Theme.colour("effectBackground", app.displayMode);
     }
 
     Connections {

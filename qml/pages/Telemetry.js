@@ -61,15 +61,14 @@ function read(dict, nameKey) {
         if (present(dict[key]))
             out.push({ field: field, value: String(dict[key]) });
     }
-    // value: "text" keeps the received text, "int" the parsed number, "intText"
-    // the parsed number as text.
+    // value: "int" keeps the parsed number, "intText" shows it as text.
     function number(key, field, kind) {
         if (!present(dict[key]))
             return null;
         var n = readInt(dict[key]);
         if (!inRange(key, n))
             return null;
-        var value = kind === "text" ? String(dict[key]) : kind === "intText" ? String(n) : n;
+        var value = kind === "intText" ? String(n) : n;
         out.push({ field: field, value: value });
         return n;
     }
@@ -85,12 +84,14 @@ function read(dict, nameKey) {
     if (present(dict["ResizableBar"]))
         out.push({ field: "resizableBar", value: resizableBarText(dict["ResizableBar"]) });
     number("PsysPower", "board_Power", "int");
-    number("GpuCurrentFrequency", "gpuCurrentFrequency", "text");
-    var gpuTemp = number("GpuCurrentTemperature", "gpuCurrentTemperature", "text");
+    // The readings arrive as doubles; their full text ("61.172000000004") would
+    // run into the next tile, so the whole number that passed the test is shown.
+    number("GpuCurrentFrequency", "gpuCurrentFrequency", "intText");
+    var gpuTemp = number("GpuCurrentTemperature", "gpuCurrentTemperature", "intText");
     if (gpuTemp !== null)
         out.push({ field: "gpuTempWarning", value: gpuTemp >= GpuTempWarning });
     number("VRAM_Frequency", "vRAM_Frequency", "int");
-    var vramTemp = number("VRAM_Temperature", "vRAM_Temperature", "text");
+    var vramTemp = number("VRAM_Temperature", "vRAM_Temperature", "intText");
     if (vramTemp !== null)
         out.push({ field: "vramTempWarning", value: vramTemp >= VramTempWarning });
     number("GPUOvervoltagePercentage", "gPUOvervoltagePercentage", "int");

@@ -16,6 +16,9 @@ Item {
     property color valueColour: "#E2E2E2"
     property string fontFile: "qrc:/font/Kanit-Regular.ttf"
 
+    // Keeps the text clear of the lines between the tiles.
+    property int padding: 16
+
     readonly property alias valueItem: valueText
     readonly property alias unitItem: unitText
     readonly property alias warningItem: warningRow
@@ -28,7 +31,7 @@ Item {
     Model.MTextLeft {
         id: captionText
         objectName: "caption"
-        x: 0
+        x: root.padding
         y: 0
         width: textWidth
         height: textHeight
@@ -41,7 +44,7 @@ Item {
     Text {
         id: valueText
         objectName: "value"
-        x: 0
+        x: root.padding
         anchors.bottom: parent.bottom
         text: root.value
         color: root.warning ? "#E91D1D" : root.valueColour
@@ -53,8 +56,7 @@ Item {
         id: unitText
         objectName: "unit"
         x: valueText.x + valueText.contentWidth + 5
-        anchors.bottom: valueText.bottom
-        anchors.bottomMargin: 8
+        anchors.baseline: valueText.baseline
         text: qsTr(root.unit)
         color: root.captionColour
         font.family: font.name
