@@ -427,26 +427,4 @@ TestCase {
         compare(fixture.sentCodes(), [13, 8]);
         compare(item("syncSwitch").checked, true);
     }
-
-    function test_layout() {
-        start({});
-        var page = item("argbPage");
-        compare([page.width, page.height], [905, 462]);
-        var panels = [
-            ["rgbPanel", 0, 0, 644, 106], ["syncPanel", 654, 0, 250, 106],
-            ["effectsPanel", 0, 114, 644, 408], ["colorsPanel", 654, 114, 250, 298],
-            ["speedPanel", 654, 414, 250, 96]
-        ];
-        for (var i = 0; i < panels.length; ++i) {
-            var p = item(panels[i][0]);
-            compare([p.x, p.y, p.width, p.height], panels[i].slice(1), panels[i][0]);
-        }
-        var button = item("defaultModeButton");
-        compare([button.x, button.width, button.height, button.radius], [438, 168, 38.2, 20]);
-        compare([item("colourSquare").width, item("colourSquare").height], [130, 130]);
-        compare([item("hexField").width, item("hexField").height], [80, 20]);
-        compare([item("argbSwitch").width, item("argbSwitch").height], [40, 20]);
-        compare([item("effect_13").x, item("effect_13").y], [40, 160]);
-        compare(item("colourVeil").opacity, 0.7);
-    }
 }

@@ -9,28 +9,6 @@ TestCase {
 
     // ---- effects -----------------------------------------------------------------
 
-    function test_effectTable() {
-        compare(Lighting.Effects.length, 13);
-        var codes = [];
-        var perRow = [0, 0, 0];
-        var colourCodes = [];
-        for (var i = 0; i < Lighting.Effects.length; ++i) {
-            var e = Lighting.Effects[i];
-            verify(codes.indexOf(e.code) < 0, "code " + e.code + " twice");
-            codes.push(e.code);
-            perRow[e.row] += 1;
-            if (e.usesColour)
-                colourCodes.push(e.code);
-        }
-        codes.sort(function(a, b) { return a - b; });
-        compare(codes, [1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13]);
-        compare(perRow, [5, 5, 3]);
-        colourCodes.sort(function(a, b) { return a - b; });
-        compare(colourCodes, [1, 2, 3, 7, 9]);
-        compare(Lighting.effectByCode(11).label, "Wave");
-        compare(Lighting.effectByCode(3).icon, "qrc:/icon/effect/Strobbing.svg");
-        compare(Lighting.effectByCode(14), null);
-    }
 
     function test_veil_data() {
         return [
@@ -78,9 +56,6 @@ TestCase {
 
     // ---- speed -------------------------------------------------------------------
 
-    function test_speedBytes() {
-        compare([1, 2, 3, 4, 5].map(Lighting.speedByte), ["02", "01", "00", "FF", "FE"]);
-    }
 
     function test_restoredSpeed_data() {
         return [

@@ -293,23 +293,4 @@ TestCase {
         compare(presetColour(2), "#142a59");
         compare(String(page.valueColour), "#e2e2e2");
     }
-
-    function test_layout() {
-        start({});
-        compare([page.width, page.height], [844, 560]);
-        var panels = [
-            ["systemPanel", 0, 40, 424, 122], ["factsPanel", 432, 40, 594, 122],
-            ["readingsPanel", 0, 170, 1030, 184], ["fanSpeedPanel", 0, 362, 260, 199],
-            ["fanControlPanel", 267, 362, 760, 199]
-        ];
-        for (var i = 0; i < panels.length; ++i) {
-            var p = item(panels[i][0]);
-            compare([p.x, p.y, p.width, p.height], panels[i].slice(1), panels[i][0]);
-        }
-        compare(item("adapterTitle").y, -10);
-        var widths = [75, 75, 80, 75, 85];
-        for (var j = 0; j < 5; ++j)
-            compare([item("preset_" + j).width, item("preset_" + j).height], [widths[j], 30]);
-        compare([item("applyButton").width, item("applyButton").height], [80, 30]);
-    }
 }

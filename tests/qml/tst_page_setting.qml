@@ -138,16 +138,4 @@ TestCase {
         w.displayMode = 0;
         compare(String(button.color), "#122143");
     }
-
-    function test_layout() {
-        start({});
-        var page = item("settingPage");
-        compare([page.width, page.height], [861, 550]);
-        compare([item("updateButton").width, item("updateButton").height], [104, 46]);
-        compare([item("themeSwitch").width, item("themeSwitch").height], [44, 20]);
-        compare(String(item("contactLink").mcolor), "#ff0000");
-        var title = item("settingTitle");
-        var origin = title.mapToItem(page, 0, 0);
-        compare([origin.x, origin.y], [138, 45]);
-    }
 }
