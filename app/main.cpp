@@ -14,10 +14,15 @@
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
 
+#include <cstdio>
 #include <memory>
 
 int main(int argc, char *argv[])
 {
+    // The log is read live (a terminal, a pipe to tee, a test): whole lines
+    // must leave at once, not when a pipe buffer happens to fill.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
 
