@@ -341,50 +341,39 @@ QByteArray CardMcu::I2C_Read_ARGB_Value(int readMode)
     return i2cReplyBuffer;
 }
 
-QByteArray CardMcu::I2C_Read_ARGB_Effect_Speed()
+// The three register reads share one shape: select what register 82 (or 86)
+// answers with, then read it.
+QByteArray CardMcu::selectAndRead(const char *header, const char *select, const char *read,
+                                  bool pauseAfterRead)
 {
-    logHeader(kArgbReadHeader);
+    logHeader(header);
     Connection connection(i2cDevicePath);
     if (!connection.opened())
         return i2cReplyBuffer;
 
     runQuiet(kOpenTarget);
     pause();
-    runQuiet(kSelectLighting);
+    runQuiet(select);
     pause();
-    readInto(kReadValue82);
+    readInto(read);
+    if (pauseAfterRead)
+        pause();
     return i2cReplyBuffer;
+}
+
+QByteArray CardMcu::I2C_Read_ARGB_Effect_Speed()
+{
+    return selectAndRead(kArgbReadHeader, kSelectLighting, kReadValue82, false);
 }
 
 QByteArray CardMcu::Read_Check_MB_Sync_Cable()
 {
-    logHeader(kSyncCableHeader);
-    Connection connection(i2cDevicePath);
-    if (!connection.opened())
-        return i2cReplyBuffer;
-
-    runQuiet(kOpenTarget);
-    pause();
-    runQuiet(kSelectSyncCable);
-    pause();
-    readInto(kReadValue82);
-    return i2cReplyBuffer;
+    return selectAndRead(kSyncCableHeader, kSelectSyncCable, kReadValue82, false);
 }
 
 QByteArray CardMcu::I2C_Read_FW_Version()
 {
-    logHeader(kFirmwareHeader);
-    Connection connection(i2cDevicePath);
-    if (!connection.opened())
-        return i2cReplyBuffer;
-
-    runQuiet(kOpenTarget);
-    pause();
-    runQuiet(kSelectFirmware);
-    pause();
-    readInto(kReadFirmware);
-    pause();
-    return i2cReplyBuffer;
+    return selectAndRead(kFirmwareHeader, kSelectFirmware, kReadFirmware, true);
 }
 
 } // namespace mcu

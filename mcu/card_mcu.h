@@ -70,6 +70,8 @@ private:
     void runBuilt(const QString &text);
     void runQuiet(const QString &text);
     void readInto(const QString &text);
+    QByteArray selectAndRead(const char *header, const char *select, const char *read,
+                             bool pauseAfterRead);
     void recordStatus(std::uint32_t status);
 
     SleepFn sleep_;
