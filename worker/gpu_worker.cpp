@@ -17,6 +17,7 @@
 namespace {
 
 const char kDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
+constexpr unsigned long kGracefulStopMs = 3000;
 
 worker::Backends realBackends()
 {
@@ -47,13 +48,15 @@ GPU_WORKER::GPU_WORKER(worker::Backends backends)
 
 GPU_WORKER::~GPU_WORKER()
 {
-    // A pass can block for seconds in a device, network or installer call;
-    // the program is ending, so it is not waited for.
+    // The pass under way gets a moment to end on its own (its pauses end
+    // early once interruption is requested); one blocked for longer in a
+    // device, network or installer call is terminated, as the program is ending.
     stopFlag = true;
     requestInterruption();
-    if (isRunning())
+    if (!wait(kGracefulStopMs)) {
         terminate();
-    wait();
+        wait();
+    }
 }
 
 // ---------------------------------------------------------------- protocol

@@ -110,6 +110,28 @@ private slots:
         QVERIFY(prop.hasNotifySignal());
     }
 
+    // The program ends while the worker sits in its long pre-restore pause: the
+    // loop ends by itself (it logs its stop) instead of being terminated.
+    void destructionLetsTheLoopEndByItself()
+    {
+        static QStringList messages;
+        messages.clear();
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
+            messages << m;
+        });
+        EventLog log;
+        worker::Backends b = fakeBackends(log, true);
+        b.pacer = worker::makeRealPacer();
+        {
+            GPU_WORKER w(std::move(b));
+            QSignalSpy replies(&w, &GPU_WORKER::dataChanged);
+            w.start();
+            QTRY_VERIFY_WITH_TIMEOUT(replies.count() >= 2, 10000); // reply 0, then 100
+        }
+        qInstallMessageHandler(nullptr);
+        QVERIFY(!messages.filter(QStringLiteral("Stop Worker ThreadID: ")).isEmpty());
+    }
+
     // The real thread with real pauses: reply 0, then reply 100 about every
     // 1.1 s, and the restore five seconds after the first reply 100.
     void realThreadPacing()
