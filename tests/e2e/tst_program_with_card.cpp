@@ -21,16 +21,6 @@ QStringList readLines(const QString &path)
     return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
-// True when `wanted` appears in `lines` in this order, other lines between.
-bool containsInOrder(const QStringList &lines, const QStringList &wanted)
-{
-    int next = 0;
-    for (const QString &line : lines)
-        if (next < wanted.size() && line == wanted.at(next))
-            ++next;
-    return next == wanted.size();
-}
-
 QString repeat(const QString &triple, int n)
 {
     QStringList parts;
