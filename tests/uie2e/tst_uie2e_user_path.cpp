@@ -242,6 +242,7 @@ class UserPathTest : public QObject {
         QVERIFY(program->waitForStarted());
         QTRY_VERIFY2_WITH_TIMEOUT(ready(), programOutput.right(3000).constData(), 60000);
         run(TARVELL_VORN, {}, env, 30000);
+        QVERIFY2(program->state() == QProcess::Running, programOutput.right(3000).constData());
         windowId.clear();
         QTRY_VERIFY_WITH_TIMEOUT(
             !(windowId = QString::fromUtf8(
@@ -271,7 +272,21 @@ class UserPathTest : public QObject {
         const int y[] = {25, kSwitchH / 2, kSwitchH - 25};
         return {kSwitchX + 30 + 25, top + y[row]};
     }
-    void openPage(int row) { click(label(row).x(), label(row).y()); }
+    // Clicks a page label and waits until the switch's marker has slid to it,
+    // so no picture catches the page change half-way.
+    void openPage(int row)
+    {
+        click(label(row).x(), label(row).y());
+        const int markerY[] = {20, 110, 200};
+        const QPoint centre(kSwitchX + 6, centred(windowH, kSwitchH) + markerY[row] + 6);
+        const QColor marker("#6B90D7");
+        const auto arrived = [&] {
+            const QColor c = grab().pixelColor(centre);
+            return std::abs(c.red() - marker.red()) + std::abs(c.green() - marker.green())
+                       + std::abs(c.blue() - marker.blue()) < 30;
+        };
+        QVERIFY2(QTest::qWaitFor(arrived, 10000), "the page switch's marker reaches the label");
+    }
 
     // Line heights and widths of the program's font, for the items that sit
     // below or beside text.
@@ -516,8 +531,10 @@ private slots:
         QVERIFY(QDir().mkpath(runtime + "/sysfs"));
         QVERIFY(QDir().mkpath(tmp));
         QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        // The worker has looked for adapters: the program holds the instance
+        // key, so the second start hands over instead of racing it.
         startProgram(programEnvironment(runtime, runtime + "/sysfs", tmp),
-                     [&] { return program->state() == QProcess::Running; });
+                     [&] { return programOutput.contains("EnumerateDevices returned 0 adapters"); });
         if (QTest::currentTestFailed())
             return;
         // The loading screen is one flat colour around its animation; the
