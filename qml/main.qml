@@ -602,6 +602,7 @@ ApplicationWindow {
         objectName: "noDeviceScreen"
         anchors.horizontalCenter: parent.horizontalCenter
         y: 370
+        textColor: Theme.colour("text", window.displayMode)
         onRefreshRequested: window.refreshCards()
     }
 

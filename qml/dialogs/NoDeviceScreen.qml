@@ -11,6 +11,9 @@ Item {
     visible: false
 
     readonly property bool busy: busyRing.visible
+    // The screen's texts and icon: light on the dark theme, the theme's own
+    // text colour on the light one, where light grey would vanish.
+    property color textColor: "#E2E2E2"
 
     signal refreshRequested()
 
@@ -33,7 +36,7 @@ Item {
         visible: !root.busy
         mText: "No Device detected..."
         mtextSize: 26
-        mcolor: "#E2E2E2"
+        mcolor: root.textColor
         mfont: "qrc:/font/Kanit-Regular.ttf"
     }
 
@@ -54,7 +57,7 @@ Item {
         objectName: "noDeviceIconTint"
         anchors.fill: noDeviceIcon
         source: noDeviceIcon
-        color: "#E2E2E2"
+        color: root.textColor
         visible: !root.busy
     }
 
@@ -80,7 +83,7 @@ Item {
             width: textWidth
             mText: "Can\u2019t find your GPU?"
             mtextSize: 16
-            mcolor: "#E2E2E2"
+            mcolor: root.textColor
             mfont: "qrc:/font/Kanit-Regular.ttf"
         }
 

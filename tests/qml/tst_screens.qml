@@ -84,6 +84,19 @@ TestCase {
         compare(workerThread.lastRequest()["function"], -1);
     }
 
+    // Light grey on the light background could not be read.
+    function test_noDeviceTextsFollowTheTheme() {
+        fixture.passLoading(0);
+        var screen = item("noDeviceScreen");
+        compare(String(item("noDeviceHeading").mcolor).toUpperCase(), "#E2E2E2");
+        w.displayMode = 1;
+        compare(String(item("noDeviceHeading").mcolor).toUpperCase(), "#585858");
+        compare(String(item("cantFindText").mcolor).toUpperCase(), "#585858");
+        compare(String(item("noDeviceIconTint").color).toUpperCase(), "#585858");
+        w.displayMode = 0;
+        compare(String(screen.textColor).toUpperCase(), "#E2E2E2");
+    }
+
     function test_refreshFindsCard() {
         fixture.passLoading(0);
         showAndWait();
