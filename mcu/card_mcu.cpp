@@ -226,9 +226,13 @@ int CardMcu::I2C_ARGB_Control(const QString &effectMode, const QString &r_color,
     return commandSuccessCount;
 }
 
-int CardMcu::I2C_Switch_GPU_MCU_Control(int controlMode)
+// Both control switches send the same sequence around one mode write:
+// command byte 80 moves the fan, 81 the lighting. Only the lighting switch
+// pauses after the mode write; the card takes the fan's next write at once.
+int CardMcu::runControlSwitch(const char *header, const QString &modePrefix, int controlMode,
+                              bool pauseAfterModeWrite)
 {
-    logHeader(kGpuMcuHeader);
+    logHeader(header);
     commandSuccessCount = 0;
     Connection connection(i2cDevicePath);
     if (connection.deviceMissing())
@@ -241,39 +245,25 @@ int CardMcu::I2C_Switch_GPU_MCU_Control(int controlMode)
     runCounted(kSelectLighting);
     pause();
     if (controlMode == 0)
-        runCounted(QStringLiteral("Write {02 80 00}"));
+        runCounted(modePrefix + QStringLiteral(" 00}"));
     else if (controlMode == 1)
-        runCounted(QStringLiteral("Write {02 80 01}"));
-    // The card takes the next write without a pause here.
+        runCounted(modePrefix + QStringLiteral(" 01}"));
+    if (pauseAfterModeWrite)
+        pause();
     runCounted(kLightingDone);
     pause();
     runCounted(kCommit);
     return commandSuccessCount;
 }
 
+int CardMcu::I2C_Switch_GPU_MCU_Control(int controlMode)
+{
+    return runControlSwitch(kGpuMcuHeader, QStringLiteral("Write {02 80"), controlMode, false);
+}
+
 int CardMcu::I2C_Switch_to_Sync_Motherboard_Control(int controlMode)
 {
-    logHeader(kSyncMbHeader);
-    commandSuccessCount = 0;
-    Connection connection(i2cDevicePath);
-    if (connection.deviceMissing())
-        return commandSuccessCount = kDriverNotOpened;
-    if (!connection.opened())
-        return commandSuccessCount;
-
-    runCounted(kOpenTarget);
-    pause();
-    runCounted(kSelectLighting);
-    pause();
-    if (controlMode == 0)
-        runCounted(QStringLiteral("Write {02 81 00}"));
-    else if (controlMode == 1)
-        runCounted(QStringLiteral("Write {02 81 01}"));
-    pause();
-    runCounted(kLightingDone);
-    pause();
-    runCounted(kCommit);
-    return commandSuccessCount;
+    return runControlSwitch(kSyncMbHeader, QStringLiteral("Write {02 81"), controlMode, true);
 }
 
 int CardMcu::I2C_Fan_Control(int speed)

@@ -70,6 +70,8 @@ private:
     void runBuilt(const QString &text);
     void runQuiet(const QString &text);
     void readInto(const QString &text);
+    int runControlSwitch(const char *header, const QString &modePrefix, int controlMode,
+                         bool pauseAfterModeWrite);
     QByteArray selectAndRead(const char *header, const char *select, const char *read,
                              bool pauseAfterRead);
     void recordStatus(std::uint32_t status);
