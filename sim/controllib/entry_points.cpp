@@ -52,6 +52,18 @@ Adapter *adapterOf(ctl_device_adapter_handle_t h)
     return it == g_adapters.end() ? nullptr : it->second;
 }
 
+// The device folder of a live adapter handle, looked up under the lock;
+// false when the handle is not a live one.
+bool deviceDirOf(ctl_device_adapter_handle_t h, fs::path *dir)
+{
+    std::lock_guard<std::mutex> g(g_lock);
+    const Adapter *a = adapterOf(h);
+    if (!a)
+        return false;
+    *dir = a->info.deviceDir;
+    return true;
+}
+
 template <typename Record>
 ctl_result_t checkRecord(const Record *r)
 {
@@ -173,13 +185,8 @@ ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telem
     if (const ctl_result_t r = checkRecord(t); r != CTL_RESULT_SUCCESS)
         return r;
     fs::path dir;
-    {
-        std::lock_guard<std::mutex> g(g_lock);
-        const Adapter *a = adapterOf(h);
-        if (!a)
-            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
-        dir = a->info.deviceDir;
-    }
+    if (!deviceDirOf(h, &dir))
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
     std::error_code ec;
     if (!fs::is_directory(dir, ec))
         return CTL_RESULT_ERROR_DEVICE_LOST;
@@ -247,13 +254,8 @@ ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
     if (const ctl_result_t r = checkRecord(s); r != CTL_RESULT_SUCCESS)
         return r;
     fs::path dir;
-    {
-        std::lock_guard<std::mutex> g(g_lock);
-        const Adapter *a = adapterOf(h);
-        if (!a)
-            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
-        dir = a->info.deviceDir;
-    }
+    if (!deviceDirOf(h, &dir))
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
     setSpeed(s->speed, readSlotLink(dir).current);
     return CTL_RESULT_SUCCESS;
 }
