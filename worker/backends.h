@@ -84,10 +84,21 @@ public:
     virtual bool installDriver(const QString &infPath) = 0;
 };
 
+// The worker thread's pauses. A fixed pause belongs to the card's own timing
+// and always runs its full length. A wait ends early when wake() is called,
+// so that a new request or the program's end is served at once; a wake that
+// comes while the thread is busy ends its next wait at once, so none is lost.
 class Pacer {
 public:
+    static constexpr int kForever = -1;
     virtual ~Pacer() = default;
     virtual void sleepMs(int ms) = 0;
+    // Waits up to ms milliseconds (kForever: until woken). True when woken.
+    virtual bool waitMs(int ms) = 0;
+    // Safe from any thread.
+    virtual void wake() = 0;
+    // Monotonic milliseconds, for pauses that span several waits.
+    virtual qint64 nowMs() = 0;
 };
 
 struct Backends {

@@ -53,6 +53,7 @@ GPU_WORKER::~GPU_WORKER()
     // device, network or installer call is terminated, as the program is ending.
     stopFlag = true;
     requestInterruption();
+    ops.pacer->wake();
     if (!wait(kGracefulStopMs)) {
         terminate();
         wait();
@@ -64,6 +65,7 @@ GPU_WORKER::~GPU_WORKER()
 void GPU_WORKER::stopThread()
 {
     stopFlag = true;
+    ops.pacer->wake();
     quit();
     wait();
 }
@@ -78,9 +80,30 @@ void GPU_WORKER::setData(QVariantMap data)
 
 void GPU_WORKER::receiveDataFromQML(QVariantMap data)
 {
-    QMutexLocker lock(&requestMutex);
-    dictDataFromQML = data;
-    ++requestGeneration;
+    {
+        QMutexLocker lock(&requestMutex);
+        const quint64 sequence = ++requestSequence;
+        const int function = data.value(Key::Function).toInt();
+        if (Request::isOneShot(function)) {
+            for (auto it = pendingCommands.begin(); it != pendingCommands.end(); ++it) {
+                if (it->request.value(Key::Function).toInt() == function) {
+                    pendingCommands.erase(it);
+                    break;
+                }
+            }
+            pendingCommands.append(TakenRequest{data, sequence});
+        } else {
+            dictDataFromQML = data;
+            modeSequence = sequence;
+        }
+    }
+    ops.pacer->wake();
+}
+
+void GPU_WORKER::reapplySavedChoices()
+{
+    reapplyRequested = true;
+    ops.pacer->wake();
 }
 
 QVariantMap GPU_WORKER::getData() { return dataValue; }
@@ -116,7 +139,12 @@ QByteArray GPU_WORKER::I2C_Read_FW_Version() { return ops.card->readFwVersion();
 int GPU_WORKER::Get_GPU_Information()
 {
     // The count travels as "GPU_count" in the reply; the result itself is not used.
-    ops.gpu->getGpuInformation(MonitorInfoDict, dictDataToQML);
+    const int cards = ops.gpu->getGpuInformation(MonitorInfoDict, dictDataToQML);
+    // A card that was not found before (the no-device screen's refresh found
+    // it) may have come back in its own default state.
+    if (lastCardCount == 0 && cards > 0 && startUpRestoreDone)
+        reapplyRequested = true;
+    lastCardCount = cards;
     return 0;
 }
 

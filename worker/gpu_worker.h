@@ -45,6 +45,11 @@ public:
     QString markerPath() const { return appDataPath + QStringLiteral("/tarvell.txt"); }
     const QList<KnownCard> &knownCards() const { return knownCardList; }
 
+    // The card may have lost the user's lighting and fan (the machine slept,
+    // the card came back): the worker applies the saved choices again as the
+    // start-up restore does, without its start-up delay. Safe from any thread.
+    void reapplySavedChoices();
+
 signals:
     void dataChanged(QVariantMap data);
 
@@ -85,9 +90,15 @@ protected:
 
 private:
     // One step of the loop, and the pieces it is built from.
+    struct TakenRequest {
+        QVariantMap request;
+        quint64 sequence = 0; // of this request
+        quint64 seen = 0;     // of the newest request when it was taken
+    };
     void startUpSequence();
-    void performPass(int function, const QVariantMap &request, quint64 generation,
-                     bool &firstPass);
+    void performPass(int function, const QVariantMap &request, quint64 sequence);
+    void restoreIfDue();
+    void pauseAfterPass(int function, quint64 seen);
     void fullRefresh();
     void lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode);
     void updateRequest();
@@ -97,10 +108,12 @@ private:
     void emitReply();
     void sleepMs(int ms);
     void save();
-    QVariantMap takeRequest(quint64 *generation);
-    // Sets the pending request's "function" unless the scene delivered a
-    // newer request since the pass took its copy.
-    void setPendingFunction(int function, quint64 generation);
+    // The oldest waiting one-shot command, else the current mode.
+    TakenRequest takeRequest();
+    // Sets the mode's "function" unless the scene sent a newer mode since
+    // the request of this sequence number.
+    void setPendingFunction(int function, quint64 sequence);
+    bool newerRequestSince(quint64 seen);
     void logCategoryEntries(const QString &category, const QVariantList &entries);
 
     std::atomic<bool> stopFlag{false};
@@ -118,7 +131,21 @@ private:
     QList<KnownCard> knownCardList;
     QVariantMap dataValue;
 
+    // The pending-request slot. A one-shot command waits in its own queue
+    // until it ran, so a later mode request cannot wipe out a user's choice;
+    // a newer command of the same code replaces the one still waiting.
+    // dictDataFromQML is the mode: the latest mode request wins.
     QMutex requestMutex;
-    quint64 requestGeneration = 0; // bumped by every request the scene delivers
+    QList<TakenRequest> pendingCommands;
+    quint64 requestSequence = 0; // bumped by every request the scene delivers
+    quint64 modeSequence = 0;    // of the request dictDataFromQML came from
+
+    // The start-up restore waits for its delay across passes, so requests
+    // are served meanwhile.
+    bool restoreArmed = false;
+    bool startUpRestoreDone = false;
+    qint64 restoreAtMs = 0;
+    std::atomic<bool> reapplyRequested{false};
+    int lastCardCount = -1;
     worker::Backends ops;
 };

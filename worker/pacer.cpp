@@ -1,29 +1,51 @@
 #include "worker/backends.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QThread>
-
-#include <algorithm>
+#include <QWaitCondition>
 
 namespace worker {
 namespace {
 
-// Long pauses are slept in slices so that a thread asked to stop (the
-// program is ending) does not sit out the rest of a 4 s pause first.
-constexpr qint64 kSliceMs = 50;
-
+// One condition variable: the thread sleeps until its time is up or somebody
+// has something for it, and wakes for nothing else.
 class ThreadPacer final : public Pacer {
 public:
-    void sleepMs(int ms) override
+    ThreadPacer() { clock.start(); }
+
+    void sleepMs(int ms) override { QThread::msleep(static_cast<unsigned long>(ms)); }
+
+    bool waitMs(int ms) override
     {
-        QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired()) {
-            if (QThread::currentThread()->isInterruptionRequested())
-                return;
-            QThread::msleep(static_cast<unsigned long>(
-                std::min<qint64>(kSliceMs, std::max<qint64>(deadline.remainingTime(), 1))));
+        QMutexLocker lock(&mutex);
+        const QDeadlineTimer deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
+                                               : QDeadlineTimer(ms, Qt::PreciseTimer);
+        while (!woken) {
+            if (!condition.wait(&mutex, deadline))
+                break;
         }
+        const bool wasWoken = woken;
+        woken = false;
+        return wasWoken;
     }
+
+    void wake() override
+    {
+        QMutexLocker lock(&mutex);
+        woken = true;
+        condition.wakeAll();
+    }
+
+    qint64 nowMs() override { return clock.elapsed(); }
+
+private:
+    QMutex mutex;
+    QWaitCondition condition;
+    bool woken = false;
+    QElapsedTimer clock;
 };
 
 } // namespace

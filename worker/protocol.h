@@ -27,6 +27,9 @@ enum Code : int {
     Monitor = 100,
     WatchMarker = 101,
 };
+// Performed once, then the worker goes back to idle; every other code is a
+// mode that repeats until the next request.
+inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReinstallDriver; }
 }
 
 namespace Reply {

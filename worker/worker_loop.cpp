@@ -1,5 +1,6 @@
 // The body of the worker thread: the start-up sequence, then one pass per
-// request code, paced by plain sleeps.
+// request code. Between passes the thread waits until its next pass is due or
+// a request arrives, whichever comes first.
 
 #include "worker/gpu_worker.h"
 
@@ -10,6 +11,7 @@
 #include <QDebug>
 #include <QMutexLocker>
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 
@@ -52,11 +54,6 @@ QString effectText(int effect)
     return QString::number(effect, 16).toUpper().rightJustified(2, QLatin1Char('0'));
 }
 
-bool isOneShot(int function)
-{
-    return function >= Request::ArgbControl && function <= Request::ReinstallDriver;
-}
-
 // Log lines are whole texts: a label and its value, joined as written.
 void logText(const QString &text) { qDebug().noquote() << text; }
 
@@ -80,18 +77,69 @@ void GPU_WORKER::save()
     logText(QStringLiteral("userData path: ") + userDataPath);
 }
 
-QVariantMap GPU_WORKER::takeRequest(quint64 *generation)
+GPU_WORKER::TakenRequest GPU_WORKER::takeRequest()
 {
     QMutexLocker lock(&requestMutex);
-    *generation = requestGeneration;
-    return dictDataFromQML;
+    TakenRequest taken = pendingCommands.isEmpty()
+        ? TakenRequest{dictDataFromQML, modeSequence, 0}
+        : pendingCommands.takeFirst();
+    taken.seen = requestSequence;
+    return taken;
 }
 
-void GPU_WORKER::setPendingFunction(int function, quint64 generation)
+void GPU_WORKER::setPendingFunction(int function, quint64 sequence)
 {
     QMutexLocker lock(&requestMutex);
-    if (generation == requestGeneration)
+    if (modeSequence <= sequence)
         dictDataFromQML[Key::Function] = function;
+}
+
+bool GPU_WORKER::newerRequestSince(quint64 seen)
+{
+    QMutexLocker lock(&requestMutex);
+    return !pendingCommands.isEmpty() || requestSequence > seen;
+}
+
+void GPU_WORKER::restoreIfDue()
+{
+    if (reapplyRequested.exchange(false)) {
+        logText(QStringLiteral("Applying the saved lighting and fan again"));
+        startUpRestore();
+    }
+    if (restoreArmed && ops.pacer->nowMs() >= restoreAtMs) {
+        restoreArmed = false;
+        startUpRestoreDone = true;
+        startUpRestore();
+    }
+}
+
+void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
+{
+    // Whatever arrived during the pass is taken at once.
+    int mode = Request::Idle;
+    {
+        QMutexLocker lock(&requestMutex);
+        mode = dictDataFromQML.value(Key::Function).toInt();
+    }
+    int ms = worker::Pacer::kForever; // idle: until the next request
+    if (mode == Request::Monitor)
+        ms = Request::isOneShot(f) ? kPassPauseMs : kMonitorPauseMs + kPassPauseMs;
+    else if (mode == Request::WatchMarker)
+        ms = Request::isOneShot(f) ? kPassPauseMs : kMarkerPollMs + kPassPauseMs;
+    qint64 end = ms < 0 ? -1 : ops.pacer->nowMs() + ms;
+    if (restoreArmed && (end < 0 || restoreAtMs < end))
+        end = restoreAtMs;
+    // A wake with nothing behind it (a request already taken) does not cut
+    // the pause short.
+    for (;;) {
+        if (stopFlag || reapplyRequested || newerRequestSince(seen))
+            return;
+        const qint64 left = end < 0 ? worker::Pacer::kForever : end - ops.pacer->nowMs();
+        if (end >= 0 && left <= 0)
+            return;
+        if (!ops.pacer->waitMs(int(left)))
+            return;
+    }
 }
 
 // ------------------------------------------------------------------- run
@@ -109,31 +157,30 @@ void GPU_WORKER::run()
         dictDataFromQML[Key::Function] = int(Request::Monitor);
     }
 
-    bool firstPass = true;
     for (;;) {
         if (stopFlag) {
             logStopped();
             return;
         }
-        quint64 generation = 0;
-        const QVariantMap request = takeRequest(&generation);
-        const int f = request.value(Key::Function).toInt();
+        const TakenRequest taken = takeRequest();
+        const int f = taken.request.value(Key::Function).toInt();
         try {
-            performPass(f, request, generation, firstPass);
+            restoreIfDue();
+            performPass(f, taken.request, taken.sequence);
             if (f >= Request::ArgbControl && f <= kLastSavingCommand)
                 save();
         } catch (const std::exception &e) {
             // One bad pass must not cost the user the whole worker: drop this
             // pass, put a one-shot command back to idle and keep serving.
             std::cerr << "Caught exception: " << e.what() << std::endl;
-            if (isOneShot(f))
-                setPendingFunction(Request::Idle, generation);
+            if (Request::isOneShot(f))
+                setPendingFunction(Request::Idle, taken.sequence);
         }
         if (stopFlag) {
             logStopped();
             return;
         }
-        sleepMs(kPassPauseMs);
+        pauseAfterPass(f, taken.seen);
     }
 }
 
@@ -189,8 +236,7 @@ void GPU_WORKER::startUpSequence()
 
 // ---------------------------------------------------------------- handlers
 
-void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generation,
-                             bool &firstPass)
+void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence)
 {
     switch (f) {
     case Request::ArgbControl:
@@ -259,7 +305,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
     case Request::FanToGpu:
         I2C_Switch_GPU_MCU_Control(1);
         userControlData[Key::FanControlMode] = QString(Value::Gpu);
-        setPendingFunction(Request::Monitor, generation);
+        setPendingFunction(Request::Monitor, sequence);
         return; // monitoring follows; not back to idle
     case Request::SyncMotherboard: {
         const int r = I2C_Switch_to_Sync_Motherboard_Control(1);
@@ -302,11 +348,9 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
         dictDataToQML[Key::Function] = int(Reply::Monitor);
         dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
         emitReply();
-        sleepMs(kMonitorPauseMs);
-        if (firstPass) {
-            firstPass = false;
-            sleepMs(kRestoreDelayMs);
-            startUpRestore();
+        if (!restoreArmed && !startUpRestoreDone) {
+            restoreArmed = true;
+            restoreAtMs = ops.pacer->nowMs() + kMonitorPauseMs + kRestoreDelayMs;
         }
         return;
     case Request::WatchMarker:
@@ -315,14 +359,13 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 generati
             dictDataToQML[Key::StartGUI] = 1;
             emitReply();
             settingsfiles::writeText(markerPath(), QStringLiteral("0"));
-            setPendingFunction(Request::Idle, generation);
+            setPendingFunction(Request::Idle, sequence);
         }
-        sleepMs(kMarkerPollMs);
         return;
     default:
         return; // idle
     }
-    setPendingFunction(Request::Idle, generation);
+    setPendingFunction(Request::Idle, sequence);
 }
 
 void GPU_WORKER::logSyncCable()

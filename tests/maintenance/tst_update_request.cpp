@@ -169,13 +169,13 @@ private:
         server->route("/Tarvell/latest_version.json", {manifest});
     }
 
-    // Start-up, one monitoring pass, request 12, one idle pass, stop.
+    // Start-up, one monitoring pass, request 12, one idle wait, stop.
     void runUpdate()
     {
         auto pacer = std::make_unique<ScriptedPacer>(events);
         ScriptedPacer *pacerPtr = pacer.get();
         worker::Backends b{std::make_unique<FakeCard>(events), std::make_unique<FakeGpu>(events),
-                           std::make_unique<FakeSystem>(events),
+                           std::make_unique<FakeSystem>(),
                            std::make_unique<LoopbackMaintenance>(
                                server->url("/Tarvell/latest_version.json"), downloads),
                            std::move(pacer)};
@@ -185,9 +185,7 @@ private:
             [&] { w.receiveDataFromQML({{"function", 12}}); },
             [] {},
         };
-        pacerPtr->onSleep = [&](int ms) {
-            if (ms != 100)
-                return;
+        pacerPtr->onWait = [&](int) {
             if (steps.empty()) {
                 w.stopThread();
                 return;

@@ -1,26 +1,38 @@
 #pragma once
 // Stand-ins for every operation the worker performs, recording each call,
-// sleep and reply into one ordered event list.
+// pause and reply into one ordered event list.
 
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
 
+#include <QMutex>
+#include <QMutexLocker>
 #include <QStringList>
 
-#include <deque>
 #include <functional>
 #include <stdexcept>
+#include <utility>
 
+// Written by the worker thread, read by the test thread.
 struct EventLog {
+    mutable QMutex mutex;
     QStringList events;
-    void add(const QString &e) { events << e; }
+    void add(const QString &e) { QMutexLocker l(&mutex); events << e; }
+    QStringList all() const { QMutexLocker l(&mutex); return events; }
     QStringList matching(const QString &prefix) const
     {
         QStringList out;
-        for (const QString &e : events)
+        for (const QString &e : all())
             if (e.startsWith(prefix))
                 out << e;
         return out;
+    }
+    // The events after the last occurrence of marker.
+    QStringList after(const QString &marker) const
+    {
+        const QStringList e = all();
+        const int i = e.lastIndexOf(marker);
+        return i < 0 ? QStringList() : e.mid(i + 1);
     }
 };
 
@@ -28,15 +40,11 @@ class FakeCard : public worker::CardBackend {
 public:
     explicit FakeCard(EventLog &log) : log(log) {}
     EventLog &log;
-    int argbResult = 9;
-    int gpuMcuResult = 5;
-    int syncResult = 5;
-    int fanResult = 3;
+    int argbResult = 9, gpuMcuResult = 5, syncResult = 5, fanResult = 3, fanPwm = 1234;
     QByteArray effectSpeed = QByteArray("\x05\xFE", 2);
     QByteArray syncCable = QByteArray("\x01\x00", 2);
     QByteArray argbValue = QByteArray("\x00\x11\x22\x33", 4);
-    int fanPwm = 1234;
-    std::function<void()> onSwitch; // runs inside every switch operation
+    std::function<void()> onSwitch; // runs inside the next fan switch, once
 
     int argbControl(const QString &e, const QString &r, const QString &g, const QString &b,
                     const QString &s) override
@@ -48,7 +56,7 @@ public:
     {
         log.add(QStringLiteral("gpumcu %1").arg(m));
         if (onSwitch)
-            onSwitch();
+            std::exchange(onSwitch, nullptr)();
         return gpuMcuResult;
     }
     int fanControl(int speed) override
@@ -71,7 +79,7 @@ public:
         return argbValue;
     }
     QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return effectSpeed; }
-    QByteArray readFwVersion() override { log.add("readFw"); return {}; }
+    QByteArray readFwVersion() override { return {}; }
     int lastCommandStatus() const override { return 0; }
     int commandSuccessCount() const override { return 0; }
 };
@@ -81,13 +89,10 @@ public:
     explicit FakeGpu(EventLog &log) : log(log) {}
     EventLog &log;
     int cards = 1;
-    int refreshes = 0;
     int getGpuInformation(QVariantMap &facts, QVariantMap &reply) override
     {
         log.add("gpu");
-        ++refreshes;
         facts.insert(QStringLiteral("CheckCTL"), 1);
-        facts.insert(QStringLiteral("GpuCurrentFrequency"), 1000.0 + refreshes);
         reply.insert(QStringLiteral("GPU_count"), cards);
         return cards;
     }
@@ -102,19 +107,9 @@ public:
 
 class FakeSystem : public worker::SystemBackend {
 public:
-    explicit FakeSystem(EventLog &log) : log(log) {}
-    EventLog &log;
-    QString cpuInfo() override { log.add("cpu"); return QStringLiteral("Test CPU"); }
-    void memoryInfo(QVariantMap &facts) override
-    {
-        log.add("memory");
-        facts.insert(QStringLiteral("TotalSysRAM"), QStringLiteral("16 GB"));
-    }
-    void motherboardInfo(QVariantMap &facts) override
-    {
-        log.add("board");
-        facts.insert(QStringLiteral("MotherboardModel"), QStringLiteral("Board"));
-    }
+    QString cpuInfo() override { return QStringLiteral("Test CPU"); }
+    void memoryInfo(QVariantMap &) override {}
+    void motherboardInfo(QVariantMap &) override {}
 };
 
 class FakeMaintenance : public worker::MaintenanceBackend {
@@ -122,22 +117,16 @@ public:
     explicit FakeMaintenance(EventLog &log) : log(log) {}
     EventLog &log;
     QMap<QString, QVariantList> manifest;
-    bool downloadOk = true;
-    QList<int> progressSteps{50, 100};
-    bool driverOk = true;
+    bool downloadOk = true, driverOk = true;
 
-    QMap<QString, QVariantList> checkNewVersion() override
-    {
-        log.add("manifest");
-        return manifest;
-    }
+    QMap<QString, QVariantList> checkNewVersion() override { log.add("manifest"); return manifest; }
     bool download(const std::wstring &url, const std::wstring &path,
                   const worker::ProgressFn &progress) override
     {
         log.add(QStringLiteral("download %1 -> %2")
                     .arg(QString::fromStdWString(url), QString::fromStdWString(path)));
-        for (int p : progressSteps)
-            progress(p);
+        progress(50);
+        progress(100);
         return downloadOk;
     }
     QString installerSavePath(const QString &version) override
@@ -147,27 +136,35 @@ public:
         return QStringLiteral("/downloads/TARVELL_VORN_") + version;
     }
     void runInstaller(const QString &path) override { log.add("install " + path); }
-    void setAutoStart(bool enable) override { log.add(QStringLiteral("autostart %1").arg(enable)); }
-    bool installDriver(const QString &inf) override
-    {
-        log.add("driver " + inf);
-        return driverOk;
-    }
+    void setAutoStart(bool) override {}
+    bool installDriver(const QString &inf) override { log.add("driver " + inf); return driverOk; }
 };
 
-// Records each pause instead of sleeping; the test script runs at every
-// end-of-pass pause, which is where new requests are delivered.
+// Records each pause instead of sleeping, on a clock of its own. The test's
+// script runs at every wait, where the scene's requests land; a wait that a
+// request woke ends without the clock moving.
 class ScriptedPacer : public worker::Pacer {
 public:
     explicit ScriptedPacer(EventLog &log) : log(log) {}
     EventLog &log;
-    std::function<void(int)> onSleep;
-    void sleepMs(int ms) override
+    std::function<void(int)> onWait;
+    qint64 now = 0;
+    bool woken = false;
+    void sleepMs(int ms) override { log.add(QStringLiteral("sleep %1").arg(ms)); now += ms; }
+    bool waitMs(int ms) override
     {
-        log.add(QStringLiteral("sleep %1").arg(ms));
-        if (onSleep)
-            onSleep(ms);
+        log.add(QStringLiteral("wait %1").arg(ms));
+        if (!woken && onWait)
+            onWait(ms);
+        if (woken) {
+            woken = false;
+            return true;
+        }
+        now += std::max(ms, 0);
+        return false;
     }
+    void wake() override { woken = true; }
+    qint64 nowMs() override { return now; }
 };
 
 // Runs the loop on the calling thread, so a test is deterministic.
@@ -176,3 +173,14 @@ public:
     using GPU_WORKER::GPU_WORKER;
     void runHere() { run(); }
 };
+
+inline worker::Backends fakeBackends(EventLog &log, std::unique_ptr<worker::Pacer> pacer)
+{
+    worker::Backends b;
+    b.card = std::make_unique<FakeCard>(log);
+    b.gpu = std::make_unique<FakeGpu>(log);
+    b.system = std::make_unique<FakeSystem>();
+    b.maintenance = std::make_unique<FakeMaintenance>(log);
+    b.pacer = std::move(pacer);
+    return b;
+}

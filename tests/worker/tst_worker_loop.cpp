@@ -1,9 +1,9 @@
-// The worker's loop, driven through its seams: every operation is a fake that
-// records its call, every pause is recorded instead of slept, and requests are
-// delivered at the end-of-pass pause, where the scene's requests land too.
+// The worker's loop on the calling thread, driven through its seams: every
+// operation is a fake that records its call, every pause is recorded on the
+// fake pacer's own clock, and requests are delivered at the waits between
+// passes, where the scene's requests land too.
 
 #include "fakes.h"
-#include "worker/protocol.h"
 #include "worker/settingsfiles.h"
 
 #include <QFile>
@@ -14,22 +14,17 @@
 #include <QtTest>
 
 #include <deque>
-#include <memory>
 
 namespace {
-
 QStringList g_messages;
-void captureMessages(QtMsgType, const QMessageLogContext &, const QString &msg)
-{
-    g_messages << msg;
-}
+void capture(QtMsgType, const QMessageLogContext &, const QString &m) { g_messages << m; }
 
 QVariantMap req(int function, QVariantMap extra = {})
 {
     extra.insert(QStringLiteral("function"), function);
     return extra;
 }
-
+using Rows = QList<QVariantMap>;
 } // namespace
 
 class Harness {
@@ -37,74 +32,74 @@ public:
     Harness()
     {
         qputenv("XDG_DATA_HOME", dataHome.path().toUtf8());
-        auto c = std::make_unique<FakeCard>(log);
-        auto g = std::make_unique<FakeGpu>(log);
-        auto s = std::make_unique<FakeSystem>(log);
-        auto m = std::make_unique<FakeMaintenance>(log);
-        auto p = std::make_unique<ScriptedPacer>(log);
-        card = c.get();
-        gpu = g.get();
-        maintenance = m.get();
-        pacer = p.get();
-        worker::Backends b{std::move(c), std::move(g), std::move(s), std::move(m), std::move(p)};
+        auto b = fakeBackends(log, std::make_unique<ScriptedPacer>(log));
+        card = static_cast<FakeCard *>(b.card.get());
+        gpu = static_cast<FakeGpu *>(b.gpu.get());
+        maintenance = static_cast<FakeMaintenance *>(b.maintenance.get());
+        pacer = static_cast<ScriptedPacer *>(b.pacer.get());
         w = std::make_unique<TestableWorker>(std::move(b));
-        QObject::connect(w.get(), &GPU_WORKER::dataChanged, [this](const QVariantMap &reply) {
-            replies << reply;
-            log.add(QStringLiteral("reply %1").arg(reply.value("function").toInt()));
+        QObject::connect(w.get(), &GPU_WORKER::dataChanged, [this](const QVariantMap &r) {
+            replies << r;
+            log.add(QStringLiteral("reply %1").arg(r.value("function").toInt()));
         });
-        pacer->onSleep = [this](int ms) {
-            if (ms != 100)
-                return;
-            if (steps.empty()) {
-                w->stopThread();
-                return;
-            }
+        pacer->onWait = [this](int) {
+            if (steps.empty())
+                return w->stopThread();
             auto step = std::move(steps.front());
             steps.pop_front();
             step();
         };
     }
-
-    // At the end of the next pass: deliver this request.
-    void then(const QVariantMap &request)
+    // At the next wait: deliver these requests.
+    void then(const Rows &requests)
     {
-        steps.push_back([this, request] { w->receiveDataFromQML(request); });
+        steps.push_back([this, requests] {
+            for (const QVariantMap &r : requests)
+                w->receiveDataFromQML(r);
+        });
     }
-    // Let a pass go by without a new request.
-    void idle(int passes = 1)
-    {
-        for (int i = 0; i < passes; ++i)
-            steps.push_back([] {});
-    }
+    void idle(int waits = 1) { steps.insert(steps.end(), waits, [] {}); }
     void run() { w->runHere(); }
-
-    QString dataDir() const { return w->applicationDataPath(); }
     void writeSettings(const QByteArray &json)
     {
         QFile f(w->settingsPath());
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(json);
     }
-    QVariantMap savedSettings() const
+    QVariantMap saved() const
     {
         QFile f(w->settingsPath());
         if (!f.open(QIODevice::ReadOnly))
             return {};
         return QJsonDocument::fromJson(f.readAll()).array().at(0).toObject().toVariantMap();
     }
-    QList<QVariantMap> repliesWith(int function) const
+    QVariantMap lastReply(int function) const
     {
-        QList<QVariantMap> out;
-        for (const QVariantMap &r : replies)
-            if (r.value("function").toInt() == function)
-                out << r;
+        for (int i = replies.size() - 1; i >= 0; --i)
+            if (replies.at(i).value("function").toInt() == function)
+                return replies.at(i);
+        return {};
+    }
+    // What the loop did after the wait of the first request delivered,
+    // up to its next wait.
+    QStringList handled() const
+    {
+        QStringList out;
+        for (const QString &e : log.all().mid(deliveredAt + 1)) {
+            if (e.startsWith("wait "))
+                break;
+            out << e;
+        }
         return out;
     }
-    // The events after the start-up sequence and the first monitoring pass.
-    QStringList eventsAfter(const QString &marker) const
+    void deliverNow(const Rows &requests)
     {
-        const int i = log.events.indexOf(marker);
-        return i < 0 ? QStringList() : log.events.mid(i + 1);
+        steps.push_back([this, requests] {
+            deliveredAt = log.all().size() - 1;
+            deliveredClock = pacer->now;
+            for (const QVariantMap &r : requests)
+                w->receiveDataFromQML(r);
+        });
     }
 
     QTemporaryDir dataHome;
@@ -116,336 +111,326 @@ public:
     std::unique_ptr<TestableWorker> w;
     QList<QVariantMap> replies;
     std::deque<std::function<void()>> steps;
+    int deliveredAt = -1;
+    qint64 deliveredClock = -1;
 };
 
 class WorkerLoopTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init() { g_messages.clear(); qInstallMessageHandler(captureMessages); }
+    void init() { g_messages.clear(); qInstallMessageHandler(capture); }
     void cleanup() { qInstallMessageHandler(nullptr); }
 
-    void startUpSequenceAndFirstMonitoringPass()
+    // No request at all: reply 0, monitoring about every 1.1 s, and the
+    // restore of the defaults 5 s after the first reply 100.
+    void startUpMonitoringAndRestore()
     {
         Harness h;
         settingsfiles::writeText(h.w->markerPath(), QStringLiteral("1"));
-        // The scene's first request arrives while the sequence runs; it gives way to 100.
-        h.w->receiveDataFromQML(req(-1, {{"RGB", "ON"}}));
-        h.idle();
+        h.w->receiveDataFromQML(req(-1)); // the scene's first request gives way to 100
+        h.idle(5);
         h.run();
-
-        const QStringList start = h.log.events.mid(0, 6);
-        QCOMPARE(start, (QStringList{"gpu", "cpu", "memory", "board", "manifest", "reply 0"}));
         const QVariantMap r0 = h.replies.first();
-        QCOMPARE(r0.value("appVersion").toString(), QStringLiteral("25.04.00"));
+        QCOMPARE(r0.value("function").toInt(), 0);
         QCOMPARE(r0.value("startGUI").toInt(), 1);
         QCOMPARE(r0.value("GPU_count").toInt(), 1);
         const QVariantMap facts = r0.value("MonitorInfoDict").toMap();
-        QCOMPARE(facts.value("CPU_Name").toString(), QStringLiteral("Test CPU"));
         QCOMPARE(facts.value("PsysPower").toDouble(), 150.0);
-        QCOMPARE(facts.value("gpuChipPower").toDouble(), 90.0);
         QCOMPARE(facts.value("GPU_Utilization").toDouble(), 25.0);
-        QCOMPARE(facts.value("updateApp").toInt(), 0);
-        const QVariantMap ucd = r0.value("userControlData").toMap();
-        QCOMPARE(ucd.value("r_hex").toString(), QStringLiteral("fb"));
-        QCOMPARE(ucd.value("argb_effect").toInt(), 5);
-        QCOMPARE(ucd.value("appVersion").toString(), QStringLiteral("25.04.00"));
-
-        // Monitoring follows with no request: refresh, reply, 1 s, 4 s, restore of
-        // the defaults (effect 05 colour fb 00 00 speed FE, lighting to the card,
-        // fan to the GPU), then the end-of-pass pause.
-        const QStringList pass = h.eventsAfter("reply 0");
-        QCOMPARE(pass.mid(0, 12),
-                 (QStringList{"gpu", "cpu", "memory", "board", "reply 100", "sleep 1000",
-                              "sleep 4000", "sleep 80", "argb 05 fb 00 00 FE", "sync 0",
-                              "gpumcu 1", "sleep 100"}));
-        // The second monitoring pass does not restore again.
-        const QStringList second = pass.mid(12);
-        QCOMPARE(second.mid(0, 7), (QStringList{"gpu", "cpu", "memory", "board", "reply 100",
-                                                "sleep 1000", "sleep 100"}));
+        QCOMPARE(r0.value("userControlData").toMap().value("appVersion").toString(), "25.04.00");
+        const QString pass = "gpu,reply 100,";
+        // The scene's request woke the first wait, which goes on: nothing new.
+        QCOMPARE(h.log.after("reply 0").join(','),
+                 pass + "wait 1100,wait 1100," + pass + "wait 1100," + pass + "wait 1100," + pass
+                     + "wait 1100," + pass + "wait 600,"
+                     + "sleep 80,argb 05 fb 00 00 FE,sync 0,gpumcu 1," + pass + "wait 1100");
+        QCOMPARE(h.pacer->now, 5080);
         QVERIFY(!QFile::exists(h.w->settingsPath())); // modes never save
-        QVERIFY(g_messages.contains(QStringLiteral("displayMode: 0")));
     }
 
-    void startUpVersionSources_data()
+    void startUpVersionAndUpdateOffer_data()
     {
         QTest::addColumn<QByteArray>("versionFile");
         QTest::addColumn<QByteArray>("settings");
-        QTest::addColumn<QString>("expected");
-        QTest::newRow("file first line") << QByteArray("25.04.00\nsecond line\n") << QByteArray()
-                                         << "25.04.00";
-        QTest::newRow("trailing space kept") << QByteArray("1.2.3 \n") << QByteArray() << "1.2.3 ";
-        QTest::newRow("settings when no file")
-            << QByteArray() << QByteArray(R"([{"appVersion":"24.1.0"}])") << "24.1.0";
-        QTest::newRow("default when neither")
-            << QByteArray() << QByteArray(R"([{"RGB":"ON"}])") << "25.04.00";
+        QTest::addColumn<QStringList>("offered");
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("updateApp");
+        QTest::newRow("file's first line") << QByteArray("25.04.00\nx\n") << QByteArray()
+                                           << QStringList{"25.04.00"} << "25.04.00" << 0;
+        QTest::newRow("trailing space kept") << QByteArray("1.2.3 \n") << QByteArray()
+                                             << QStringList{"1.2.3 "} << "1.2.3 " << 0;
+        QTest::newRow("settings, no file") << QByteArray() << QByteArray(R"([{"appVersion":"24.1"}])")
+                                           << QStringList{"25.4.0"} << "24.1" << 1;
+        QTest::newRow("default, two offered") << QByteArray() << QByteArray()
+                                              << QStringList{"26.1", "25.04.00"} << "25.04.00" << 1;
     }
-    void startUpVersionSources()
+    void startUpVersionAndUpdateOffer()
     {
         QFETCH(QByteArray, versionFile);
         QFETCH(QByteArray, settings);
-        QFETCH(QString, expected);
+        QFETCH(QStringList, offered);
+        QFETCH(QString, version);
+        QFETCH(int, updateApp);
         Harness h;
-        if (!versionFile.isEmpty()) {
-            QFile f(h.dataDir() + "/version.txt");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(versionFile);
-        }
+        if (!versionFile.isEmpty())
+            settingsfiles::writeText(h.w->applicationDataPath() + "/version.txt", versionFile);
         if (!settings.isEmpty())
             h.writeSettings(settings);
-        h.steps.push_back([&h] { h.w->stopThread(); });
-        h.run();
-        QCOMPARE(h.replies.first().value("appVersion").toString(), expected);
-    }
-
-    void startUpUpdateOffer_data()
-    {
-        QTest::addColumn<QVariantList>("software");
-        QTest::addColumn<int>("updateApp");
-        QTest::addColumn<QString>("serverVersion");
-        const auto entry = [](const QString &v) {
-            return QVariant(QVariantMap{{"name", "Tarvell Vorn"}, {"version", v},
-                                        {"downloadLink", "http://127.0.0.1/x"}});
-        };
-        QTest::newRow("same") << QVariantList{entry("25.04.00")} << 0 << "25.04.00";
-        QTest::newRow("differs") << QVariantList{entry("25.4.0")} << 1 << "25.4.0";
-        QTest::newRow("two, last kept")
-            << QVariantList{entry("26.01.00"), entry("25.04.00")} << 1 << "25.04.00";
-    }
-    void startUpUpdateOffer()
-    {
-        QFETCH(QVariantList, software);
-        QFETCH(int, updateApp);
-        QFETCH(QString, serverVersion);
-        Harness h;
-        h.maintenance->manifest.insert("software", software);
-        h.maintenance->manifest.insert("other", QVariantList{QVariantMap{{"version", "9"}}});
-        h.steps.push_back([&h] { h.w->stopThread(); });
+        QVariantList entries;
+        for (const QString &v : offered)
+            entries << QVariantMap{{"version", v}};
+        h.maintenance->manifest = {{"software", entries}, {"other", {QVariantMap{{"version", "9"}}}}};
         h.run();
         const QVariantMap r0 = h.replies.first();
+        QCOMPARE(r0.value("appVersion").toString(), version);
         QCOMPARE(r0.value("MonitorInfoDict").toMap().value("updateApp").toInt(), updateApp);
         QCOMPARE(r0.value("userControlData").toMap().value("serverVersion").toString(),
-                 serverVersion);
+                 offered.last());
     }
 
-    void lightingRequestStoresChoicesAndReplies()
+    // Each one-shot command delivered once: what reaches the card, the reply,
+    // what is saved, what is logged ("!" marks a line that must not appear).
+    void commands_data()
     {
+        QTest::addColumn<QVariantMap>("request");
+        QTest::addColumn<QVariantMap>("setup");
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<QVariantMap>("reply");
+        QTest::addColumn<QVariantMap>("saved"); // {"none": true}: no file
+        QTest::addColumn<QStringList>("logs");
+        const QVariantMap none{{"none", true}};
+        const QVariantMap lighting{{"RGB", "ON"}, {"displayMode", 1}, {"effect", 10},
+                                   {"r_hex", "ff"}, {"g_hex", "80"}, {"b_hex", "00"},
+                                   {"speed", "FF"}, {"ARGBSliderSpeed", 4}};
+        const QVariantMap black{{"effect", 3}, {"r_hex", "00"}, {"g_hex", "00"},
+                                {"b_hex", "00"}, {"speed", "00"}};
+        const QStringList partial{"sync 0", "sleep 80", "argb 03 00 00 00 00", "readEffectSpeed",
+                                  "reply 1"};
+        const QString inf = QCoreApplication::applicationDirPath()
+            + "/NF_I2CPeripheralDriver/NfI2cTestDrv.inf";
+        QTest::newRow("lighting stored")
+            << req(1, lighting) << QVariantMap{}
+            << QStringList{"sync 0", "sleep 80", "argb 0A ff 80 00 FF", "reply 1"}
+            << QVariantMap{{"resultCheck_Switch_MCU_MB", 0}, {"resultCheck_ARGB_Control", 0},
+                           {"GPU_count", 1}}
+            << QVariantMap{{"argb_effect", "10"}, {"r_hex", "ff"}, {"speed", "FF"},
+                           {"ARGBSliderSpeed", 4}, {"displayMode", 1}, {"RGBControlMode", "MCU"}}
+            << QStringList{};
+        QTest::newRow("effect out of range")
+            << req(1, {{"RGB", "OFF"}, {"effect", 14}, {"r_hex", "11"}}) << QVariantMap{}
+            << QStringList{"sync 0"} << QVariantMap{}
+            << QVariantMap{{"RGB", "OFF"}, {"r_hex", "fb"}} << QStringList{};
+        QTest::newRow("partial, card has the effect")
+            << req(1, black) << QVariantMap{{"argb", 7}, {"sync", 4}, {"effectSpeed", "0300"}}
+            << partial
+            << QVariantMap{{"resultCheck_ARGB_Control", 0}, {"resultCheck_Switch_MCU_MB", 1}}
+            << QVariantMap{} << QStringList{"rgbEffect: 3"};
+        QTest::newRow("partial, card has another effect")
+            << req(1, black) << QVariantMap{{"argb", 7}, {"effectSpeed", "0500"}} << partial
+            << QVariantMap{{"resultCheck_ARGB_Control", 1}} << QVariantMap{} << QStringList{};
+        QTest::newRow("partial, nothing read")
+            << req(1, black) << QVariantMap{{"argb", 7}, {"effectSpeed", ""}} << partial
+            << QVariantMap{{"resultCheck_ARGB_Control", 1}} << QVariantMap{}
+            << QStringList{"rgbEffect: 0"};
+        QTest::newRow("lighting off keeps colour")
+            << req(13, {{"RGB", "OFF"}, {"effect", 1}, {"r_hex", "00"}, {"g_hex", "00"},
+                        {"b_hex", "00"}, {"speed", "02"}, {"ARGBSliderSpeed", 1}})
+            << QVariantMap{} << QStringList{"sync 0", "sleep 80", "argb 01 00 00 00 02", "reply 13"}
+            << QVariantMap{{"resultCheck_ARGB_Control", 0}}
+            << QVariantMap{{"RGB", "OFF"}, {"r_hex", "fb"}, {"speed", "FE"}, {"argb_effect", "5"},
+                           {"ARGBSliderSpeed", 5}}
+            << QStringList{};
+        QTest::newRow("fan to the card") << req(2, {{"controlMode", 0}}) << QVariantMap{}
+                                         << QStringList{"gpumcu 0", "reply 2"}
+                                         << QVariantMap{{"resultCheck", 0}}
+                                         << QVariantMap{{"FanControlMode", "MCU"}}
+                                         << QStringList{"switch to MCU successful"};
+        QTest::newRow("fan switch fails") << req(2, {{"controlMode", 0}})
+                                          << QVariantMap{{"gpumcu", -2}}
+                                          << QStringList{"gpumcu 0", "reply 2"}
+                                          << QVariantMap{{"resultCheck", 1}}
+                                          << QVariantMap{{"FanControlMode", "GPU"}} << QStringList{};
+        QTest::newRow("fan duty") << req(3, {{"fanControlBtn", 2}, {"fanSpeed", 50}})
+                                  << QVariantMap{} << QStringList{"gpumcu 0", "fan 50", "reply 3"}
+                                  << QVariantMap{{"fanSpeedSetting", 50}, {"resultCheck", 0}}
+                                  << QVariantMap{{"fanSpeed", 50}, {"fanControlBtn", 2}}
+                                  << QStringList{};
+        QTest::newRow("fan duty fails") << req(3, {{"fanControlBtn", 4}, {"fanSpeed", 75}})
+                                        << QVariantMap{{"fan", 2}}
+                                        << QStringList{"gpumcu 0", "fan 75", "reply 3"}
+                                        << QVariantMap{{"fanSpeedSetting", 75}, {"resultCheck", 1}}
+                                        << QVariantMap{{"fanSpeed", 100}, {"fanControlBtn", 4}}
+                                        << QStringList{};
+        QTest::newRow("read fan") << req(4) << QVariantMap{} << QStringList{"readFanPwm"}
+                                  << QVariantMap{} << QVariantMap{}
+                                  << QStringList{"FAN PWM: 1234 rpm"};
+        QTest::newRow("read colour") << req(5, {{"readMode", 1}}) << QVariantMap{}
+                                     << QStringList{"readArgbValue 1"} << QVariantMap{}
+                                     << QVariantMap{}
+                                     << QStringList{"r_color: 17", "g_color: 34", "b_color: 51"};
+        QTest::newRow("read colour, short") << req(5, {{"readMode", 2}})
+                                            << QVariantMap{{"argbValue", "0001"}}
+                                            << QStringList{"readArgbValue 2"} << QVariantMap{}
+                                            << QVariantMap{} << QStringList{"!r_color: 1"};
+        QTest::newRow("read effect") << req(6) << QVariantMap{} << QStringList{"readEffectSpeed"}
+                                     << QVariantMap{} << QVariantMap{}
+                                     << QStringList{"rgbEffect: 5", "effectSpeed: FE",
+                                                    "effectSpeed int: 5"};
+        QTest::newRow("read effect, unknown speed")
+            << req(6) << QVariantMap{{"effectSpeed", "0B33"}} << QStringList{"readEffectSpeed"}
+            << QVariantMap{} << QVariantMap{}
+            << QStringList{"rgbEffect: 11", "effectSpeed: 33", "effectSpeed int: -1"};
+        QTest::newRow("fan to the GPU")
+            << req(7) << QVariantMap{} << QStringList{"gpumcu 1"}
+            << QVariantMap{} << QVariantMap{{"FanControlMode", "GPU"}} << QStringList{};
+        QTest::newRow("lighting to the board")
+            << req(8) << QVariantMap{} << QStringList{"sync 1", "readSyncCable", "reply 8"}
+            << QVariantMap{{"resultCheck", 0}}
+            << QVariantMap{{"RGBControlMode", "MB"}, {"RGB", "ON"}}
+            << QStringList{"outputArray[0]: 1", "outputArray[1]: 0"};
+        QTest::newRow("lighting back") << req(9) << QVariantMap{{"sync", 4}}
+                                       << QStringList{"sync 0", "readSyncCable"} << QVariantMap{}
+                                       << QVariantMap{{"RGBControlMode", "MCU"}} << QStringList{};
+        QTest::newRow("refresh") << req(10) << QVariantMap{}
+                                 << QStringList{"sleep 1000", "gpu", "reply 10"}
+                                 << QVariantMap{{"GPU_count", 1}} << QVariantMap{}
+                                 << QStringList{};
+        QTest::newRow("theme") << req(11, {{"displayMode", 1}}) << QVariantMap{} << QStringList{}
+                               << QVariantMap{} << QVariantMap{{"displayMode", 1}}
+                               << QStringList{};
+        QTest::newRow("save only") << req(14) << QVariantMap{} << QStringList{} << QVariantMap{}
+                                   << QVariantMap{} << QStringList{};
+        QTest::newRow("nothing") << req(15) << QVariantMap{} << QStringList{} << QVariantMap{}
+                                 << none << QStringList{};
+        QTest::newRow("unknown code") << req(50) << QVariantMap{} << QStringList{}
+                                      << QVariantMap{} << none << QStringList{};
+        for (bool ok : {true, false})
+            QTest::newRow(ok ? "driver reinstall" : "driver reinstall fails")
+                << req(16) << QVariantMap{{"driverOk", ok}}
+                << QStringList{"driver " + inf, "reply 16"}
+                << QVariantMap{{"resultCheck", ok ? 0 : 1}} << none << QStringList{};
+    }
+    void commands()
+    {
+        QFETCH(QVariantMap, request);
+        QFETCH(QVariantMap, setup);
+        QFETCH(QStringList, events);
+        QFETCH(QVariantMap, reply);
+        QFETCH(QVariantMap, saved);
+        QFETCH(QStringList, logs);
         Harness h;
-                h.then(req(1, {{"RGB", "ON"}, {"displayMode", 1}, {"effect", 10}, {"r_hex", "ff"},
-                       {"g_hex", "80"}, {"b_hex", "00"}, {"speed", "FF"},
-                       {"ARGBSliderSpeed", 4}}));
+        FakeCard &c = *h.card;
+        c.argbResult = setup.value("argb", c.argbResult).toInt();
+        c.syncResult = setup.value("sync", c.syncResult).toInt();
+        c.gpuMcuResult = setup.value("gpumcu", c.gpuMcuResult).toInt();
+        c.fanResult = setup.value("fan", c.fanResult).toInt();
+        if (setup.contains("effectSpeed"))
+            c.effectSpeed = QByteArray::fromHex(setup.value("effectSpeed").toByteArray());
+        if (setup.contains("argbValue"))
+            c.argbValue = QByteArray::fromHex(setup.value("argbValue").toByteArray());
+        h.maintenance->driverOk = setup.value("driverOk", true).toBool();
+        h.deliverNow({request});
         h.run();
-        const QStringList after = h.eventsAfter("sleep 100");
-        QCOMPARE(after.mid(0, 5), (QStringList{"sync 0", "sleep 80", "argb 0A ff 80 00 FF",
-                                               "reply 1", "sleep 100"}));
-        const QVariantMap r1 = h.repliesWith(1).first();
-        QCOMPARE(r1.value("resultCheck_Switch_MCU_MB").toInt(), 0);
-        QCOMPARE(r1.value("resultCheck_ARGB_Control").toInt(), 0);
-        // Earlier replies' keys travel along.
-        QCOMPARE(r1.value("GPU_count").toInt(), 1);
-        QVERIFY(r1.contains("MonitorInfoDict"));
-        const QVariantMap saved = h.savedSettings();
-        QCOMPARE(saved.value("argb_effect").toString(), QStringLiteral("10"));
-        QCOMPARE(saved.value("r_hex").toString(), QStringLiteral("ff"));
-        QCOMPARE(saved.value("speed").toString(), QStringLiteral("FF"));
-        QCOMPARE(saved.value("ARGBSliderSpeed").toInt(), 4);
-        QCOMPARE(saved.value("displayMode").toInt(), 1);
-        QCOMPARE(saved.value("RGBControlMode").toString(), QStringLiteral("MCU"));
-        // One-shot: the loop is idle afterwards, no second lighting command.
-        QCOMPARE(h.log.matching("argb").size(), 2); // restore + request
+        QCOMPARE(h.handled(), events);
+        const int code = request.value("function").toInt();
+        for (auto it = reply.cbegin(); it != reply.cend(); ++it)
+            QCOMPARE(h.lastReply(code).value(it.key()), it.value());
+        QCOMPARE(QFile::exists(h.w->settingsPath()), !saved.contains("none"));
+        const QVariantMap file = h.saved();
+        for (auto it = saved.cbegin(); it != saved.cend() && it.key() != "none"; ++it)
+            QCOMPARE(file.value(it.key()).toString(), it.value().toString());
+        for (const QString &line : logs) {
+            if (line.startsWith('!'))
+                QVERIFY2(!g_messages.contains(line.mid(1)), qPrintable(line));
+            else
+                QVERIFY2(g_messages.contains(line), qPrintable(line));
+        }
     }
 
-    void lightingEffectOutOfRangeOnlyLeavesMotherboardSync()
+    // Requests that meet in the slot: delivered together at one wait, or
+    // while a fan switch is under way. No command is lost to a later mode.
+    void requestsInTheSlot_data()
     {
-        Harness h;
-                h.then(req(1, {{"RGB", "OFF"}, {"displayMode", 0}, {"effect", 14}, {"r_hex", "11"}}));
-        h.run();
-        const QStringList after = h.eventsAfter("sleep 100");
-        QCOMPARE(after.mid(0, 2), (QStringList{"sync 0", "sleep 100"}));
-        QVERIFY(h.repliesWith(1).isEmpty());
-        const QVariantMap saved = h.savedSettings();
-        QCOMPARE(saved.value("RGB").toString(), QStringLiteral("OFF"));
-        QCOMPARE(saved.value("r_hex").toString(), QStringLiteral("fb"));
+        QTest::addColumn<Rows>("requests");
+        QTest::addColumn<Rows>("during");
+        QTest::addColumn<QStringList>("events");
+        const auto light = [](int e) {
+            return req(1, {{"effect", e}, {"r_hex", "00"}, {"g_hex", "00"}, {"b_hex", "00"},
+                           {"speed", "00"}});
+        };
+        const auto duty = [](int d) { return req(3, {{"fanSpeed", d}}); };
+        const QStringList fan50{"gpumcu 0", "fan 50", "reply 3"};
+        QTest::newRow("page switch after Apply") << Rows{duty(50), req(-1)} << Rows{} << fan50;
+        QTest::newRow("newer lighting wins") << Rows{light(2), light(3)} << Rows{}
+                                             << QStringList{"sync 0", "argb 03 00 00 00 00", "reply 1"};
+        QTest::newRow("newer duty wins") << Rows{duty(75), duty(50)} << Rows{} << fan50;
+        QTest::newRow("order kept, replaced one last")
+            << Rows{light(2), duty(50), light(3)} << Rows{}
+            << fan50 + QStringList{"sync 0", "argb 03 00 00 00 00", "reply 1"};
+        QTest::newRow("latest mode wins") << Rows{req(100), req(101)} << Rows{}
+                                          << QStringList{"reply 101"};
+        QTest::newRow("monitoring after a command") << Rows{duty(50), req(100)} << Rows{}
+                                                    << fan50 + QStringList{"gpu", "reply 100"};
+        QTest::newRow("7 leaves monitoring") << Rows{req(7)} << Rows{}
+                                             << QStringList{"gpumcu 1", "gpu", "reply 100"};
+        QTest::newRow("a newer mode outlasts 7") << Rows{req(7), req(101)} << Rows{}
+                                                 << QStringList{"gpumcu 1", "reply 101"};
+        QTest::newRow("mode sent during a command") << Rows{req(2)} << Rows{req(101)}
+                                                    << QStringList{"gpumcu 0", "reply 2", "reply 101"};
+        QTest::newRow("command sent during a command")
+            << Rows{req(2)} << Rows{req(9)}
+            << QStringList{"gpumcu 0", "reply 2", "sync 0", "readSyncCable"};
     }
-
-    void lightingReadBackRescuesPartialSuccess_data()
+    void requestsInTheSlot()
     {
-        QTest::addColumn<QByteArray>("readBack");
-        QTest::addColumn<int>("result");
-        QTest::newRow("card has the effect") << QByteArray("\x03\x00", 2) << 0;
-        QTest::newRow("card has another effect") << QByteArray("\x05\x00", 2) << 1;
-        QTest::newRow("nothing read") << QByteArray() << 1;
-    }
-    void lightingReadBackRescuesPartialSuccess()
-    {
-        QFETCH(QByteArray, readBack);
-        QFETCH(int, result);
+        QFETCH(Rows, requests);
+        QFETCH(Rows, during);
+        QFETCH(QStringList, events);
         Harness h;
-        h.steps.push_back([&h, readBack] {
-            h.card->argbResult = 7;
-            h.card->syncResult = 4;
-            h.card->effectSpeed = readBack;
-            h.w->receiveDataFromQML(req(1, {{"effect", 3}, {"r_hex", "00"}, {"g_hex", "00"},
-                                            {"b_hex", "00"}, {"speed", "00"}}));
+        settingsfiles::writeText(h.w->markerPath(), QStringLiteral("1"));
+        h.idle(5);
+        h.steps.push_back([&h, during] {
+            h.card->onSwitch = [&h, during] {
+                for (const QVariantMap &r : during)
+                    h.w->receiveDataFromQML(r);
+            };
         });
-        h.run();
-        const QVariantMap r1 = h.repliesWith(1).first();
-        QCOMPARE(r1.value("resultCheck_ARGB_Control").toInt(), result);
-        QCOMPARE(r1.value("resultCheck_Switch_MCU_MB").toInt(), 1);
-        const QStringList after = h.eventsAfter("argb 03 00 00 00 00");
-        QCOMPARE(after.mid(0, 2), (QStringList{"readEffectSpeed", "reply 1"}));
-    }
-
-    void lightingSwitchKeepsColourAndSpeed()
-    {
-        Harness h;
+        h.deliverNow(requests);
         h.idle();
-        h.then(req(13, {{"RGB", "OFF"}, {"displayMode", 0}, {"effect", 1}, {"r_hex", "00"},
-                        {"g_hex", "00"}, {"b_hex", "00"}, {"speed", "02"},
-                        {"ARGBSliderSpeed", 1}}));
         h.run();
-        QCOMPARE(h.repliesWith(13).size(), 1);
-        QVERIFY(h.log.events.contains("argb 01 00 00 00 02"));
-        const QVariantMap saved = h.savedSettings();
-        QCOMPARE(saved.value("RGB").toString(), QStringLiteral("OFF"));
-        QCOMPARE(saved.value("r_hex").toString(), QStringLiteral("fb"));
-        QCOMPARE(saved.value("speed").toString(), QStringLiteral("FE"));
-        QCOMPARE(saved.value("argb_effect").toInt(), 5);
-        QCOMPARE(saved.value("ARGBSliderSpeed").toInt(), 5);
+        QStringList got;
+        for (const QString &e : h.log.all().mid(h.deliveredAt + 1))
+            if (!e.startsWith("wait ") && !e.startsWith("sleep "))
+                got << e;
+        QCOMPARE(got, events);
     }
 
-    void fanRequests()
+    // A request is taken the moment it arrives: the wait it lands in ends
+    // there and then, and one that arrives during a pass skips the next wait.
+    void requestTakenAtOnce_data()
     {
-        Harness h;
-        h.idle();
-        h.then(req(2, {{"controlMode", 0}}));
-        h.then(req(3, {{"fanControlBtn", 2}, {"fanSpeed", 50}}));
-        h.steps.push_back([&h] {
-            h.card->fanResult = 2;
-            h.w->receiveDataFromQML(req(3, {{"fanControlBtn", 4}, {"fanSpeed", 100}}));
-        });
-        h.run();
-        const auto r2 = h.repliesWith(2);
-        QCOMPARE(r2.size(), 1);
-        QCOMPARE(r2.first().value("resultCheck").toInt(), 0);
-        const auto r3 = h.repliesWith(3);
-        QCOMPARE(r3.size(), 2);
-        QCOMPARE(r3.at(0).value("fanSpeedSetting").toInt(), 50);
-        QCOMPARE(r3.at(0).value("resultCheck").toInt(), 0);
-        QCOMPARE(r3.at(1).value("fanSpeedSetting").toInt(), 100);
-        QCOMPARE(r3.at(1).value("resultCheck").toInt(), 1);
-        // The failed duty is not stored; the preset is.
-        const QVariantMap saved = h.savedSettings();
-        QCOMPARE(saved.value("fanSpeed").toInt(), 50);
-        QCOMPARE(saved.value("fanControlBtn").toInt(), 4);
-        QCOMPARE(saved.value("FanControlMode").toString(), QStringLiteral("MCU"));
-        QCOMPARE(h.log.matching("fan ").size(), 2);
-        const QStringList afterFirst = h.eventsAfter("reply 2");
-        QCOMPARE(afterFirst.mid(1, 2), (QStringList{"gpumcu 0", "fan 50"}));
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("command"); // delivered first; 9 arrives inside it
+        QTest::addColumn<QStringList>("events");
+        const QStringList nine{"sync 0", "readSyncCable"};
+        QTest::newRow("idle") << -1 << 9 << nine;
+        QTest::newRow("monitoring") << 100 << 9 << nine;
+        QTest::newRow("in the tray") << 101 << 9 << nine;
+        QTest::newRow("during a command") << -1 << 2 << QStringList{"gpumcu 0", "reply 2"} + nine;
     }
-
-    void fanSwitchFailureKeepsMode()
+    void requestTakenAtOnce()
     {
+        QFETCH(int, mode);
+        QFETCH(int, command);
+        QFETCH(QStringList, events);
         Harness h;
-        h.idle();
-        h.steps.push_back([&h] {
-            h.card->gpuMcuResult = -2;
-            h.w->receiveDataFromQML(req(2, {{"controlMode", 0}}));
-        });
+        h.then({req(mode)});
+        h.card->onSwitch = [&h] { h.w->receiveDataFromQML(req(9)); };
+        h.deliverNow({req(command)});
         h.run();
-        QCOMPARE(h.repliesWith(2).first().value("resultCheck").toInt(), 1);
-        QCOMPARE(h.savedSettings().value("FanControlMode").toString(), QStringLiteral("GPU"));
-    }
-
-    void readRequestsOnlyLog()
-    {
-        Harness h;
-        h.idle();
-        h.then(req(4));
-        h.then(req(5, {{"readMode", 1}}));
-        h.then(req(6));
-        h.steps.push_back([&h] {
-            h.card->argbValue = QByteArray("\x00\x01", 2); // wrong size: nothing logged
-            h.card->effectSpeed = QByteArray("\x0B\x33", 2); // speed not in the table
-            h.w->receiveDataFromQML(req(5, {{"readMode", 1}}));
-        });
-        h.then(req(6));
-        const int repliesBefore = 0;
-        h.run();
-        QCOMPARE(h.replies.size() - repliesBefore, 3); // 0 and two 100s, none for 4..6
-        QVERIFY(g_messages.contains("FAN PWM: 1234 rpm"));
-        QCOMPARE(g_messages.count("r_color: 17"), 1);
-        QCOMPARE(g_messages.count("g_color: 34"), 1);
-        QCOMPARE(g_messages.count("b_color: 51"), 1);
-        QVERIFY(g_messages.contains("effectSpeed: FE"));
-        QVERIFY(g_messages.contains("effectSpeed int: 5"));
-        QVERIFY(g_messages.contains("rgbEffect: 11"));
-        QVERIFY(g_messages.contains("effectSpeed: 33"));
-        QVERIFY(g_messages.contains("effectSpeed int: -1"));
-        QCOMPARE(h.log.matching("readArgbValue 1").size(), 2);
-        QVERIFY(QFile::exists(h.w->settingsPath())); // 4..6 still save
-    }
-
-    void fanToGpuFallsIntoMonitoring()
-    {
-        Harness h;
-        h.idle();
-        h.then(req(7));
-        h.idle(2);
-        h.run();
-        const QStringList after = h.eventsAfter("gpumcu 1"); // restore's switch
-        const QStringList tail = after.mid(after.indexOf("gpumcu 1") + 1);
-        QCOMPARE(tail.mid(0, 6), (QStringList{"sleep 100", "gpu", "cpu", "memory", "board",
-                                              "reply 100"}));
-        QCOMPARE(h.savedSettings().value("FanControlMode").toString(), QStringLiteral("GPU"));
-    }
-
-    void motherboardHandOverAndBack()
-    {
-        Harness h;
-                h.then(req(8));
-        h.then(req(9));
-        h.run();
-        const auto r8 = h.repliesWith(8);
-        QCOMPARE(r8.size(), 1);
-        QCOMPARE(r8.first().value("resultCheck").toInt(), 0);
-        QVERIFY(g_messages.contains("outputArray[0]: 1"));
-        QStringList after = h.eventsAfter("sleep 100");
-        QCOMPARE(after.mid(0, 4), (QStringList{"sync 1", "readSyncCable", "reply 8", "sleep 100"}));
-        QCOMPARE(after.mid(4, 3), (QStringList{"sync 0", "readSyncCable", "sleep 100"}));
-        const QVariantMap saved = h.savedSettings();
-        QCOMPARE(saved.value("RGBControlMode").toString(), QStringLiteral("MCU"));
-        QCOMPARE(saved.value("RGB").toString(), QStringLiteral("ON"));
-    }
-
-    void refreshThemeSaveAndNothing()
-    {
-        Harness h;
-                h.then(req(10));
-        h.then(req(11, {{"displayMode", 1}}));
-        h.then(req(15));
-        h.run();
-        QStringList after = h.eventsAfter("sleep 100");
-        QCOMPARE(after.mid(0, 7), (QStringList{"sleep 1000", "gpu", "cpu", "memory", "board",
-                                               "reply 10", "sleep 100"}));
-        QCOMPARE(h.repliesWith(10).first().value("MonitorInfoDict").toMap().value("CPU_Name"),
-                 QVariant("Test CPU"));
-        QCOMPARE(h.savedSettings().value("displayMode").toInt(), 1);
-    }
-
-    void nothingSavesForFifteenButFourteenDoes()
-    {
-        Harness h;
-        h.idle();
-        h.then(req(15));
-        h.then(req(50));
-        h.run();
-        QVERIFY(!QFile::exists(h.w->settingsPath()));
-        Harness h2;
-        h2.idle();
-        h2.then(req(14));
-        h2.run();
-        QVERIFY(QFile::exists(h2.w->settingsPath()));
+        QCOMPARE(h.handled(), events);
+        QCOMPARE(h.pacer->now, h.deliveredClock); // not one millisecond waited
     }
 
     void updateRequest_data()
@@ -454,14 +439,12 @@ private slots:
         QTest::addColumn<bool>("downloadOk");
         QTest::addColumn<QStringList>("expected");
         const auto one = [](const QString &v, bool installs) {
-            QStringList e{"reply 12", "download http://h/" + v + " -> /downloads/TARVELL_VORN_" + v,
-                          "reply 12", "reply 12"};
-            if (installs)
-                e << "install /downloads/TARVELL_VORN_" + v;
-            return e;
+            const QString path = "/downloads/TARVELL_VORN_" + v;
+            return QStringList{"reply 12", "download http://h/" + v + " -> " + path, "reply 12",
+                               "reply 12"}
+                + (installs ? QStringList{"install " + path} : QStringList{});
         };
         QTest::newRow("same version") << QStringList{"25.04.00"} << true << QStringList{};
-        QTest::newRow("one newer") << QStringList{"25.05.00"} << true << one("25.05.00", true);
         QTest::newRow("two, in order") << QStringList{"26.1", "26.2"} << true
                                        << one("26.1", true) + one("26.2", true);
         QTest::newRow("same one skipped") << QStringList{"25.04.00", "26.2"} << true
@@ -478,189 +461,135 @@ private slots:
         QFETCH(QStringList, expected);
         Harness h;
         h.maintenance->downloadOk = downloadOk;
-        h.idle();
         h.steps.push_back([&h, versions] {
             QVariantList entries;
             for (const QString &v : versions)
-                entries << QVariantMap{{"name", "Tarvell Vorn"}, {"version", v},
-                                       {"downloadLink", "http://h/" + v}};
+                entries << QVariantMap{{"version", v}, {"downloadLink", "http://h/" + v}};
             h.maintenance->manifest.insert("software", entries);
             h.w->receiveDataFromQML(req(12));
         });
         h.run();
-        QStringList got;
-        for (const QString &e : h.eventsAfter("manifest").mid(0)) {
-            if (e == "reply 12" || e.startsWith("download ") || e.startsWith("install "))
-                got << e;
-        }
-        // The first "manifest" is start-up's; the update's own fetch comes later.
-        got.clear();
-        const QStringList all = h.log.events;
-        const int updateFetch = all.lastIndexOf("manifest");
-        for (const QString &e : all.mid(updateFetch + 1))
-            if (e == "reply 12" || e.startsWith("download ") || e.startsWith("install "))
-                got << e;
+        QStringList got = h.log.after("manifest").filter(QRegularExpression("^(reply|download|install)"));
         QCOMPARE(got, expected);
-        const auto r12 = h.repliesWith(12);
         if (!expected.isEmpty()) {
-            QCOMPARE(r12.first().value("downloadFile").toInt(), 1);
-            QCOMPARE(r12.first().value("InstallApp").toInt(), 0);
-            QCOMPARE(r12.last().value("progress").toInt(), 100);
-            QCOMPARE(r12.last().value("new_version").toString(), versions.last());
-            QCOMPARE(r12.last().value("appVersion").toString(), QStringLiteral("25.04.00"));
+            const QVariantMap last = h.lastReply(12);
+            QCOMPARE(last.value("progress").toInt(), 100);
+            QCOMPARE(last.value("new_version").toString(), versions.last());
+            QCOMPARE(last.value("InstallApp").toInt(), 0);
         }
         QVERIFY(QFile::exists(h.w->settingsPath()));
     }
 
-    void driverReinstall()
-    {
-        for (bool ok : {true, false}) {
-            Harness h;
-            h.maintenance->driverOk = ok;
-            h.idle();
-            h.then(req(16));
-            h.run();
-            const auto r16 = h.repliesWith(16);
-            QCOMPARE(r16.size(), 1);
-            QCOMPARE(r16.first().value("resultCheck").toInt(), ok ? 0 : 1);
-            QVERIFY(h.log.matching("driver ").first().endsWith(
-                "/NF_I2CPeripheralDriver/NfI2cTestDrv.inf"));
-            QVERIFY(!QFile::exists(h.w->settingsPath()));
-        }
-    }
-
-    void restoreBranches_data()
+    // The saved choices reach the card 5 s after the first reply 100; the
+    // driver counts as missing only when two operations could not open it.
+    void startUpRestore_data()
     {
         QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("failing"); // operations that cannot open the driver
         QTest::addColumn<QStringList>("expected");
+        const QByteArray mcu = R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":12,"r_hex":"aa",)"
+                               R"("g_hex":"bb","b_hex":"cc","speed":"02","FanControlMode":"GPU"})";
         QTest::newRow("lighting off")
-            << QByteArray(R"({"RGB":"OFF","RGBControlMode":"MCU","argb_effect":"7","r_hex":"11","speed":"01","FanControlMode":"GPU"})")
-            << QStringList{"sync 0", "argb 01 00 00 00 01", "gpumcu 1"};
-        QTest::newRow("card drives, valid effect")
-            << QByteArray(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":12,"r_hex":"aa","g_hex":"bb","b_hex":"cc","speed":"02","FanControlMode":"MCU","fanSpeed":75})")
-            << QStringList{"sleep 80", "argb 0C aa bb cc 02", "sync 0", "gpumcu 0", "sleep 80", "fan 75"};
-        QTest::newRow("card drives, bad effect")
-            << QByteArray(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":0,"FanControlMode":"other"})")
-            << QStringList{"sync 0"};
-        QTest::newRow("motherboard drives")
-            << QByteArray(R"({"RGB":"ON","RGBControlMode":"MB","FanControlMode":"GPU"})")
+            << QByteArray(R"({"RGB":"OFF","RGBControlMode":"MCU","argb_effect":"7","speed":"01","FanControlMode":"MCU","fanSpeed":75})")
+            << 0 << QStringList{"sync 0", "argb 01 00 00 00 01", "gpumcu 0", "sleep 80", "fan 75"};
+        QTest::newRow("card drives the lighting")
+            << mcu << 0 << QStringList{"sleep 80", "argb 0C aa bb cc 02", "sync 0", "gpumcu 1"};
+        QTest::newRow("bad effect") << QByteArray(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":0,"FanControlMode":"x"})")
+                                    << 0 << QStringList{"sync 0"};
+        QTest::newRow("board drives the lighting")
+            << QByteArray(R"({"RGB":"ON","RGBControlMode":"MB","FanControlMode":"GPU"})") << 0
             << QStringList{"sync 1", "gpumcu 1"};
-        QTest::newRow("nothing known") << QByteArray(R"({"RGB":"ON"})") << QStringList{};
+        QTest::newRow("nothing known") << QByteArray(R"({"RGB":"ON"})") << 0 << QStringList{};
+        QTest::newRow("one failure") << mcu << 1
+                                     << QStringList{"sleep 80", "argb 0C aa bb cc 02", "sync 0", "gpumcu 1"};
+        QTest::newRow("two failures")
+            << mcu << 2 << QStringList{"sleep 80", "argb 0C aa bb cc 02", "sync 0", "gpumcu 1", "reply -2"};
     }
-    void restoreBranches()
+    void startUpRestore()
     {
         QFETCH(QByteArray, settings);
+        QFETCH(int, failing);
         QFETCH(QStringList, expected);
         Harness h;
         h.writeSettings(settings);
+        h.card->argbResult = failing >= 1 ? -2 : 9;
+        h.card->gpuMcuResult = failing >= 2 ? -2 : 5;
+        h.idle(5);
         h.run();
-        const QStringList after = h.eventsAfter("sleep 4000");
-        QCOMPARE(after.mid(0, expected.size() + 1), expected + QStringList{"sleep 100"});
-        QVERIFY(h.repliesWith(-2).isEmpty());
+        const QStringList after = h.log.after("wait 600");
+        QCOMPARE(after.mid(0, after.indexOf("gpu")), expected);
+        QCOMPARE(g_messages.contains("ERROR: 2"), failing == 2);
     }
 
-    void restoreReportsMissingDriverOnlyFromTwoFailures()
+    // After a resume, or when a refresh finds the card that was missing, the
+    // card gets the saved choices again, as the start-up restore sends them.
+    void savedChoicesApplyAgain_data()
     {
-        for (int failing : {1, 2}) {
-            Harness h;
-            h.writeSettings(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":5,"FanControlMode":"GPU"})");
-            h.card->argbResult = -2;
-            if (failing == 2)
-                h.card->gpuMcuResult = -2;
-            h.idle(2);
-            h.run();
-            QCOMPARE(h.repliesWith(-2).size(), failing == 2 ? 1 : 0);
-            if (failing == 2)
-                QVERIFY(g_messages.contains("ERROR: 2"));
-        }
+        QTest::addColumn<int>("cardsAtStart");
+        QTest::addColumn<bool>("resume");
+        QTest::addColumn<bool>("applied");
+        QTest::newRow("resume") << 1 << true << true;
+        QTest::newRow("refresh finds the card") << 0 << false << true;
+        QTest::newRow("refresh, card was there") << 1 << false << false;
+    }
+    void savedChoicesApplyAgain()
+    {
+        QFETCH(int, cardsAtStart);
+        QFETCH(bool, resume);
+        QFETCH(bool, applied);
+        Harness h;
+        h.writeSettings(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":12,"r_hex":"aa","g_hex":"bb","b_hex":"cc","speed":"02","FanControlMode":"MCU","fanSpeed":75})");
+        h.gpu->cards = cardsAtStart;
+        h.idle(6); // through the start-up restore
+        h.steps.push_back([&] {
+            h.log.add("trigger");
+            h.gpu->cards = 1;
+            if (resume)
+                h.w->reapplySavedChoices();
+            else
+                h.w->receiveDataFromQML(req(10));
+        });
+        h.idle();
+        h.run();
+        const QStringList restore{"sleep 80", "argb 0C aa bb cc 02", "sync 0", "gpumcu 0", "sleep 80", "fan 75"};
+        const QStringList startUp = h.log.after("wait 600");
+        QCOMPARE(startUp.mid(0, restore.size()), restore);
+        QStringList again = h.log.after("trigger").filter(QRegularExpression("^(sleep|argb|sync|gpumcu|fan) "));
+        again.removeAll("sleep 1000"); // the refresh's own pause
+        QCOMPARE(again, applied ? restore : QStringList{});
     }
 
-    void markerModeShowsWindowOnce_data()
+    void markerInTheTray_data()
     {
         QTest::addColumn<QByteArray>("marker");
-        QTest::addColumn<int>("shows");
-        QTest::newRow("asked") << QByteArray(" 1 \n") << 1;
-        QTest::newRow("not asked") << QByteArray("0") << 0;
-        QTest::newRow("unreadable") << QByteArray() << 0;
-        QTest::newRow("garbage") << QByteArray("2") << 0;
+        QTest::addColumn<bool>("shows");
+        QTest::newRow("asked") << QByteArray(" 1 \n") << true;
+        QTest::newRow("not asked") << QByteArray("0") << false;
+        QTest::newRow("unreadable") << QByteArray() << false;
+        QTest::newRow("garbage") << QByteArray("2") << false;
     }
-    void markerModeShowsWindowOnce()
+    void markerInTheTray()
     {
         QFETCH(QByteArray, marker);
-        QFETCH(int, shows);
+        QFETCH(bool, shows);
         Harness h;
-        h.idle();
-        h.steps.push_back([&h, marker] {
-            if (!marker.isEmpty()) {
-                QFile f(h.w->markerPath());
-                QVERIFY(f.open(QIODevice::WriteOnly));
-                f.write(marker);
-            }
-            h.w->receiveDataFromQML(req(101));
-        });
+        if (!marker.isEmpty())
+            settingsfiles::writeText(h.w->markerPath(), marker);
+        h.then({req(101)});
         h.idle(3);
         h.run();
-        QCOMPARE(h.repliesWith(101).size(), shows);
-        if (shows) {
-            QCOMPARE(h.repliesWith(101).first().value("startGUI").toInt(), 1);
-            QFile f(h.w->markerPath());
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QCOMPARE(f.readAll(), QByteArray("0"));
-            QCOMPARE(h.log.matching("sleep 50").size(), 1); // then idle
-        } else {
-            QCOMPARE(h.log.matching("sleep 50").size(), 4); // keeps polling
-        }
+        QCOMPARE(h.lastReply(101).value("startGUI").toInt(), shows ? 1 : 0);
+        // One marker check a pass, a pass every 150 ms, until it asks.
+        QCOMPARE(h.log.matching("wait 150").size(), shows ? 0 : 4);
+        if (shows)
+            QCOMPARE(settingsfiles::readMarker(h.w->markerPath()), 0);
     }
 
-    void latestRequestWins()
+    void stopDuringAWaitEndsTheLoop()
     {
         Harness h;
-        h.idle();
-        h.steps.push_back([&h] {
-            h.w->receiveDataFromQML(req(11, {{"displayMode", 1}}));
-            h.w->receiveDataFromQML(req(9));
-        });
-        h.run();
-        QCOMPARE(h.savedSettings().value("displayMode").toInt(), 0);
-        QCOMPARE(h.log.matching("sync 0").size(), 2); // restore + request 9
-    }
-
-    void requestDeliveredDuringACommandSurvivesItsEnd()
-    {
-        Harness h;
-        h.idle();
-        h.then(req(2, {{"controlMode", 1}}));
-        h.run();
-        Harness h2;
-        h2.idle();
-        h2.steps.push_back([&h2] {
-            h2.card->onSwitch = [&h2] {
-                h2.card->onSwitch = nullptr;
-                h2.w->receiveDataFromQML(req(11, {{"displayMode", 1}}));
-            };
-            h2.w->receiveDataFromQML(req(2, {{"controlMode", 1}}));
-        });
-        h2.idle();
-        h2.run();
-        QCOMPARE(h2.repliesWith(2).size(), 1);
-        QCOMPARE(h2.savedSettings().value("displayMode").toInt(), 1);
-        // Without the newer request the command goes back to idle: one reply only.
-        QCOMPARE(h.repliesWith(2).size(), 1);
-    }
-
-    void stopDuringSleepEndsThatPass()
-    {
-        Harness h;
-        h.pacer->onSleep = [&h](int ms) {
-            if (ms == 1000)
-                h.w->stopThread();
-        };
-        h.run();
-        // The pass that was sleeping runs to its end (here: the restore), then
-        // the loop stops without its end-of-pass pause or another pass.
-        QCOMPARE(h.log.events.last(), QStringLiteral("gpumcu 1"));
-        QCOMPARE(h.log.events.count("sleep 100"), 0);
-        QCOMPARE(h.repliesWith(100).size(), 1);
+        h.run(); // stopped at the first wait
+        QCOMPARE(h.log.all().last(), QStringLiteral("wait 1100"));
         QVERIFY(g_messages.last().startsWith("Stop Worker ThreadID: "));
     }
 
@@ -668,34 +597,25 @@ private slots:
     {
         Harness h;
         h.writeSettings(R"([{"FanControlMode":"MCU","fanSpeed":300,"RGB":"ON","RGBControlMode":"MB"}])");
-        h.idle(); // the restore's pass throws; monitoring goes on
-        h.then(req(3, {{"fanControlBtn", 1}, {"fanSpeed", -1}}));
-        h.idle();
-        h.then(req(11, {{"displayMode", 1}}));
+        h.idle(5); // the restore throws; monitoring goes on
+        h.then({req(3, {{"fanSpeed", -1}})});
+        h.then({req(11, {{"displayMode", 1}})});
         h.run();
         QCOMPARE(h.log.matching("fan 300").size(), 1);
-        QCOMPARE(h.repliesWith(100).size(), 2);
-        // The one-shot that threw ran once, sent no reply and went back to idle.
-        QCOMPARE(h.log.matching("fan -1").size(), 1);
-        QVERIFY(h.repliesWith(3).isEmpty());
-        // And the next command is still served.
-        QCOMPARE(h.savedSettings().value("displayMode").toInt(), 1);
+        QCOMPARE(h.log.matching("fan -1").size(), 1); // ran once, no reply
+        QVERIFY(h.lastReply(3).isEmpty());
+        QCOMPARE(h.saved().value("displayMode").toInt(), 1);
     }
 
     void missingLookedUpKeysAreSavedAsNull()
     {
         Harness h;
         h.writeSettings("");
-        h.idle();
-        h.then(req(14));
+        h.then({req(14)});
         h.run();
-        QFile f(h.w->settingsPath());
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QJsonObject saved = QJsonDocument::fromJson(f.readAll()).array().at(0).toObject();
-        QVERIFY(saved.contains("displayMode"));
-        QVERIFY(saved.value("displayMode").isNull());
+        const QVariantMap saved = h.saved();
+        QVERIFY(saved.contains("displayMode") && saved.value("displayMode").isNull());
         QCOMPARE(saved.value("appVersion").toString(), QStringLiteral("25.04.00"));
-        QVERIFY(g_messages.contains("Invalid JSON format."));
     }
 };
 
