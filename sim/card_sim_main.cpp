@@ -56,7 +56,7 @@ int main(int argc, char **argv)
     }
 
     cardsim::CardEndpoint card(options.faults);
-    if (!options.logFile.empty() && !card.openLog(options.logFile)) {
+    if (!options.logFile.empty() && !card.openLog(options.logFile, options.logTimes)) {
         std::fprintf(stderr, "tarvell-card-sim: cannot open log %s\n", options.logFile.c_str());
         return 1;
     }

@@ -5,6 +5,7 @@
 #include "platform/sequence_descriptor.h"
 
 #include <cstdlib>
+#include <ctime>
 
 namespace cardsim {
 
@@ -91,8 +92,9 @@ bool Faults::add(const std::string &text)
     return false;
 }
 
-bool CardEndpoint::openLog(const std::string &path)
+bool CardEndpoint::openLog(const std::string &path, bool times)
 {
+    logTimes_ = times;
     log_.reset(std::fopen(path.c_str(), "a"));
     return log_ != nullptr;
 }
@@ -101,6 +103,12 @@ void CardEndpoint::log(const std::string &line)
 {
     if (!log_)
         return;
+    if (logTimes_) {
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        std::fprintf(log_.get(), "%lld.%06ld ", static_cast<long long>(now.tv_sec),
+                     now.tv_nsec / 1000);
+    }
     std::fputs(line.c_str(), log_.get());
     std::fputc('\n', log_.get());
     std::fflush(log_.get());

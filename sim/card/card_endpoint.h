@@ -29,7 +29,9 @@ public:
     explicit CardEndpoint(Faults faults) : faults_(std::move(faults)) {}
 
     // Appends one line per transfer to `path`; false when it cannot be opened.
-    bool openLog(const std::string &path);
+    // With times, each line starts with the wall-clock time in seconds, so a
+    // benchmark can set it against the moment it acted.
+    bool openLog(const std::string &path, bool times = false);
 
     Answer handle(const platform::wire::Request &request) override;
     Answer finish(const platform::wire::Request &request) override;
@@ -49,6 +51,7 @@ private:
     Faults faults_;
     SimulatedMcu mcu_;
     std::unique_ptr<std::FILE, FileCloser> log_;
+    bool logTimes_ = false;
     unsigned transfers_ = 0;
     std::map<std::uint32_t, std::uint8_t> gpioLevels_;
 };

@@ -5,7 +5,8 @@ namespace cardsim {
 const char *usage()
 {
     return "usage: tarvell-card-sim [--runtime-dir DIR] [--sysfs DIR] [--log FILE] "
-           "[--fault FAULT]...\n"
+           "[--log-times] [--fault FAULT]...\n"
+           "  --log-times: each log line starts with the wall-clock time in seconds\n"
            "  faults: error=N  pending-write-ms=N  short-reply  long-reply  vanish-after=N\n";
 }
 
@@ -23,6 +24,10 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
         }
         if (name == "--help" || name == "-h") {
             options->help = true;
+            continue;
+        }
+        if (name == "--log-times" && !hasValue) {
+            options->logTimes = true;
             continue;
         }
         std::string *target = nullptr;

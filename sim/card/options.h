@@ -14,6 +14,7 @@ struct Options {
     std::string runtimeDir; // empty: the transport's runtime directory
     std::string sysfsDir;   // empty: no simulated sysfs tree
     std::string logFile;
+    bool logTimes = false; // each log line starts with the wall-clock time
     Faults faults;
     bool help = false;
 };
