@@ -1,6 +1,7 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
+#include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
 #include "worker/gpu_worker.h"
@@ -50,6 +51,11 @@ int main(int argc, char *argv[])
 
     auto worker = std::make_unique<GPU_WORKER>();
     engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
+    ResumeWatcher resumeWatcher;
+    QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {
+        if (worker)
+            worker->reapplySavedChoices();
+    });
 
     engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
 
