@@ -90,8 +90,11 @@ void resetScanKeys(QVariantMap &info)
 void storeTelemetryItem(const ctl_oc_telemetry_item_t &item, const char *before, const char *after,
                         const char *key, QVariantMap &info)
 {
-    if (!flagSet(item.bSupported))
+    // What the card does not report is no value at all, never a reading of 0.
+    if (!flagSet(item.bSupported)) {
+        info[QString::fromLatin1(key)] = notAvailable();
         return;
+    }
     const double value = telemetryValue(item);
     qDebug().noquote() << QString::fromLatin1(before) + QString::number(value)
                               + QString::fromLatin1(after);
@@ -99,6 +102,10 @@ void storeTelemetryItem(const ctl_oc_telemetry_item_t &item, const char *before,
 }
 
 } // namespace
+
+QVariant notAvailable() { return QVariant::fromValue(nullptr); }
+
+QVariant reading(double value) { return std::isnan(value) ? notAvailable() : QVariant(value); }
 
 QList<KnownCardEntry> defaultKnownCards()
 {
@@ -172,7 +179,7 @@ void GpuInformation::ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap
     ctlPciGetState(adapter, &state);
 }
 
-TelemetrySample GpuInformation::overclockPowerTelemetry(ctl_device_adapter_handle_t adapter)
+std::optional<TelemetrySample> GpuInformation::readCounters(ctl_device_adapter_handle_t adapter, bool markUnsupported)
 {
     ctl_power_telemetry_t telemetry{};
     telemetry.Size = sizeof(ctl_power_telemetry_t);
@@ -182,23 +189,42 @@ TelemetrySample GpuInformation::overclockPowerTelemetry(ctl_device_adapter_handl
         std::printf("\nOverclockPowerTelemetry => ctlPowerTelemetryGet Result Error: %s, ErrorCode: 0x%x \n \n",
                     CtlResultToString(result).toLocal8Bit().constData(), result);
         std::printf("\n");
-        return {0.0, 0.0, 0.0, 0.0};
+        return std::nullopt;
     }
-    return {telemetryValue(telemetry.timeStamp), telemetryValue(telemetry.totalCardEnergyCounter),
-            telemetryValue(telemetry.gpuEnergyCounter), telemetryValue(telemetry.globalActivityCounter)};
+    auto value = [&](const ctl_oc_telemetry_item_t &item) {
+        return markUnsupported && !flagSet(item.bSupported) ? std::nan("") : telemetryValue(item);
+    };
+    return TelemetrySample{value(telemetry.timeStamp), value(telemetry.totalCardEnergyCounter),
+                           value(telemetry.gpuEnergyCounter), value(telemetry.globalActivityCounter)};
+}
+
+TelemetrySample GpuInformation::overclockPowerTelemetry(ctl_device_adapter_handle_t adapter)
+{
+    return readCounters(adapter, false).value_or(TelemetrySample{0.0, 0.0, 0.0, 0.0});
 }
 
 void GpuInformation::addSample(const TelemetrySample &sample)
 {
-    const double dt = sample[0] - previousTimestamp;
-    if (dt > 0.0 && std::isfinite(dt)) {
-        derived.boardPower = (sample[1] - previousBoardEnergy) / dt;
-        derived.chipPower = (sample[2] - previousGpuEnergy) / dt;
-        derived.utilisation = (sample[3] - previousActivity) / dt;
-    } else if (dt == 0.0) {
-        // Same instant again: keep the older baseline too, so the energy the
-        // counters gained meanwhile is not lost from the next interval.
-        return;
+    // A rate needs two samples: set against nothing, the first would be an
+    // average since the counters started (for the energy, since boot).
+    if (!hasBaseline) {
+        hasBaseline = std::isfinite(sample[0]);
+        if (!hasBaseline)
+            return;
+    } else {
+        const double dt = sample[0] - previousTimestamp;
+        if (std::isnan(dt))
+            return; // no timestamp: nothing to divide by, keep the baseline
+        if (dt > 0.0) {
+            // NaN in, NaN out: a counter the card does not report gives no rate.
+            derived.boardPower = (sample[1] - previousBoardEnergy) / dt;
+            derived.chipPower = (sample[2] - previousGpuEnergy) / dt;
+            derived.utilisation = (sample[3] - previousActivity) / dt;
+        } else if (dt == 0.0) {
+            // Same instant again: keep the older baseline too, so the energy the
+            // counters gained meanwhile is not lost from the next interval.
+            return;
+        }
     }
     previousTimestamp = sample[0];
     previousBoardEnergy = sample[1];
@@ -330,7 +356,10 @@ bool GpuInformation::scan(ctl_api_handle_t api, const ctl_device_adapter_handle_
         storeTelemetryItem(telemetry.fanSpeed[0], kFanBefore, kFanAfter, kFanKey, info);
 
         ctlPciTest(adapters[i], info);
-        addSample(overclockPowerTelemetry(adapters[i]));
+        // A failed read is no sample: the next good one is set against the
+        // last good one, not against zeros.
+        if (const auto sample = readCounters(adapters[i], true))
+            addSample(*sample);
     }
     return true;
 }

@@ -8,9 +8,12 @@
 
 #include <QList>
 #include <QString>
+#include <QVariant>
 #include <QVariantMap>
 
 #include <array>
+#include <cmath>
+#include <optional>
 #include <cstdint>
 
 namespace gpu {
@@ -26,11 +29,19 @@ struct KnownCardEntry {
 // The rows of gpu/known_card.h.
 QList<KnownCardEntry> defaultKnownCards();
 
+// A rate the card cannot give (a counter it does not report, or no second
+// sample yet) is NaN.
 struct DerivedRates {
-    double boardPower = 0.0;  // watts, whole card
-    double chipPower = 0.0;   // watts, GPU chip
-    double utilisation = 0.0; // busy fraction, 0..1
+    double boardPower = std::nan("");  // watts, whole card
+    double chipPower = std::nan("");   // watts, GPU chip
+    double utilisation = std::nan(""); // busy fraction, 0..1
 };
+
+// The dictionary value of a reading the card does not report: present under
+// its key, null to the scene, 0 to anyone reading it as a number.
+QVariant notAvailable();
+// A rate as a dictionary value: NaN becomes notAvailable().
+QVariant reading(double value);
 
 // The counters one telemetry read yields, in this order.
 using TelemetrySample = std::array<double, 4>; // timestamp, board energy, GPU energy, activity
@@ -55,21 +66,26 @@ public:
                                         QVariantMap &monitorInfo);
 
     DerivedRates rates() const { return derived; }
-    // Folds one sample into the rates. A sample that is not later than the
-    // previous one leaves the rates as they were: a zero or negative interval
-    // would turn them into infinities or nonsense.
+    // Folds one sample into the rates; a counter given as NaN is one the card
+    // does not report. The first sample only sets the baseline. A sample that
+    // is not later than the previous one leaves the rates as they were: a zero
+    // or negative interval would turn them into infinities or nonsense.
     void addSample(const TelemetrySample &sample);
 
 private:
     // The adapter loop; false when the cycle had to end without a count.
     bool scan(ctl_api_handle_t api, const ctl_device_adapter_handle_t *adapters, uint32_t count,
               QVariantMap &info, int &matched);
+    // The four counters, or nothing when the read fails; markUnsupported
+    // turns a counter the library does not support into NaN.
+    std::optional<TelemetrySample> readCounters(ctl_device_adapter_handle_t adapter, bool markUnsupported);
 
     QList<KnownCardEntry> known;
     double previousTimestamp = 0.0;
     double previousBoardEnergy = 0.0;
     double previousGpuEnergy = 0.0;
     double previousActivity = 0.0;
+    bool hasBaseline = false;
     DerivedRates derived;
 };
 

@@ -4,6 +4,7 @@
 
 #include "worker/gpu_worker.h"
 
+#include "gpu/gpu_information.h"
 #include "worker/protocol.h"
 #include "worker/settingsfiles.h"
 
@@ -191,9 +192,10 @@ void GPU_WORKER::fullRefresh()
     GetMemoryInfo();
     GetMotherboardInfo();
     const worker::TelemetryRates rates = ops.gpu->rates();
-    MonitorInfoDict[Key::PsysPower] = rates.boardPower;
-    MonitorInfoDict[Key::GpuChipPower] = rates.chipPower;
-    MonitorInfoDict[Key::GpuUtilization] = rates.utilisation * 100.0;
+    // A rate the card cannot give reaches the page as no value, never as 0.
+    MonitorInfoDict[Key::PsysPower] = gpu::reading(rates.boardPower);
+    MonitorInfoDict[Key::GpuChipPower] = gpu::reading(rates.chipPower);
+    MonitorInfoDict[Key::GpuUtilization] = gpu::reading(rates.utilisation * 100.0);
 }
 
 void GPU_WORKER::startUpSequence()

@@ -29,6 +29,7 @@ Item {
     property string vRAM_Temperature: ""
     property string gPU_Utilization: ""
     property int fanSpeed: 0
+    property bool fanSpeedKnown: true
     property bool gpuTempWarning: false
     property bool vramTempWarning: false
 
@@ -45,6 +46,7 @@ Item {
     property int gPU_PowerPercentage: 0
     property int gPU_TemperaturePercentage: 0
     property int board_Power: 0
+    property bool boardPowerKnown: true
 
     // Colour of the system facts and values: the theme's text colour after a
     // theme change, its value colour once telemetry has been drawn.
@@ -275,7 +277,7 @@ Item {
         ValueTile {
             objectName: "boardPowerTile"
             visible: false
-            caption: "Board Power"; value: String(page.board_Power); unit: "W"
+            caption: "Board Power"; value: page.boardPowerKnown ? String(page.board_Power) : Telemetry.NotAvailable; unit: "W"
             captionColour: page.captionColour; valueColour: page.valueColour
         }
     }
@@ -296,7 +298,7 @@ Item {
             padding: 0
             x: 40
             y: (parent.height - height) / 2
-            caption: "GPU FAN Speed"; value: String(page.fanSpeed); unit: "rpm"
+            caption: "GPU FAN Speed"; value: page.fanSpeedKnown ? String(page.fanSpeed) : Telemetry.NotAvailable; unit: "rpm"
             captionColour: page.captionColour; valueColour: page.valueColour
         }
     }

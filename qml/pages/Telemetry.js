@@ -5,6 +5,8 @@
 var GpuTempWarning = 90;
 var VramTempWarning = 100;
 var WarningRed = "#E91D1D";
+// Shown for a reading the card does not report (the worker sends null).
+var NotAvailable = "--";
 
 // A leading whole number counts; anything else is NaN and fails every test.
 function readInt(value) {
@@ -16,6 +18,9 @@ function readInt(value) {
 function present(value) {
     return value !== undefined && value !== null;
 }
+
+// The page's number fields (ints) that say "--" through a flag beside them.
+var KnownFlags = { "fanSpeed": "fanSpeedKnown", "board_Power": "boardPowerKnown" };
 
 // Range tests of the numeric keys. lo/hi are inclusive unless marked open.
 var Ranges = {
@@ -50,7 +55,8 @@ function resizableBarText(value) {
 
 // The page's fields to change for one dictionary, in the order they are read.
 // A key that is absent or fails its test is left out, so the page keeps what
-// it showed. Returns [] unless "CheckCTL" is 1. nameKey is "AdapterName" for
+// it showed; a key that is null is a reading the card does not report and
+// shows NotAvailable. Returns [] unless "CheckCTL" is 1. nameKey is "AdapterName" for
 // the start-up reply and "deviceName" for the monitoring replies.
 function read(dict, nameKey) {
     var out = [];
@@ -63,6 +69,14 @@ function read(dict, nameKey) {
     }
     // value: "int" keeps the parsed number, "intText" shows it as text.
     function number(key, field, kind) {
+        var flag = KnownFlags[field];
+        if (dict[key] === null) {
+            if (kind === "intText")
+                out.push({ field: field, value: NotAvailable });
+            else if (flag !== undefined)
+                out.push({ field: flag, value: false });
+            return NaN;
+        }
         if (!present(dict[key]))
             return null;
         var n = readInt(dict[key]);
@@ -70,6 +84,8 @@ function read(dict, nameKey) {
             return null;
         var value = kind === "intText" ? String(n) : n;
         out.push({ field: field, value: value });
+        if (flag !== undefined)
+            out.push({ field: flag, value: true });
         return n;
     }
 
@@ -89,11 +105,11 @@ function read(dict, nameKey) {
     number("GpuCurrentFrequency", "gpuCurrentFrequency", "intText");
     var gpuTemp = number("GpuCurrentTemperature", "gpuCurrentTemperature", "intText");
     if (gpuTemp !== null)
-        out.push({ field: "gpuTempWarning", value: gpuTemp >= GpuTempWarning });
+        out.push({ field: "gpuTempWarning", value: !isNaN(gpuTemp) && gpuTemp >= GpuTempWarning });
     number("VRAM_Frequency", "vRAM_Frequency", "int");
     var vramTemp = number("VRAM_Temperature", "vRAM_Temperature", "intText");
     if (vramTemp !== null)
-        out.push({ field: "vramTempWarning", value: vramTemp >= VramTempWarning });
+        out.push({ field: "vramTempWarning", value: !isNaN(vramTemp) && vramTemp >= VramTempWarning });
     number("GPUOvervoltagePercentage", "gPUOvervoltagePercentage", "int");
     number("GPU_PowerPercentage", "gPU_PowerPercentage", "int");
     number("GPU_TemperaturePercentage", "gPU_TemperaturePercentage", "int");
