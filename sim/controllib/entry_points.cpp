@@ -28,6 +28,7 @@ struct Adapter {
 
 struct Api {
     fs::path root;
+    fs::path procRoot;
     std::vector<std::unique_ptr<Adapter>> adapters;
 };
 
@@ -45,6 +46,14 @@ fs::path sysfsRoot()
     return (env && *env) ? fs::path(env) : fs::path("/sys");
 }
 
+// Where the processes' fdinfo files are: CTL_PROC_ROOT when set (tests),
+// otherwise the real /proc.
+fs::path procRoot()
+{
+    const char *env = std::getenv("CTL_PROC_ROOT");
+    return (env && *env) ? fs::path(env) : fs::path("/proc");
+}
+
 // Looks an adapter handle up; null when it is not a live one.
 Adapter *adapterOf(ctl_device_adapter_handle_t h)
 {
@@ -52,15 +61,17 @@ Adapter *adapterOf(ctl_device_adapter_handle_t h)
     return it == g_adapters.end() ? nullptr : it->second;
 }
 
-// The device folder of a live adapter handle, looked up under the lock;
-// false when the handle is not a live one.
-bool deviceDirOf(ctl_device_adapter_handle_t h, fs::path *dir)
+// The adapter behind a live handle and the /proc its api reads, copied under
+// the lock; false when the handle is not a live one.
+bool adapterInfoOf(ctl_device_adapter_handle_t h, AdapterInfo *info, fs::path *proc = nullptr)
 {
     std::lock_guard<std::mutex> g(g_lock);
     const Adapter *a = adapterOf(h);
     if (!a)
         return false;
-    *dir = a->info.deviceDir;
+    *info = a->info;
+    if (proc)
+        *proc = a->api->procRoot;
     return true;
 }
 
@@ -184,14 +195,16 @@ ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telem
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
     if (const ctl_result_t r = checkRecord(t); r != CTL_RESULT_SUCCESS)
         return r;
-    fs::path dir;
-    if (!deviceDirOf(h, &dir))
+    AdapterInfo info;
+    fs::path proc;
+    if (!adapterInfoOf(h, &info, &proc))
         return CTL_RESULT_ERROR_INVALID_ARGUMENT;
     std::error_code ec;
-    if (!fs::is_directory(dir, ec))
+    if (!fs::is_directory(info.deviceDir, ec))
         return CTL_RESULT_ERROR_DEVICE_LOST;
 
-    const Telemetry s = readTelemetry(dir);
+    const Telemetry s =
+        readTelemetry(info.deviceDir, info.hasAddress ? std::optional<PciAddress>(info.address) : std::nullopt, proc);
     const uint32_t size = t->Size;
     const uint8_t version = t->Version;
     std::memset(static_cast<void *>(t), 0, sizeof *t);
@@ -205,8 +218,10 @@ ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telem
     setItem(t->gpuCurrentTemperature, CTL_UNITS_TEMPERATURE_CELSIUS, s.packageTempC);
     setItem(t->vramCurrentTemperature, CTL_UNITS_TEMPERATURE_CELSIUS, s.vramTempC);
     setItem(t->globalActivityCounter, CTL_UNITS_TIME_SECONDS, s.busySeconds);
-    for (std::size_t i = 0; i < CTL_FAN_COUNT; ++i)
-        setItem(t->fanSpeed[i], CTL_UNITS_ANGULAR_SPEED_RPM, s.fanRpm[i]);
+    // The card's one fan speed goes first, where readers look for it.
+    setItem(t->fanSpeed[0], CTL_UNITS_ANGULAR_SPEED_RPM, s.fanRpm);
+    for (std::size_t i = 1; i < CTL_FAN_COUNT; ++i)
+        setUnsupported(t->fanSpeed[i], CTL_UNITS_ANGULAR_SPEED_RPM);
     // Nothing in sysfs answers these on this card.
     setUnsupported(t->gpuVoltage, CTL_UNITS_VOLTAGE_VOLTS);
     setUnsupported(t->vramCurrentClockFrequency, CTL_UNITS_FREQUENCY_MHZ);
@@ -227,13 +242,8 @@ ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ctl_pci_properti
     if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
         return r;
     AdapterInfo info;
-    {
-        std::lock_guard<std::mutex> g(g_lock);
-        const Adapter *a = adapterOf(h);
-        if (!a)
-            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
-        info = a->info;
-    }
+    if (!adapterInfoOf(h, &info))
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
     p->address.Size = sizeof(ctl_pci_address_t);
     p->address.Version = 0;
     p->address.domain = info.address.domain;
@@ -253,10 +263,10 @@ ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
     if (const ctl_result_t r = checkRecord(s); r != CTL_RESULT_SUCCESS)
         return r;
-    fs::path dir;
-    if (!deviceDirOf(h, &dir))
+    AdapterInfo info;
+    if (!adapterInfoOf(h, &info))
         return CTL_RESULT_ERROR_INVALID_ARGUMENT;
-    setSpeed(s->speed, readSlotLink(dir).current);
+    setSpeed(s->speed, readSlotLink(info.deviceDir).current);
     return CTL_RESULT_SUCCESS;
 }
 
@@ -274,6 +284,7 @@ ctl_result_t init(ctl_init_args_t *args, ctl_api_handle_t *handle)
 
     auto api = std::make_unique<Api>();
     api->root = sysfsRoot();
+    api->procRoot = procRoot();
     for (AdapterInfo &info : scanAdapters(api->root)) {
         auto a = std::make_unique<Adapter>();
         a->api = api.get();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <system_error>
+#include <tuple>
 
 namespace ctlsim {
 
@@ -107,7 +108,20 @@ std::vector<AdapterInfo> scanAdapters(const fs::path &root)
                        || parsePciAddress(ueventValue(deviceDir, "PCI_SLOT_NAME"), a.address);
         found.emplace_back(number, std::move(a));
     }
-    std::sort(found.begin(), found.end(), [](const auto &l, const auto &r) { return l.first < r.first; });
+    // Card numbers follow the order the drivers probed in, which can change
+    // from one boot to the next; the PCI address of a slot does not.
+    std::sort(found.begin(), found.end(), [](const auto &l, const auto &r) {
+        const AdapterInfo &a = l.second, &b = r.second;
+        if (a.hasAddress != b.hasAddress)
+            return a.hasAddress;
+        if (a.hasAddress) {
+            const auto ka = std::tie(a.address.domain, a.address.bus, a.address.device, a.address.function);
+            const auto kb = std::tie(b.address.domain, b.address.bus, b.address.device, b.address.function);
+            if (ka != kb)
+                return ka < kb;
+        }
+        return l.first < r.first;
+    });
     std::vector<AdapterInfo> adapters;
     adapters.reserve(found.size());
     for (auto &f : found)

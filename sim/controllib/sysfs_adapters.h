@@ -27,7 +27,7 @@ struct AdapterInfo {
 // "0000:0c:00.0"; false when the name is not a PCI function address.
 bool parsePciAddress(const std::string &name, PciAddress &out);
 
-// The adapters under root, in card-number order.
+// The adapters under root, in PCI address order.
 std::vector<AdapterInfo> scanAdapters(const fs::path &root);
 
 // The marketing name for an Intel device id, as the Windows driver names it.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <ctime>
 #include <cctype>
+#include <cstdio>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -87,15 +89,22 @@ std::optional<fs::path> HwmonSensors::input(const std::string &kind, const std::
     return it->second;
 }
 
-std::optional<fs::path> HwmonSensors::fan(int number) const
+std::vector<fs::path> HwmonSensors::fans() const
 {
+    std::vector<fs::path> found;
     if (dir_.empty())
-        return std::nullopt;
-    const fs::path p = dir_ / ("fan" + std::to_string(number) + "_input");
+        return found;
     std::error_code ec;
-    if (!fs::exists(p, ec))
-        return std::nullopt;
-    return p;
+    for (fs::directory_iterator it(dir_, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        const std::string suffix = "_input";
+        if (name.size() > 3 + suffix.size() && name.compare(0, 3, "fan") == 0
+            && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0
+            && std::all_of(name.begin() + 3, name.end() - static_cast<long>(suffix.size()),
+                           [](unsigned char c) { return std::isdigit(c); }))
+            found.push_back(it->path());
+    }
+    return found;
 }
 
 double monotonicSeconds()
@@ -105,12 +114,48 @@ double monotonicSeconds()
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-double busySeconds(double monotonicSeconds, double idleResidencyMs)
+std::optional<double> stepBusyClock(const std::string &card, double now, const std::optional<double> &idleMs,
+                                    const DrmClients &clients)
 {
-    return std::max(0.0, monotonicSeconds - idleResidencyMs / 1000.0);
+    struct Clock {
+        double busy = 0.0;
+        double at = 0.0;
+        std::optional<double> idleMs;
+        DrmClients clients;
+        bool toldEngines = false, toldIdle = false;
+    };
+    static std::mutex lock;
+    static std::map<std::string, Clock> clocks;
+
+    std::lock_guard<std::mutex> g(lock);
+    const bool isNew = clocks.find(card) == clocks.end();
+    Clock &c = clocks[card];
+    if (!isNew && now > c.at) {
+        const double dt = now - c.at;
+        if (const auto share = busyFraction(c.clients, clients)) {
+            c.busy += *share * dt;
+            if (!c.toldEngines)
+                std::fprintf(stderr, "libControlLib: utilisation of %s from the clients' engine counters (fdinfo)\n",
+                             card.c_str());
+            c.toldEngines = true;
+        } else if (idleMs && c.idleMs) {
+            // Awake but idle counts as busy here; it is the best there is
+            // while no client of the card can be seen.
+            c.busy += std::clamp(dt - (*idleMs - *c.idleMs) / 1000.0, 0.0, dt);
+            if (!c.toldIdle)
+                std::fprintf(stderr, "libControlLib: utilisation of %s from the GT's idle residency\n", card.c_str());
+            c.toldIdle = true;
+        }
+    }
+    c.at = now;
+    c.idleMs = idleMs;
+    c.clients = clients;
+    if (!idleMs && clients.empty())
+        return std::nullopt;
+    return c.busy;
 }
 
-Telemetry readTelemetry(const fs::path &deviceDir)
+Telemetry readTelemetry(const fs::path &deviceDir, const std::optional<PciAddress> &pdev, const fs::path &procRoot)
 {
     Telemetry t;
     t.timestamp = monotonicSeconds();
@@ -125,14 +170,15 @@ Telemetry readTelemetry(const fs::path &deviceDir)
     t.packageEnergyJ = scaled(hw.input("energy", "pkg"), 1e-6);
     t.packageTempC = scaled(hw.input("temp", "pkg"), 1e-3);
     t.vramTempC = scaled(hw.input("temp", "vram"), 1e-3);
-    for (int i = 0; i < static_cast<int>(t.fanRpm.size()); ++i)
-        t.fanRpm[static_cast<std::size_t>(i)] = scaled(hw.fan(i + 1), 1.0);
+    for (const fs::path &fan : hw.fans())
+        if (const auto rpm = scaled(fan, 1.0); rpm && *rpm >= 0.0)
+            t.fanRpm = std::max(t.fanRpm.value_or(0.0), *rpm);
 
     // A sleeping GT (RC6) runs at no clock at all: 0 MHz is a real reading.
     t.gpuClockMhz = scaled(deviceDir / "tile0/gt0/freq0/act_freq", 1.0);
-    const auto idle = readSigned(deviceDir / "tile0/gt0/gtidle/idle_residency_ms");
-    if (idle)
-        t.busySeconds = busySeconds(t.timestamp, static_cast<double>(*idle));
+    const auto idle = scaled(deviceDir / "tile0/gt0/gtidle/idle_residency_ms", 1.0);
+    const DrmClients clients = pdev ? readDrmClients(procRoot, *pdev) : DrmClients{};
+    t.busySeconds = stepBusyClock(deviceDir.string(), t.timestamp, idle, clients);
     return t;
 }
 

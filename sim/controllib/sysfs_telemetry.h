@@ -2,12 +2,14 @@
 // The moving readings of one adapter, each present only when the driver
 // reports it.
 
+#include "sim/controllib/sysfs_adapters.h"
+#include "sim/controllib/sysfs_fdinfo.h"
 #include "sim/controllib/sysfs_files.h"
 
-#include <array>
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace ctlsim {
 
@@ -19,8 +21,9 @@ public:
 
     // <kind><N>_input whose <kind><N>_label reads label, e.g. ("temp", "vram").
     std::optional<fs::path> input(const std::string &kind, const std::string &label) const;
-    // fan<N>_input for N = 1, 2, ... (the driver gives fans no labels).
-    std::optional<fs::path> fan(int number) const;
+    // Every fan<N>_input there is: the driver gives fans no labels, and board
+    // makers wire the tach line to whichever channel they like.
+    std::vector<fs::path> fans() const;
 
     bool found() const { return !dir_.empty(); }
 
@@ -37,16 +40,24 @@ struct Telemetry {
     std::optional<double> vramTempC;
     std::optional<double> gpuClockMhz;
     std::optional<double> busySeconds;
-    std::array<std::optional<double>, 5> fanRpm;
+    // The card's fan: the fastest channel, 0 when every channel reads 0.
+    std::optional<double> fanRpm;
 };
 
 // Reads everything once. The timestamp is taken before the counters, so the
-// counters of a later call never belong to an earlier time.
-Telemetry readTelemetry(const fs::path &deviceDir);
+// counters of a later call never belong to an earlier time. Busy time comes
+// from the per-client engine counters under procRoot where they can be read
+// for the card at pdev, otherwise from the GT's idle residency.
+Telemetry readTelemetry(const fs::path &deviceDir, const std::optional<PciAddress> &pdev, const fs::path &procRoot);
 
-// Busy seconds of the GT: the monotonic time minus the GT's idle residency,
-// never below zero.
-double busySeconds(double monotonicSeconds, double idleResidencyMs);
+// The busy seconds of one card, counted up across reads from whichever source
+// covers the interval since the last read: the engine counters when clients
+// of the card were seen both times, else the idle residency. The library
+// stays loaded for the life of the process (it is linked not to unload), so
+// the counter lives as long as the program. Nothing when neither source is
+// there now.
+std::optional<double> stepBusyClock(const std::string &card, double now, const std::optional<double> &idleMs,
+                                    const DrmClients &clients);
 
 double monotonicSeconds();
 

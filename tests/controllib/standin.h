@@ -3,11 +3,9 @@
 
 #include "gpu/ctl_api.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QString>
 #include <QtTest>
 
 #include <dlfcn.h>
@@ -26,28 +24,29 @@ public:
         if (handle)
             dlclose(handle);
     }
-    StandIn(const StandIn &) = delete;
-    StandIn &operator=(const StandIn &) = delete;
-
     bool loaded() const { return handle != nullptr; }
-    void *symbol(const char *name) const { return handle ? dlsym(handle, name) : nullptr; }
-
     template <typename Fn>
     Fn fn(const char *name) const
     {
-        return reinterpret_cast<Fn>(symbol(name));
+        return reinterpret_cast<Fn>(handle ? dlsym(handle, name) : nullptr);
     }
-
+    // Calls an entry point with a record whose size member is set.
+    template <typename Record>
+    ctl_result_t query(const char *name, ctl_device_adapter_handle_t a, Record &r, uint8_t version = 0) const
+    {
+        r = {};
+        r.Size = sizeof r;
+        r.Version = version;
+        return fn<ctl_result_t (*)(ctl_device_adapter_handle_t, Record *)>(name)(a, &r);
+    }
     ctl_result_t init(ctl_api_handle_t *api, uint32_t appVersion = ctlMakeVersion(1, 1)) const
     {
         ctl_init_args_t args{};
         args.Size = sizeof args;
         args.AppVersion = appVersion;
-        args.flags = CTL_INIT_FLAG_STANDARD;
         return fn<pfn_ctlInit>("ctlInit")(&args, api);
     }
     ctl_result_t close(ctl_api_handle_t api) const { return fn<pfn_ctlClose>("ctlClose")(api); }
-
     std::vector<ctl_device_adapter_handle_t> adapters(ctl_api_handle_t api) const
     {
         const auto enumerate = fn<pfn_ctlEnumerateDevices>("ctlEnumerateDevices");
@@ -61,41 +60,12 @@ public:
         return list;
     }
 
-    ctl_result_t properties(ctl_device_adapter_handle_t a, ctl_device_adapter_properties_t &p) const
-    {
-        p = {};
-        p.Size = sizeof p;
-        p.Version = 2;
-        return fn<pfn_ctlGetDeviceProperties>("ctlGetDeviceProperties")(a, &p);
-    }
-    ctl_result_t telemetry(ctl_device_adapter_handle_t a, ctl_power_telemetry_t &t) const
-    {
-        t = {};
-        t.Size = sizeof t;
-        t.Version = 1;
-        return fn<pfn_ctlPowerTelemetryGet>("ctlPowerTelemetryGet")(a, &t);
-    }
-    ctl_result_t pciProperties(ctl_device_adapter_handle_t a, ctl_pci_properties_t &p) const
-    {
-        p = {};
-        p.Size = sizeof p;
-        return fn<pfn_ctlPciGetProperties>("ctlPciGetProperties")(a, &p);
-    }
-    ctl_result_t pciState(ctl_device_adapter_handle_t a, ctl_pci_state_t &s) const
-    {
-        s = {};
-        s.Size = sizeof s;
-        return fn<pfn_ctlPciGetState>("ctlPciGetState")(a, &s);
-    }
-
 private:
     void *handle;
 };
 
-// One initialised library handle over a tree and its adapters; closed (and
-// checked to close) when it goes.
-class Session {
-public:
+// One initialised library handle over a tree and its adapters, closed when it goes.
+struct Session {
     explicit Session(const StandIn &lib) : lib(lib)
     {
         if (lib.init(&api) == CTL_RESULT_SUCCESS)
@@ -103,12 +73,9 @@ public:
     }
     ~Session()
     {
-        if (api && lib.close(api) != CTL_RESULT_SUCCESS)
-            qWarning("ctlClose failed");
+        if (api)
+            lib.close(api);
     }
-    Session(const Session &) = delete;
-    Session &operator=(const Session &) = delete;
-
     bool has(size_t count) const { return api && adapters.size() == count; }
     ctl_device_adapter_handle_t operator[](size_t i) const { return adapters.at(i); }
 
@@ -118,31 +85,16 @@ public:
 };
 
 // Points the stand-in at a tree for the lifetime of the object.
-class SysfsRoot {
-public:
-    explicit SysfsRoot(const QString &root) : previous(qgetenv("CTL_SYSFS_ROOT")), had(qEnvironmentVariableIsSet("CTL_SYSFS_ROOT"))
-    {
-        qputenv("CTL_SYSFS_ROOT", QFile::encodeName(root));
-    }
-    ~SysfsRoot()
-    {
-        if (had)
-            qputenv("CTL_SYSFS_ROOT", previous);
-        else
-            qunsetenv("CTL_SYSFS_ROOT");
-    }
-
-private:
-    QByteArray previous;
-    bool had;
+struct SysfsRoot {
+    explicit SysfsRoot(const QString &root) { qputenv("CTL_SYSFS_ROOT", QFile::encodeName(root)); }
+    ~SysfsRoot() { qunsetenv("CTL_SYSFS_ROOT"); }
 };
 
 inline bool writeFile(const QString &path, const QByteArray &content)
 {
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
-        return false;
     QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(content) == content.size();
+    return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly | QIODevice::Truncate)
+           && f.write(content) == content.size();
 }
 
 inline QByteArray readFile(const QString &path)
@@ -154,17 +106,12 @@ inline QByteArray readFile(const QString &path)
 // Copies a folder tree; files come out writable whatever the source's mode.
 inline bool copyTree(const QString &from, const QString &to)
 {
-    const QDir src(from);
     if (!QDir().mkpath(to))
         return false;
-    for (const QFileInfo &fi : src.entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
-        const QString target = to + QLatin1Char('/') + fi.fileName();
-        if (fi.isDir()) {
-            if (!copyTree(fi.filePath(), target))
-                return false;
-        } else if (!writeFile(target, readFile(fi.filePath()))) {
+    for (const QFileInfo &fi : QDir(from).entryInfoList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden)) {
+        const QString target = to + '/' + fi.fileName();
+        if (fi.isDir() ? !copyTree(fi.filePath(), target) : !writeFile(target, readFile(fi.filePath())))
             return false;
-        }
     }
     return true;
 }
