@@ -65,6 +65,15 @@ int main(int argc, char **argv)
     std::unique_ptr<sim::SysfsSim> sysfs;
     if (!options.sysfsDir.empty()) {
         sysfs = std::make_unique<sim::SysfsSim>(QString::fromStdString(options.sysfsDir));
+        sim::SysfsSim::Layout layout;
+        layout.fanChannel = options.sysfsFanChannel;
+        if (!options.sysfsKernel.empty()
+            && !sim::SysfsSim::parseKernel(QString::fromStdString(options.sysfsKernel), &layout.kernel)) {
+            std::fprintf(stderr, "tarvell-card-sim: --sysfs-kernel takes a release such as 6.14\n%s",
+                         cardsim::usage());
+            return 2;
+        }
+        sysfs->setLayout(layout);
         if (!sysfs->publish()) {
             std::fprintf(stderr, "tarvell-card-sim: cannot publish sysfs tree in %s\n",
                          options.sysfsDir.c_str());

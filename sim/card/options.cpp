@@ -4,14 +4,16 @@ namespace cardsim {
 
 const char *usage()
 {
-    return "usage: tarvell-card-sim [--runtime-dir DIR] [--sysfs DIR] [--log FILE] "
-           "[--log-times] [--fault FAULT]...\n"
+    return "usage: tarvell-card-sim [--runtime-dir DIR] [--sysfs DIR] [--sysfs-kernel X.Y] "
+           "[--sysfs-fan-channel 1|2|3] [--log FILE] [--log-times] [--fault FAULT]...\n"
+           "  --sysfs-kernel: publish the hwmon files the xe driver of that kernel has\n"
            "  --log-times: each log line starts with the wall-clock time in seconds\n"
            "  faults: error=N  pending-write-ms=N  short-reply  long-reply  vanish-after=N\n";
 }
 
 bool parseOptions(const std::vector<std::string> &args, Options *options, std::string *error)
 {
+    std::string fanChannel;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::string value;
@@ -37,6 +39,10 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             target = &options->sysfsDir;
         else if (name == "--log")
             target = &options->logFile;
+        else if (name == "--sysfs-kernel")
+            target = &options->sysfsKernel;
+        else if (name == "--sysfs-fan-channel")
+            target = &fanChannel;
         else if (name != "--fault") {
             *error = "unknown option " + args[i];
             return false;
@@ -58,6 +64,13 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             *error = "unknown fault " + value;
             return false;
         }
+    }
+    if (!fanChannel.empty()) {
+        if (fanChannel.size() != 1 || fanChannel[0] < '1' || fanChannel[0] > '3') {
+            *error = "--sysfs-fan-channel takes 1, 2 or 3";
+            return false;
+        }
+        options->sysfsFanChannel = fanChannel[0] - '0';
     }
     return true;
 }

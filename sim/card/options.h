@@ -13,6 +13,8 @@ constexpr char kEndpointName[] = "NF_I2C_BUS_00_0X0060";
 struct Options {
     std::string runtimeDir; // empty: the transport's runtime directory
     std::string sysfsDir;   // empty: no simulated sysfs tree
+    std::string sysfsKernel; // empty: the newest layout; else e.g. "6.14"
+    int sysfsFanChannel = 1; // the hwmon fan channel carrying the tach reading
     std::string logFile;
     bool logTimes = false; // each log line starts with the wall-clock time
     Faults faults;

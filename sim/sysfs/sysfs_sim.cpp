@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -57,7 +58,11 @@ double rpmForDuty(double duty)
 
 } // namespace
 
+// Temperatures the driver labels from 6.17 on, beyond pkg and vram.
+const char *const kLaterTemps[][2] = {{"4", "mctrl"}, {"5", "pcie"}, {"6", "vram_ch_0"}};
+
 struct SysfsSim::Impl {
+    Layout layout;
     QString root;
     QString gpu;
     std::mt19937 rng;
@@ -276,9 +281,15 @@ struct SysfsSim::Impl {
 
         const QString hw = gpu + '/' + kHwmon;
         ok = mkdir(hw) && write(hw + "/name", "xe\n") && write(hw + "/energy1_label", "card\n")
-             && write(hw + "/energy2_label", "pkg\n") && write(hw + "/temp2_label", "pkg\n")
-             && write(hw + "/temp3_label", "vram\n") && write(hw + "/power1_label", "card\n")
+             && write(hw + "/energy2_label", "pkg\n") && write(hw + "/power1_label", "card\n")
              && write(hw + "/power1_max", "190000000\n") && write(hw + "/power1_crit", "380000000\n");
+        if (ok && layout.kernel >= 615)
+            ok = write(hw + "/temp2_label", "pkg\n") && write(hw + "/temp3_label", "vram\n");
+        if (ok && layout.kernel >= 617) {
+            ok = write(hw + "/power1_cap", "190000000\n");
+            for (const auto &t : kLaterTemps)
+                ok = ok && write(hw + "/temp" + t[0] + "_label", QByteArray(t[1]) + '\n');
+        }
         if (!ok)
             return false;
 
@@ -322,13 +333,18 @@ struct SysfsSim::Impl {
         const QString hw = gpu + '/' + kHwmon;
 
         std::lock_guard<std::mutex> g(ioLock);
-        return write(hw + "/energy1_input", micro(now.cardEnergyJ))
+        bool ok = true;
+        if (layout.kernel >= 615)
+            ok = write(hw + "/temp2_input", milli(now.gpuTempC)) && write(hw + "/temp3_input", milli(now.vramTempC));
+        if (ok && layout.kernel >= 616)
+            for (int fan = 1; fan <= 3; ++fan)
+                ok = ok && write(hw + "/fan" + QString::number(fan) + "_input",
+                                 whole(fan == layout.fanChannel ? now.fanRpm : 0.0));
+        if (ok && layout.kernel >= 617)
+            for (const auto &t : kLaterTemps)
+                ok = ok && write(hw + "/temp" + t[0] + "_input", milli(now.vramTempC - 3.0));
+        return ok && write(hw + "/energy1_input", micro(now.cardEnergyJ))
                && write(hw + "/energy2_input", micro(now.packageEnergyJ))
-               && write(hw + "/temp2_input", milli(now.gpuTempC))
-               && write(hw + "/temp3_input", milli(now.vramTempC))
-               && write(hw + "/fan1_input", whole(now.fanRpm))
-               && write(hw + "/fan2_input", whole(now.fanRpm > 0 ? now.fanRpm * 1.02 : 0.0))
-               && write(hw + "/fan3_input", whole(now.fanRpm > 0 ? now.fanRpm * 0.98 : 0.0))
                && write(gpu + "/tile0/gt0/freq0/act_freq", QByteArray::number(now.actFreqMhz) + '\n')
                && write(gpu + "/tile0/gt0/freq0/cur_freq", QByteArray::number(now.curFreqMhz) + '\n')
                && write(gpu + "/tile0/gt0/gtidle/idle_residency_ms", whole(now.idleResidencyMs))
@@ -358,6 +374,28 @@ SysfsSim::SysfsSim(const QString &root, std::uint32_t seed) : d(std::make_unique
 }
 
 SysfsSim::~SysfsSim() = default;
+
+bool SysfsSim::parseKernel(const QString &release, int *kernel)
+{
+    const QStringList parts = release.split(QLatin1Char('.'));
+    bool majorOk = false, minorOk = false;
+    const int major = parts.value(0).toInt(&majorOk);
+    QString minorText = parts.value(1);
+    int digits = 0;
+    while (digits < minorText.size() && minorText.at(digits).isDigit())
+        ++digits;
+    const int minor = minorText.left(digits).toInt(&minorOk);
+    if (parts.size() < 2 || !majorOk || !minorOk || major < 0 || minor < 0 || minor > 99)
+        return false;
+    *kernel = major * 100 + minor;
+    return true;
+}
+
+void SysfsSim::setLayout(const Layout &layout)
+{
+    d->layout = layout;
+    d->layout.fanChannel = std::clamp(layout.fanChannel, 1, 3);
+}
 
 bool SysfsSim::publish()
 {

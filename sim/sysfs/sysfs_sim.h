@@ -38,6 +38,19 @@ namespace sim {
 
 class SysfsSim {
 public:
+    // Which hwmon files the tree holds, after the xe driver of a kernel
+    // release: temp2 (pkg) and temp3 (vram) from 6.15, fan1..fan3 from 6.16,
+    // further labelled temperatures and power1_cap from 6.17. The card and
+    // package energy counters are there on every release from 6.12. The fan's
+    // tach reading goes to fan<fanChannel>_input; the other channels read 0,
+    // as unwired ones do.
+    struct Layout {
+        int kernel = 617; // major * 100 + minor
+        int fanChannel = 1; // 1..3
+    };
+    // "6.14" (or "6.14.3-amd64") -> 614; false for anything else.
+    static bool parseKernel(const QString &release, int *kernel);
+
     // What the card is doing right now, in the units of the files.
     struct State {
         double load = 0.0;             // busy fraction of the GT, 0..1
@@ -61,6 +74,9 @@ public:
     ~SysfsSim();
     SysfsSim(const SysfsSim &) = delete;
     SysfsSim &operator=(const SysfsSim &) = delete;
+
+    // Before publish(): the files to leave out or add.
+    void setLayout(const Layout &layout);
 
     // Creates the whole tree (folders, links, static files) and writes the
     // first values. False when something cannot be created.
