@@ -30,7 +30,7 @@ public:
     {
         return reinterpret_cast<Fn>(handle ? dlsym(handle, name) : nullptr);
     }
-    // Calls an entry point with a record whose size member is set.
+    // An entry point called with a fresh record whose size member is set.
     template <typename Record>
     ctl_result_t query(const char *name, ctl_device_adapter_handle_t a, Record &r, uint8_t version = 0) const
     {
@@ -39,26 +39,7 @@ public:
         r.Version = version;
         return fn<ctl_result_t (*)(ctl_device_adapter_handle_t, Record *)>(name)(a, &r);
     }
-    ctl_result_t init(ctl_api_handle_t *api, uint32_t appVersion = ctlMakeVersion(1, 1)) const
-    {
-        ctl_init_args_t args{};
-        args.Size = sizeof args;
-        args.AppVersion = appVersion;
-        return fn<pfn_ctlInit>("ctlInit")(&args, api);
-    }
     ctl_result_t close(ctl_api_handle_t api) const { return fn<pfn_ctlClose>("ctlClose")(api); }
-    std::vector<ctl_device_adapter_handle_t> adapters(ctl_api_handle_t api) const
-    {
-        const auto enumerate = fn<pfn_ctlEnumerateDevices>("ctlEnumerateDevices");
-        uint32_t count = 0;
-        if (enumerate(api, &count, nullptr) != CTL_RESULT_SUCCESS)
-            return {};
-        std::vector<ctl_device_adapter_handle_t> list(count);
-        if (count && enumerate(api, &count, list.data()) != CTL_RESULT_SUCCESS)
-            return {};
-        list.resize(count);
-        return list;
-    }
 
 private:
     void *handle;
@@ -68,8 +49,17 @@ private:
 struct Session {
     explicit Session(const StandIn &lib) : lib(lib)
     {
-        if (lib.init(&api) == CTL_RESULT_SUCCESS)
-            adapters = lib.adapters(api);
+        ctl_init_args_t args{};
+        args.Size = sizeof args;
+        args.AppVersion = ctlMakeVersion(1, 1);
+        const auto enumerate = lib.fn<pfn_ctlEnumerateDevices>("ctlEnumerateDevices");
+        uint32_t count = 0;
+        if (lib.fn<pfn_ctlInit>("ctlInit")(&args, &api) != CTL_RESULT_SUCCESS || enumerate(api, &count, nullptr))
+            return;
+        adapters.resize(count);
+        if (count && enumerate(api, &count, adapters.data()) != CTL_RESULT_SUCCESS)
+            count = 0;
+        adapters.resize(count);
     }
     ~Session()
     {
@@ -116,6 +106,6 @@ inline bool copyTree(const QString &from, const QString &to)
     return true;
 }
 
-inline QString capture(const char *name) { return QStringLiteral(TV_SYSFS_CAPTURES "/") + QLatin1String(name); }
+inline QString capture(const char *name) { return QStringLiteral(TV_SYSFS_CAPTURES "/") + name; }
 
 } // namespace testing

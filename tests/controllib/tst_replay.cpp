@@ -12,7 +12,6 @@
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QTextStream>
 #include <QThread>
 
 using namespace testing;
@@ -33,13 +32,11 @@ Recipe parseRecipe(const QString &path)
         const QString word = line.section(' ', 0, 0), rest = line.section(' ', 1);
         if (line.isEmpty() || line.startsWith('#'))
             continue;
-        if (word == "then") {
-            steps = &r.later;
+        if (word == "then") { // the second stage works in the same folder
             const QStringList bases = r.setup.filter(QRegularExpression("^base "));
-            if (!bases.isEmpty())
-                r.later << bases.last(); // the second stage works in the same folder
-        }
-        else if (word == "expect" || word == "page")
+            r.later = bases.mid(bases.size() - 1);
+            steps = &r.later;
+        } else if (word == "expect" || word == "page")
             (word == "expect" ? r.expect : r.page) << qMakePair(rest.section(' ', 0, 0), rest.section(' ', 1));
         else
             *steps << line;
@@ -48,6 +45,7 @@ Recipe parseRecipe(const QString &path)
 }
 
 // Paths are under the tree's root, or under the folder "base" named last.
+// Counters "advance" at a rate per second of the time since the first cycle.
 bool apply(const QStringList &steps, const QString &root, double elapsed)
 {
     QString base = root;
@@ -65,6 +63,8 @@ bool apply(const QStringList &steps, const QString &root, double elapsed)
             ok = QDir().rename(path, base + '/' + w.value(2));
         else if (w[0] == "write")
             ok = writeFile(path, text.toUtf8() + '\n');
+        else if (w[0] == "link")
+            ok = QDir().mkpath(QFileInfo(path).absolutePath()) && QFile::link(w.value(2), path);
         else if (w[0] == "advance") // the counter grows at a rate per second
             ok = writeFile(path, QByteArray::number(qint64(readFile(path).trimmed().toDouble()
                                                            + w.value(2).toDouble() * elapsed)) + '\n');
@@ -83,7 +83,8 @@ bool apply(const QStringList &steps, const QString &root, double elapsed)
     return true;
 }
 
-// "--" is a reading the card does not report; "~N" a rate within 8 %.
+// "--" is a reading the card does not report; "~N" a rate within 8 %; text
+// in quotes is taken as it stands, trailing spaces and all.
 bool matches(const QVariant &v, const QString &expected)
 {
     if (expected == "--")
@@ -94,7 +95,8 @@ bool matches(const QVariant &v, const QString &expected)
     }
     if (v.type() == QVariant::Double)
         return v.toDouble() == expected.toDouble();
-    return v.toString() == (expected == "\"\"" ? QString() : expected);
+    const bool quoted = expected.size() >= 2 && expected.startsWith('"') && expected.endsWith('"');
+    return v.toString() == (quoted ? expected.mid(1, expected.size() - 2) : expected);
 }
 
 // What the Monitor page shows for one monitoring reply: its own reading of
@@ -110,11 +112,9 @@ QVariantMap pageShows(const QVariantMap &facts)
     for (int i = 0; i < updates.property("length").toInt(); ++i)
         fields[updates.property(i).property("field").toString()] = updates.property(i).property("value").toVariant();
     // The two number fields say "--" through the flag beside them.
-    const QString notAvailable = js.globalObject().property("NotAvailable").toString();
-    if (!fields["fanSpeedKnown"].toBool())
-        fields["fanSpeed"] = notAvailable;
-    if (!fields["boardPowerKnown"].toBool())
-        fields["board_Power"] = notAvailable;
+    for (const auto &[field, flag] : {std::pair{"fanSpeed", "fanSpeedKnown"}, {"board_Power", "boardPowerKnown"}})
+        if (!fields[flag].toBool())
+            fields[field] = js.globalObject().property("NotAvailable").toString();
     return fields;
 }
 

@@ -1,5 +1,4 @@
 // One GPU refresh against the scripted control library.
-#include "gpu/ctl_result_text.h"
 #include "gpu/gpu_information.h"
 #include "gpu/known_card.h"
 #include "tests/gpu/fake_ctl.h"
@@ -24,10 +23,6 @@ void setItem(ctl_oc_telemetry_item_t &item, double value, bool supported = true)
     item.type = CTL_DATA_TYPE_DOUBLE;
     item.value.datadouble = value;
 }
-
-const QStringList kTelemetryKeys{"GpuVoltage", "GpuCurrentFrequency", "GpuCurrentTemperature",
-                                 "VRAM_Frequency", "VRAM_Temperature", "GPUOvervoltagePercentage",
-                                 "GPU_PowerPercentage", "GPU_TemperaturePercentage", "FanSpeed"};
 
 // One cycle of the rates table: the counters the card reports (NaN: not
 // supported), whether their read fails, and the board power, chip power and
@@ -86,13 +81,6 @@ class GpuInformationTest : public QObject {
         return g.refresh(info, reply);
     }
 
-    void fillStale()
-    {
-        for (const QString &k : kTelemetryKeys + QStringList{"AdapterName", "deviceName"})
-            info[k] = QStringLiteral("stale");
-        reply["GPU_count"] = 7;
-    }
-
 private slots:
     void initTestCase()
     {
@@ -114,11 +102,6 @@ private slots:
         g_log.clear();
     }
     void cleanup() { QCOMPARE(ctlClose(nullptr), CTL_RESULT_ERROR_NOT_INITIALIZED); } // nothing left loaded
-    void cleanupTestCase()
-    {
-        qInstallMessageHandler(nullptr);
-        dlclose(fakeHandle);
-    }
 
     void recognisedCardAmongOtherAdapters()
     {
@@ -137,7 +120,6 @@ private slots:
 
         // Identity: the last Intel graphics adapter; driver: the last graphics adapter.
         QCOMPARE(info["AdapterName"].toString(), QStringLiteral("Intel(R) UHD Graphics 770"));
-        QCOMPARE(info["SubSysID"].toString(), QStringLiteral("7D1A"));
         QCOMPARE(info["RevID"], QVariant(uint(0x0C)));
         QCOMPARE(info["DriverVersion"].toString(), QStringLiteral("31.0.5798.6795"));
         QCOMPARE(info["deviceName"].toString(), QString::fromLatin1(known_card::kDisplayName));
@@ -150,81 +132,15 @@ private slots:
             QCOMPARE(info[key].userType(), int(QMetaType::Nullptr));
             QCOMPARE(info[key].toInt(), 0);
         }
-        QCOMPARE(s->telemetryCalls, 2);
         QVERIFY(out.text().startsWith("EnumerateDevices returned 4 adapters\n"));
         QVERIFY(out.text().endsWith("This is not a Graphics device \n"));
+        QCOMPARE(info["PCIE"].toString(), QStringLiteral("PCIE 4.0 X8 "));
         QVERIFY(g_log.contains(QStringLiteral("Fan 0 Speed: 1450 (Angular Speed in RPM)")));
-        QVERIFY(!g_log.join('\n').contains("Gpu Voltage"));
         // The records handed over.
-        QCOMPARE(s->initArgs.Size, 36u);
-        QCOMPARE(s->initArgs.AppVersion, 0x00010001u);
-        QCOMPARE(s->propertiesSize, 320u);
-        QCOMPARE(s->deviceIdSize, 8u);
-        QCOMPARE(s->telemetrySize, 1024u);
-        QCOMPARE(s->pciPropertiesSize, 64u);
-        QCOMPARE(s->pciStateSize, 32u);
-    }
-
-    void cardWithOtherIdsIsNotRecognised_data()
-    {
-        QTest::addColumn<uint>("vendor");
-        QTest::addColumn<uint>("device");
-        QTest::addColumn<uint>("subsys");
-        QTest::addColumn<uint>("subsysVendor");
-        QTest::newRow("Intel reference board") << 0x8086u << 0xE20Bu << 0x1100u << 0x8086u;
-        QTest::newRow("other subsystem id") << 0x8086u << 0xE20Bu << 0x4159u << 0x1F2Eu;
-        QTest::newRow("other subsystem vendor") << 0x8086u << 0xE20Bu << 0x4158u << 0x1F2Fu;
-        QTest::newRow("other device") << 0x8086u << 0xE20Cu << 0x4158u << 0x1F2Eu;
-        QTest::newRow("other vendor") << 0x8087u << 0xE20Bu << 0x4158u << 0x1F2Eu;
-    }
-    void cardWithOtherIdsIsNotRecognised()
-    {
-        QFETCH(uint, vendor);
-        QFETCH(uint, device);
-        QFETCH(uint, subsys);
-        QFETCH(uint, subsysVendor);
-        FakeAdapter &a = addCard();
-        a.properties.pci_vendor_id = vendor;
-        a.properties.pci_device_id = device;
-        a.properties.pci_subsys_id = uint16_t(subsys);
-        a.properties.pci_subsys_vendor_id = uint16_t(subsysVendor);
-        fillStale();
-        gpu::GpuInformation g;
-        QCOMPARE(refresh(g), 0);
-        QCOMPARE(reply["GPU_count"], QVariant(0));
-        QCOMPARE(s->telemetryCalls, 0);
-        for (const QString &k : kTelemetryKeys)
-            QCOMPARE(info[k], QVariant(0));
-        QCOMPARE(info["deviceName"], QVariant(QString()));
-    }
-
-    void pcieLink_data()
-    {
-        QTest::addColumn<int>("gen");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("pcie");
-        QTest::newRow("4.0 x16") << 4 << 16 << 0 << QStringLiteral("PCIE 4.0 X16 ");
-        QTest::newRow("link not found") << -1 << -1 << 0 << QStringLiteral("before");
-        QTest::newRow("read fails") << 4 << 8 << int(CTL_RESULT_ERROR_DATA_READ) << QStringLiteral("before");
-    }
-    void pcieLink()
-    {
-        QFETCH(int, gen);
-        QFETCH(int, width);
-        QFETCH(int, result);
-        QFETCH(QString, pcie);
-        FakeAdapter &a = addCard();
-        a.pciGen = gen;
-        a.pciWidth = width;
-        a.pciResult = ctl_result_t(result);
-        a.resizableBar = true;
-        info["PCIE"] = QStringLiteral("before");
-        gpu::GpuInformation g;
-        refresh(g);
-        QCOMPARE(info["PCIE"].toString(), pcie);
-        QCOMPARE(info.value("ResizableBar").toString(), result ? QString() : QStringLiteral("1"));
-        QCOMPARE(s->pciStateCalls, 1);
+        const uint32_t sizes[] = {s->initArgs.Size, s->propertiesSize, s->deviceIdSize, s->telemetrySize,
+                                  s->pciPropertiesSize, s->pciStateSize, s->initArgs.AppVersion};
+        QCOMPARE(std::vector<uint32_t>(std::begin(sizes), std::end(sizes)),
+                 (std::vector<uint32_t>{36, 320, 8, 1024, 64, 32, 0x00010001}));
     }
 
     void rates_data()
@@ -260,9 +176,9 @@ private slots:
             s->telemetryResults[2 * i + 1] = c.readFails ? CTL_RESULT_ERROR_DEVICE_LOST : CTL_RESULT_SUCCESS;
             StdoutCapture out;
             refresh(g);
-            if (c.readFails)
-                QVERIFY(out.text().contains("\nOverclockPowerTelemetry => ctlPowerTelemetryGet Result Error: "
-                                            "[CTL_RESULT_ERROR_DEVICE_LOST], ErrorCode: 0x40000003 \n \n\n"));
+            QCOMPARE(out.text().contains("OverclockPowerTelemetry => ctlPowerTelemetryGet Result Error: "
+                                         "[CTL_RESULT_ERROR_DEVICE_LOST], ErrorCode: 0x40000003 \n \n\n"),
+                     c.readFails);
             const gpu::DerivedRates r = g.rates();
             const double got[] = {r.boardPower, r.chipPower, r.utilisation};
             const double want[] = {c.boardPower, c.chipPower, c.utilisation};
@@ -270,8 +186,6 @@ private slots:
                 QVERIFY2(std::isnan(want[k]) ? std::isnan(got[k]) : got[k] == want[k],
                          qPrintable(QString("cycle %1: %2, expected %3").arg(i).arg(got[k]).arg(want[k])));
         }
-        QCOMPARE(gpu::reading(std::nan("")).userType(), int(QMetaType::Nullptr));
-        QCOMPARE(gpu::reading(150.0), QVariant(150.0));
     }
 
     // Failures of the library along the cycle: what is still written, what
@@ -288,19 +202,13 @@ private slots:
         init();
         addCard();
         s->initResults[0] = s->initResults[1] = CTL_RESULT_ERROR_NOT_AVAILABLE;
-        fillStale();
+        info["deviceName"] = QStringLiteral("stale");
+        reply["GPU_count"] = 7;
         QCOMPARE(refresh(g), 0);
         QCOMPARE(s->closeCalls, 1); // loaded, so closed
         QCOMPARE(info["CheckCTL"], QVariant(1));
         QCOMPARE(info["deviceName"].toString(), QStringLiteral("stale"));
         QCOMPARE(reply["GPU_count"], QVariant(7));
-
-        init();
-        addCard();
-        s->enumerateResults[1] = CTL_RESULT_ERROR_NOT_AVAILABLE;
-        StdoutCapture out;
-        QCOMPARE(refresh(g), 0);
-        QVERIFY(out.text().contains("[ERROR] ctlEnumerateDevices returned failure code: 0x40000007\n"));
 
         init();
         addCard();
@@ -322,6 +230,13 @@ private slots:
         QCOMPARE(info["DeviceID"].toString(), QStringLiteral("E20B"));
 
         init();
+        addCard().pciResult = CTL_RESULT_ERROR_DATA_READ; // the link keys stay as they were
+        info["PCIE"] = QStringLiteral("before");
+        QCOMPARE(refresh(g), 1);
+        QCOMPARE(info["PCIE"].toString(), QStringLiteral("before"));
+        QVERIFY(!info.contains("ResizableBar"));
+
+        init();
         addCard();
         s->telemetryResults[0] = CTL_RESULT_ERROR_DEVICE_LOST;
         addAdapter(0x8086, 0xA780, 0, 0, "iGPU");
@@ -329,16 +244,6 @@ private slots:
         QCOMPARE(info["CheckCTL"], QVariant(0));
         QCOMPARE(s->closeCalls, 1);
         QCOMPARE(s->propertiesCalls, 1); // the scan stopped at the card
-    }
-
-    void resultTexts()
-    {
-        QCOMPARE(CtlResultToString(0x00000000u), QStringLiteral("[CTL_RESULT_SUCCESS]"));
-        QCOMPARE(CtlResultToString(0x4000001Au), QStringLiteral("[CTL_RESULT_ERROR_INVALID_OPERATION_TYPE]"));
-        QCOMPARE(CtlResultToString(0x4400000Eu),
-                 QStringLiteral("[CTL_RESULT_ERROR_CORE_OVERCLOCK_INVALID_CUSTOM_VF_CURVE]"));
-        for (ctl_result_t unknown : {0x40000026u, 0x40000005u, 0x40000004u, 0xFFFFFFFFu})
-            QCOMPARE(CtlResultToString(unknown), QStringLiteral("[Unknown Error]"));
     }
 };
 

@@ -1,10 +1,13 @@
-// tarvell-card-sim as a process: start and stop, its command line, and the
-// sysfs tree it publishes for a chosen kernel.
+// tarvell-card-sim: start and stop, the sysfs tree it publishes for a chosen
+// kernel, its sequence request and its command line. What reaches the
+// emulated MCU through the program's own protocol is tested in tests/card.
 
 #include "tests/platform/card_sim_process.h"
 
 #include "platform/control_codes.h"
 #include "platform/overlapped.h"
+#include "sim/card/card_endpoint.h"
+#include "sim/card/options.h"
 
 #include <QtTest>
 
@@ -15,6 +18,7 @@ using namespace platform;
 namespace {
 const char kCardPath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
 }
+using Bytes = std::vector<std::uint8_t>;
 
 class TestCardSimProcess : public QObject {
     Q_OBJECT
@@ -58,24 +62,6 @@ private slots:
         QCOMPARE(error, 2u);
     }
 
-    void commandLineMistakes()
-    {
-        struct Case {
-            QStringList args;
-            int exitCode;
-        };
-        for (const Case &c : {Case{{"--fault", "slow"}, 2}, Case{{"--bogus"}, 2}, Case{{"--log"}, 2},
-                              Case{{"--help"}, 0}, Case{{"--log", runtime_.path() + "/no/such/dir/log"}, 1},
-                              Case{{"--sysfs", runtime_.path() + "/t", "--sysfs-kernel", "six"}, 2},
-                              Case{{"--sysfs-fan-channel", "4"}, 2}}) {
-            QProcess sim;
-            sim.start(QStringLiteral(TARVELL_CARD_SIM), c.args);
-            QVERIFY(sim.waitForFinished(10000));
-            QCOMPARE(sim.exitCode(), c.exitCode);
-        }
-        QVERIFY(!QFile::exists(runtime_.path() + "/NF_I2C_BUS_00_0X0060"));
-    }
-
     // The tree of a 6.16 board whose tach line is fan2: once the MCU drives
     // the fan, fan2 reads it and fan1 stays 0. A 6.14 tree has no fan and no
     // temperature files at all, only the energy counters.
@@ -112,6 +98,45 @@ private slots:
         const QStringList files = QDir(QString(hw).replace(tree616, tree614)).entryList(QDir::Files);
         QVERIFY(files.contains("energy1_input") && files.contains("energy2_input"));
         QCOMPARE(files.filter(QRegularExpression("^(fan|temp)")), QStringList());
+    }
+
+    void sequenceRunsAgainstTheMcu()
+    {
+        cardsim::CardEndpoint card(cardsim::Faults{});
+        // -s {00 E0 21}, -s {82}, -s 2 : writes select and register, then reads.
+        Bytes in;
+        for (std::uint32_t v : {68u, 3u, 0u, 0u, 0u, 1u, 2u, 0u, 3u, 1u, 2u, 0u, 1u, 1u, 1u, 0u, 2u})
+            for (int i = 0; i < 4; ++i)
+                in.push_back(std::uint8_t(v >> (8 * i)));
+        for (std::uint8_t b : {0x00, 0xE0, 0x21, 0x82})
+            in.push_back(b);
+        wire::Request r;
+        r.op = wire::Op::IoControl;
+        r.code = kIoctlSequence;
+        r.input = in;
+        r.outLength = 3;
+        auto a = card.handle(r);
+        QCOMPARE(a.status, 0u);
+        QCOMPARE(a.data, (Bytes{0x01, 0x00}));
+        r.outLength = 1;
+        a = card.handle(r);
+        QCOMPARE(a.status, platform::kErrorInsufficientBuffer);
+        r.input.pop_back();
+        r.outLength = 3;
+        a = card.handle(r);
+        QCOMPARE(a.status, platform::kErrorInvalidParameter);
+    }
+
+    // Values the simulator refuses rather than runs with.
+    void commandLineMistakes()
+    {
+        std::string error;
+        for (const char *bad : {"--sysfs-fan-channel=0", "--sysfs-fan-channel=4", "--fault=error=0",
+                                "--fault=error=65536", "--fault=vanish-after=-3", "--fault=short-reply=1",
+                                "--fault=slow", "--runtime-dir=", "--log", "extra"}) {
+            cardsim::Options options;
+            QVERIFY2(!cardsim::parseOptions({bad}, &options, &error), bad);
+        }
     }
 };
 
