@@ -4,6 +4,7 @@
 #include <ctime>
 #include <cctype>
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <vector>
@@ -115,21 +116,29 @@ double monotonicSeconds()
 }
 
 std::optional<double> stepBusyClock(const std::string &card, double now, const std::optional<double> &idleMs,
-                                    const DrmClients &clients)
+                                    const std::function<DrmClients()> &readClients)
 {
     struct Clock {
         double busy = 0.0;
         double at = 0.0;
+        bool known = false;
         std::optional<double> idleMs;
         DrmClients clients;
         bool toldEngines = false, toldIdle = false;
     };
+    // Reads come in pairs a moment apart in each cycle; reading every
+    // process's fdinfo twice for a few milliseconds of interval is not worth
+    // its cost, so a read that soon after the last one counts nothing new.
+    constexpr double kShortestStep = 0.25;
     static std::mutex lock;
     static std::map<std::string, Clock> clocks;
 
     std::lock_guard<std::mutex> g(lock);
     const bool isNew = clocks.find(card) == clocks.end();
     Clock &c = clocks[card];
+    if (!isNew && now >= c.at && now - c.at < kShortestStep)
+        return c.known ? std::optional<double>(c.busy) : std::nullopt;
+    const DrmClients clients = readClients();
     if (!isNew && now > c.at) {
         const double dt = now - c.at;
         if (const auto share = busyFraction(c.clients, clients)) {
@@ -150,9 +159,8 @@ std::optional<double> stepBusyClock(const std::string &card, double now, const s
     c.at = now;
     c.idleMs = idleMs;
     c.clients = clients;
-    if (!idleMs && clients.empty())
-        return std::nullopt;
-    return c.busy;
+    c.known = idleMs || !clients.empty();
+    return c.known ? std::optional<double>(c.busy) : std::nullopt;
 }
 
 Telemetry readTelemetry(const fs::path &deviceDir, const std::optional<PciAddress> &pdev, const fs::path &procRoot)
@@ -177,8 +185,9 @@ Telemetry readTelemetry(const fs::path &deviceDir, const std::optional<PciAddres
     // A sleeping GT (RC6) runs at no clock at all: 0 MHz is a real reading.
     t.gpuClockMhz = scaled(deviceDir / "tile0/gt0/freq0/act_freq", 1.0);
     const auto idle = scaled(deviceDir / "tile0/gt0/gtidle/idle_residency_ms", 1.0);
-    const DrmClients clients = pdev ? readDrmClients(procRoot, *pdev) : DrmClients{};
-    t.busySeconds = stepBusyClock(deviceDir.string(), t.timestamp, idle, clients);
+    t.busySeconds = stepBusyClock(deviceDir.string(), t.timestamp, idle, [&] {
+        return pdev ? readDrmClients(procRoot, *pdev) : DrmClients{};
+    });
     return t;
 }
 

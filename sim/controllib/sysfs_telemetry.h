@@ -6,6 +6,7 @@
 #include "sim/controllib/sysfs_fdinfo.h"
 #include "sim/controllib/sysfs_files.h"
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -55,9 +56,9 @@ Telemetry readTelemetry(const fs::path &deviceDir, const std::optional<PciAddres
 // of the card were seen both times, else the idle residency. The library
 // stays loaded for the life of the process (it is linked not to unload), so
 // the counter lives as long as the program. Nothing when neither source is
-// there now.
+// there now. readClients is called only when the step counts.
 std::optional<double> stepBusyClock(const std::string &card, double now, const std::optional<double> &idleMs,
-                                    const DrmClients &clients);
+                                    const std::function<DrmClients()> &readClients);
 
 double monotonicSeconds();
 
