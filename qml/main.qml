@@ -179,6 +179,14 @@ ApplicationWindow {
             showNoDeviceScreen();
     }
 
+    // Pages are centred in the window, but never slide under the page switch's
+    // labels (or the update dot) when the window is narrow.
+    readonly property real pageLaneLeft: pageSwitchItem.x + pageSwitchItem.inkRight + 12
+
+    function pageX(pageWidth) {
+        return Math.max((window.width - pageWidth) / 2, pageLaneLeft);
+    }
+
     // ---- theme -----------------------------------------------------------------
 
     function repaintPagesForTheme() {
@@ -281,7 +289,8 @@ ApplicationWindow {
     }
 
     function onFanDutyReply(data) {
-        monitorPage.handleFanReply(data);
+        if (!monitorPage.handleFanReply(data))
+            showFailureNotice();
         sendRequest({ "function": Codes.Request.Monitor });
     }
 
@@ -312,6 +321,13 @@ ApplicationWindow {
             return;
         }
         driverErrorDialog.visible = true;
+        refreshOverlay();
+    }
+
+    // Back to the page as it was; the worker opens the driver afresh for every
+    // card request, so the user's next change tries the card again.
+    function closeDriverErrorDialog() {
+        driverErrorDialog.visible = false;
         refreshOverlay();
     }
 
@@ -441,7 +457,8 @@ ApplicationWindow {
             id: argbPage
             objectName: "argbPage"
             app: window
-            anchors.centerIn: parent
+            x: window.pageX(width)
+            anchors.verticalCenter: parent.verticalCenter
             visible: true
         }
 
@@ -449,7 +466,8 @@ ApplicationWindow {
             id: monitorPage
             objectName: "monitorPage"
             app: window
-            anchors.centerIn: parent
+            x: window.pageX(width)
+            anchors.verticalCenter: parent.verticalCenter
             visible: false
         }
 
@@ -457,7 +475,8 @@ ApplicationWindow {
             id: settingPage
             objectName: "settingPage"
             app: window
-            anchors.centerIn: parent
+            x: window.pageX(width)
+            anchors.verticalCenter: parent.verticalCenter
             visible: false
         }
     }
@@ -473,6 +492,11 @@ ApplicationWindow {
         visible: false
 
         readonly property color labelColour: Theme.colour("pageLabel", window.displayMode)
+        // Right edge of what the switch draws, from its own left edge.
+        readonly property real inkRight: Math.max(monitorLabel.x + monitorLabel.width,
+                                                  argbLabel.x + argbLabel.width,
+                                                  settingLabel.x + settingLabel.width,
+                                                  updateDot.x + updateDot.width)
 
         function showUpdateDot(show) {
             updateDot.visible = show;
@@ -586,6 +610,7 @@ ApplicationWindow {
         anchors.centerIn: parent
         displayMode: window.displayMode
         onReinstallRequested: window.reinstallDriver()
+        onCloseRequested: window.closeDriverErrorDialog()
     }
 
     // 6. failure notice
@@ -601,7 +626,8 @@ ApplicationWindow {
         id: noDeviceScreen
         objectName: "noDeviceScreen"
         anchors.horizontalCenter: parent.horizontalCenter
-        y: 370
+        // Lower on a tall window, but "refresh" stays inside a short one.
+        y: Math.min(370, window.height - height - 20)
         textColor: Theme.colour("text", window.displayMode)
         onRefreshRequested: window.refreshCards()
     }

@@ -4,7 +4,9 @@ import "../logic/Theme.js" as Theme
 import "../logic/Links.js" as Links
 
 // The card's peripheral driver could not be opened although a card is known:
-// offer to reinstall the driver, and where to look if that does not help.
+// offer to reinstall the driver, and where to look if that does not help. The
+// user may also just close it and carry on: the next card request opens the
+// driver afresh.
 Item {
     id: root
     width: 860
@@ -13,7 +15,10 @@ Item {
 
     property int displayMode: Theme.Dark
 
+    readonly property color textColour: Theme.colour("text", root.displayMode)
+
     signal reinstallRequested()
+    signal closeRequested()
 
     readonly property string firstLineOfHelp: "     If the issue continues, please update the "
     readonly property string secondLineOfHelp: "latest driver from                               or"
@@ -25,10 +30,26 @@ Item {
         Qt.openUrlExternally(url);
     }
 
+    Rectangle {
+        objectName: "dialogGround"
+        anchors.fill: parent
+        radius: 8
+        color: Theme.colour("dialogGround", root.displayMode)
+    }
+
     Image {
         anchors.fill: parent
         source: Theme.colour("frame", root.displayMode)
         sourceSize: Qt.size(width, height)
+    }
+
+    CloseButton {
+        objectName: "dialogCloseButton"
+        anchors.top: parent.top
+        anchors.right: parent.right
+        anchors.topMargin: 5
+        anchors.rightMargin: 5
+        onClicked: root.closeRequested()
     }
 
     FontLoader {
@@ -71,25 +92,27 @@ Item {
                 sourceSize: Qt.size(width, height)
             }
             Model.MTextLeft {
+                objectName: "dialogTitle"
                 anchors.verticalCenter: parent.verticalCenter
                 width: textWidth
                 height: textHeight
                 mText: "Control Driver Execution Error"
                 mtextSize: 24
                 mfontBold: true
-                mcolor: "#FFFFFF"
+                mcolor: Theme.colour("dialogTitle", root.displayMode)
                 mfont: "qrc:/font/Kanit-Regular.ttf"
             }
         }
 
         Model.MTextLeft {
+            objectName: "dialogExplanation"
             anchors.horizontalCenter: parent.horizontalCenter
             width: textWidth
             height: textHeight
             mText: "     Control driver failed to execute properly. " + "\n"
                    + "Please reinstall driver and restart your PC to fix."
             mtextSize: 16
-            mcolor: "#E2E2E2"
+            mcolor: root.textColour
             mfont: "qrc:/font/Kanit-Regular.ttf"
         }
 
@@ -112,7 +135,7 @@ Item {
             height: textHeight
             mText: root.firstLineOfHelp + "\n" + root.secondLineOfHelp
             mtextSize: 16
-            mcolor: "#E2E2E2"
+            mcolor: root.textColour
             mfont: "qrc:/font/Kanit-Regular.ttf"
 
             // The two links sit in the blanks of the second line.
@@ -125,7 +148,7 @@ Item {
                 height: textHeight
                 mText: "Intel's website"
                 mtextSize: 16
-                mcolor: "#E2E2E2"
+                mcolor: root.textColour
                 mfont: "qrc:/font/Kanit-Regular.ttf"
                 MouseArea {
                     anchors.fill: parent
@@ -142,7 +165,7 @@ Item {
                 height: textHeight
                 mText: "contact us."
                 mtextSize: 16
-                mcolor: "#E2E2E2"
+                mcolor: root.textColour
                 mfont: "qrc:/font/Kanit-Regular.ttf"
                 MouseArea {
                     anchors.fill: parent

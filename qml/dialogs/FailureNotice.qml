@@ -1,7 +1,7 @@
 import QtQuick 2.9
 import "../components" as Model
 
-// Tells the user that the card did not take a lighting command.
+// Tells the user that the card did not take a lighting or fan command.
 Rectangle {
     id: root
     width: 389
@@ -14,29 +14,13 @@ Rectangle {
 
     signal closeRequested()
 
-    Rectangle {
-        id: closeButton
+    CloseButton {
         objectName: "noticeCloseButton"
-        width: 32
-        height: 32
         anchors.top: parent.top
         anchors.right: parent.right
         anchors.topMargin: 5
         anchors.rightMargin: 5
-        color: "#04142E"
-        radius: 4
-
-        Image {
-            anchors.fill: parent
-            source: "qrc:/icon/X.png"
-            fillMode: Image.PreserveAspectFit
-        }
-
-        MouseArea {
-            anchors.fill: parent
-            cursorShape: Qt.PointingHandCursor
-            onClicked: root.closeRequested()
-        }
+        onClicked: root.closeRequested()
     }
 
     Image {

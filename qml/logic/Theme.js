@@ -36,6 +36,13 @@ var Table = {
     buttonHover:            ["#1D428A", "#B1C3E6"],
     updateButton:           ["#122143", "#E8EFFF"],
     updateButtonLeft:       ["#122143", "#E4E9F6"],
+    // The driver error dialog: its headline, and the solid ground under its
+    // frame picture, which alone would let the page show through.
+    dialogTitle:            ["#FFFFFF", "#000000"],
+    dialogGround:           ["#0B1838", "#E4EAF7"],
+    // "Default Mode" text while the pointer is over it: the light theme's hover
+    // blue is too dark for the grey text.
+    defaultModeTextHover:   ["#E2E2E2", "#FFFFFF"],
     downloadBackground:     ["#162955", "#E4EAF7"],
     downloadText:           ["#D9D9D9", "#585858"],
     loadingAnimation:       ["qrc:/icon/d_Tarvell Loading Anim_0409.gif", "qrc:/icon/l_Tarvell Loading Anim_0409.gif"]

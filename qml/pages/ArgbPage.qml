@@ -23,6 +23,7 @@ Item {
     property real cursorY: Colour.CursorStart
     property color knobHue: pureHue(knobPos)
     property color defaultModeColour: Theme.colour("defaultModeButton", mode)
+    property bool defaultModeLit: false
 
     // ---- what the page offers the window ---------------------------------------
 
@@ -66,7 +67,7 @@ Item {
         var digits = Colour.storedDigits(data["r_hex"], data["g_hex"], data["b_hex"]);
         if (digits !== "") {
             app.hex_color = "#" + digits;
-            hexInput.text = digits;
+            hexInput.text = digits.toUpperCase();
             positionPicker(digits);
         } else {
             takePickerColour();
@@ -76,6 +77,7 @@ Item {
 
     function applyTheme() {
         defaultModeColour = Theme.colour("defaultModeButton", app.displayMode);
+        defaultModeLit = false;
         markSelection();
     }
 
@@ -205,7 +207,12 @@ Item {
     }
 
     function showColourInField() {
-        hexInput.text = String(app.hex_color).substr(1);
+        hexInput.text = String(app.hex_color).substr(1).toUpperCase();
+    }
+
+    function showHexHint() {
+        hexHint.visible = true;
+        hexHintTimer.restart();
     }
 
     function positionPicker(digits) {
@@ -232,10 +239,15 @@ Item {
             // and let the user try again.
             showColourInField();
             hexInput.selectAll();
+            showHexHint();
             return;
         }
+        hexHint.visible = false;
         app.hex_color = "#" + digits;
         positionPicker(digits);
+        // The picker rounds the hue to whole degrees; what goes to the card is
+        // the picker's colour, so that is what the field shows.
+        showColourInField();
         hexInput.focus = false;
         if (app.effectCurrentMode === Lighting.NoEffect) {
             app.effectCurrentMode = Lighting.StaticEffect;
@@ -293,9 +305,11 @@ Item {
                     anchors.verticalCenter: parent.verticalCenter
                     width: textWidth
                     height: textHeight
+                    objectName: "defaultModeLabel"
                     mText: "Default Mode"
                     mtextSize: 14
-                    mcolor: Theme.colour("text", page.mode)
+                    mcolor: page.defaultModeLit ? Theme.colour("defaultModeTextHover", page.mode)
+                                                : Theme.colour("text", page.mode)
                     mfont: page.fontFile
                 }
             }
@@ -306,12 +320,16 @@ Item {
                 hoverEnabled: true
                 cursorShape: Qt.PointingHandCursor
                 onEntered: {
-                    if (page.app.aRGB_ON)
+                    if (page.app.aRGB_ON) {
                         page.defaultModeColour = Theme.colour("defaultModeButtonHover", page.mode);
+                        page.defaultModeLit = true;
+                    }
                 }
                 onExited: {
-                    if (page.app.aRGB_ON)
+                    if (page.app.aRGB_ON) {
                         page.defaultModeColour = Theme.colour("defaultModeButtonLeft", page.mode);
+                        page.defaultModeLit = false;
+                    }
                 }
                 onClicked: page.chooseDefaultMode()
             }
@@ -589,6 +607,15 @@ Item {
                     clip: true
                     Keys.onReturnPressed: page.hexEntered()
                     Keys.onEnterPressed: page.hexEntered()
+                    // A typed letter the validator will refuse: say what fits.
+                    // The key still goes on to the field, which drops it.
+                    Keys.onPressed: {
+                        if (event.text.length === 1 && event.text > " "
+                                && !/[0-9A-Fa-f#]/.test(event.text))
+                            page.showHexHint();
+                        event.accepted = false;
+                    }
+                    onTextEdited: hexHint.visible = false
                 }
 
                 MouseArea {
@@ -611,6 +638,26 @@ Item {
                     source: page.fontFile
                 }
             }
+        }
+
+        Model.MText {
+            id: hexHint
+            objectName: "hexHint"
+            x: 0
+            y: hexRow.y + hexRow.height + 6
+            width: parent.width
+            height: textHeight
+            visible: false
+            mText: "Six hex digits, 0-9 and A-F"
+            mtextSize: 12
+            mcolor: Theme.colour("text", page.mode)
+            mfont: page.fontFile
+        }
+
+        Timer {
+            id: hexHintTimer
+            interval: 4000
+            onTriggered: hexHint.visible = false
         }
 
         Veil {
@@ -638,9 +685,34 @@ Item {
             id: speedSlider
             objectName: "speedSlider"
             x: 30
-            y: 58
+            y: 50
             displayMode: page.mode
             onValueChanged: page.speedMoved(value)
+        }
+
+        // Position 5 is the fastest: the ends say so.
+        Model.MTextLeft {
+            objectName: "speedSlow"
+            x: speedSlider.x
+            y: speedSlider.y + speedSlider.height + 1
+            width: textWidth
+            height: textHeight
+            mText: "Slow"
+            mtextSize: 12
+            mcolor: Theme.colour("caption", page.mode)
+            mfont: page.fontFile
+        }
+
+        Model.MTextLeft {
+            objectName: "speedFast"
+            x: speedSlider.x + speedSlider.trackLength - width
+            y: speedSlider.y + speedSlider.height + 1
+            width: textWidth
+            height: textHeight
+            mText: "Fast"
+            mtextSize: 12
+            mcolor: Theme.colour("caption", page.mode)
+            mfont: page.fontFile
         }
     }
 

@@ -54,15 +54,20 @@ function restoredPreset(userControlData) {
     return -1;
 }
 
+// Only a result of 0 means the card took the duty.
+function succeeded(data) {
+    return data ? parseInt(String(data["resultCheck"]), 10) === 0 : false;
+}
+
 function replyLine(data) {
-    var result = data ? parseInt(String(data["resultCheck"]), 10) : NaN;
-    return result === 0 ? "I2C_Fan_Control success !" : "I2C_Fan_Control fail !";
+    return succeeded(data) ? "I2C_Fan_Control success !" : "I2C_Fan_Control fail !";
 }
 
 // Colours of "Apply" that the theme table does not hold, [dark, light].
 var ApplyColours = ["#152D5E", "#E8EFFF"];
 var ApplyLabelColours = ["#E2E2E2", "#585858"];
-var ApplyLabelDimmedColours = ["#7E7E91", "#CBCBCB"];
+// The dimmed label still reads at 3:1 on the light theme's button colours.
+var ApplyLabelDimmedColours = ["#7E7E91", "#747484"];
 var DescriptionColour = "#7E7E91";
 
 function themed(pair, mode) {

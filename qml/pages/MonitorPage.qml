@@ -53,6 +53,10 @@ Item {
     property color valueColour: Theme.colour("value", mode)
 
     property bool applyUsable: false
+    // The preset the card runs: the restored one, then each one the card took.
+    // A failed "Apply" puts the selection back to it.
+    property int presetInEffect: Fan.DefaultPreset
+    property int presetPending: Fan.DefaultPreset
 
     // ---- what the page offers the window -------------------------------------------
 
@@ -71,14 +75,30 @@ Item {
         var preset = Fan.restoredPreset(userControlData);
         if (preset < 0)
             return;
-        app.fanControlBtn = preset;
-        if (preset !== Fan.DefaultPreset)
-            app.fanSpeedControl = String(Fan.duty(preset));
-        paintSelected(preset);
+        presetInEffect = preset;
+        selectPreset(preset);
     }
 
+    // True when the card took the preset. On failure the selection and the
+    // keys of the outgoing dictionary return to the preset still in effect.
     function handleFanReply(data) {
         console.log(Fan.replyLine(data));
+        if (Fan.succeeded(data)) {
+            presetInEffect = presetPending;
+            return true;
+        }
+        selectPreset(presetInEffect);
+        var keys = Fan.clickKeys(presetInEffect);
+        for (var key in keys)
+            app.dictDataforWorker[key] = keys[key];
+        return false;
+    }
+
+    function selectPreset(index) {
+        app.fanControlBtn = index;
+        if (index !== Fan.DefaultPreset)
+            app.fanSpeedControl = String(Fan.duty(index));
+        paintSelected(index);
     }
 
     function pageOpened() {
@@ -108,13 +128,10 @@ Item {
 
     // Nothing is sent: the choice waits for "Apply".
     function choosePreset(index) {
-        app.fanControlBtn = index;
-        if (index !== Fan.DefaultPreset)
-            app.fanSpeedControl = String(Fan.duty(index));
+        selectPreset(index);
         var keys = Fan.clickKeys(index);
         for (var key in keys)
             app.dictDataforWorker[key] = keys[key];
-        paintSelected(index);
         applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
         applyUsable = true;
     }
@@ -122,6 +139,10 @@ Item {
     function applyPreset() {
         applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
         applyUsable = false;
+        // Handing the fan back to the GPU gets no answer: it counts as taken.
+        presetPending = app.fanControlBtn;
+        if (presetPending === Fan.DefaultPreset)
+            presetInEffect = Fan.DefaultPreset;
         app.sendRequest(Fan.applyRequest(app.fanControlBtn));
     }
 

@@ -1,0 +1,25 @@
+import QtQuick 2.9
+
+// The way out of a notice or dialog: a light cross on a dark square, readable
+// on either theme's frame.
+Rectangle {
+    id: root
+    width: 32
+    height: 32
+    radius: 4
+    color: "#04142E"
+
+    signal clicked()
+
+    Image {
+        anchors.fill: parent
+        source: "qrc:/icon/X.png"
+        fillMode: Image.PreserveAspectFit
+    }
+
+    MouseArea {
+        anchors.fill: parent
+        cursorShape: Qt.PointingHandCursor
+        onClicked: root.clicked()
+    }
+}
