@@ -1,16 +1,105 @@
 #include "maintenance/driver_install.h"
 
 #include <QDebug>
+#include <QFile>
 #include <QFileInfo>
-#include <QProcess>
+#include <QThread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace maintenance {
+namespace {
 
-Launcher detachedLauncher()
+// What the keeper tells the program, one record each: pkexec started (or
+// not, with errno), then pkexec's exit code.
+struct Record {
+    char kind; // 'S' started, 'E' could not start, 'X' ended
+    int value;
+};
+
+// pkexec's own exit codes for an authentication that did not happen.
+constexpr int kPkexecDismissed = 126;
+constexpr int kPkexecNotAuthorised = 127;
+
+// Only async-signal-safe calls: this runs in the child of a threaded program.
+[[noreturn]] void keeperMain(int reportFd, const char *pkexec, char *const argv[])
 {
-    return [](const QString &program, const QStringList &arguments) {
-        return QProcess::startDetached(program, arguments);
-    };
+    ::setsid();
+    int execPipe[2];
+    Record r{'E', 0};
+    if (::pipe2(execPipe, O_CLOEXEC) != 0) {
+        r.value = errno;
+        ::write(reportFd, &r, sizeof r);
+        ::_exit(1);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::execv(pkexec, argv);
+        const int e = errno;
+        ::write(execPipe[1], &e, sizeof e);
+        ::_exit(127);
+    }
+    ::close(execPipe[1]);
+    if (child < 0) {
+        r.value = errno;
+        ::write(reportFd, &r, sizeof r);
+        ::_exit(1);
+    }
+    int e = 0;
+    ssize_t n;
+    do
+        n = ::read(execPipe[0], &e, sizeof e);
+    while (n < 0 && errno == EINTR);
+    r = n == ssize_t(sizeof e) ? Record{'E', e} : Record{'S', 0};
+    ::write(reportFd, &r, sizeof r);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    r = Record{'X', WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
+    ::write(reportFd, &r, sizeof r);
+    ::_exit(0);
+}
+
+// Next record; false when the keeper is gone without one, or the program is
+// ending (ending set).
+bool readRecord(int fd, Record *r, bool *ending)
+{
+    for (;;) {
+        QThread *self = QThread::currentThread();
+        if (self && self->isInterruptionRequested()) {
+            *ending = true;
+            return false;
+        }
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 100);
+        if (ready < 0 && errno != EINTR)
+            return false;
+        if (ready > 0)
+            return ::read(fd, r, sizeof *r) == ssize_t(sizeof *r);
+    }
+}
+
+bool fail(QString *failure, const QString &forUser)
+{
+    if (failure)
+        *failure = forUser;
+    return false;
+}
+
+} // namespace
+
+QString systemPkexec()
+{
+    for (const char *candidate : {"/usr/bin/pkexec", "/bin/pkexec"}) {
+        if (QFileInfo(QString::fromLatin1(candidate)).isExecutable())
+            return QString::fromLatin1(candidate);
+    }
+    return {};
 }
 
 QString driverInstallerPath(const QString &infPath)
@@ -18,24 +107,71 @@ QString driverInstallerPath(const QString &infPath)
     return QFileInfo(infPath).absolutePath() + QStringLiteral("/install-tarvell-i2c.sh");
 }
 
-bool installDriverWithPnPUtil(const QString &infPath, const Launcher &launch)
+bool installDriverWithPnPUtil(const QString &infPath, const QString &pkexec, QString *failure)
 {
     if (!QFileInfo::exists(infPath)) {
         qWarning().noquote() << "INF file does not exist:" << infPath;
-        return false;
+        return fail(failure, QStringLiteral("The card's access package was not found beside the program."));
     }
     const QString installer = driverInstallerPath(infPath);
     if (!QFileInfo(installer).isFile()) {
         qWarning().noquote() << "Driver installer does not exist:" << installer;
-        return false;
+        return fail(failure, QStringLiteral("The card's access package is incomplete: its installer is missing."));
     }
-    if (!launch(QStringLiteral("pkexec"), {installer})) {
-        // Without pkexec nothing was started; saying otherwise would send the
-        // user off to restart for an installation that never ran.
-        qWarning().noquote() << "Cannot start pkexec for the driver installer:" << installer;
-        return false;
+    if (pkexec.isEmpty() || !QFileInfo(pkexec).isAbsolute() || !QFileInfo(pkexec).isExecutable()) {
+        qWarning().noquote() << "Cannot start pkexec for the driver installer: pkexec not found";
+        return fail(failure, QStringLiteral("The set-up needs pkexec (polkit) to ask for an administrator "
+                                            "password, and it is not installed."));
     }
-    return true;
+
+    const QByteArray program = QFile::encodeName(pkexec);
+    const QByteArray script = QFile::encodeName(installer);
+    char *const argv[] = {const_cast<char *>(program.constData()),
+                          const_cast<char *>(script.constData()), nullptr};
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0)
+        return fail(failure, QStringLiteral("The set-up could not be started."));
+    const pid_t keeper = ::fork();
+    if (keeper == 0) {
+        ::close(report[0]);
+        keeperMain(report[1], program.constData(), argv);
+    }
+    ::close(report[1]);
+    if (keeper < 0) {
+        ::close(report[0]);
+        return fail(failure, QStringLiteral("The set-up could not be started."));
+    }
+
+    Record r{};
+    bool ending = false;
+    bool ok = readRecord(report[0], &r, &ending);
+    if (ending) {
+        ::close(report[0]);
+        return true; // the keeper carries on alone
+    }
+    if (!ok || r.kind != 'S') {
+        ::close(report[0]);
+        ::waitpid(keeper, nullptr, 0);
+        qWarning().noquote() << "Cannot start pkexec for the driver installer:" << installer
+                             << (ok ? qt_error_string(r.value) : QString());
+        return fail(failure, QStringLiteral("The set-up could not be started."));
+    }
+    ok = readRecord(report[0], &r, &ending);
+    ::close(report[0]);
+    if (ending) {
+        qDebug().noquote() << "The program ends; the driver set-up goes on.";
+        return true;
+    }
+    ::waitpid(keeper, nullptr, 0);
+    if (!ok || r.kind != 'X')
+        return fail(failure, QStringLiteral("The set-up ended before it was done."));
+    if (r.value == 0)
+        return true;
+    qWarning().noquote() << "Driver installer through pkexec ended with exit code" << r.value;
+    if (r.value == kPkexecDismissed || r.value == kPkexecNotAuthorised)
+        return fail(failure, QStringLiteral("The set-up was cancelled: no administrator permission was given."));
+    return fail(failure, QStringLiteral("The set-up script failed (error %1); the card's access was not changed.")
+                             .arg(r.value));
 }
 
 } // namespace maintenance

@@ -4,6 +4,9 @@
 
 #include <curl/curl.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
@@ -13,6 +16,16 @@ namespace maintenance {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr int kMaxRedirects = 10;
+constexpr int kLogTextMax = 300;
+
+#ifdef TARVELL_LOOPBACK_HTTP
+constexpr bool kLoopbackHttp = true;
+#else
+constexpr bool kLoopbackHttp = false;
+#endif
 
 struct EasyDeleter {
     void operator()(CURL *h) const { curl_easy_cleanup(h); }
@@ -35,11 +48,15 @@ bool isBlankHeaderLine(const char *data, size_t size)
     return (size == 2 && data[0] == '\r' && data[1] == '\n') || (size == 1 && data[0] == '\n');
 }
 
-bool isLocationHeader(const char *data, size_t size)
+// Literal loopback addresses only: a name could resolve anywhere.
+bool isLoopbackHost(const QString &host)
 {
-    static const char name[] = "location:";
-    const size_t n = sizeof(name) - 1;
-    return size >= n && qstrnicmp(data, name, uint(n)) == 0;
+    const QByteArray text = host.toLatin1();
+    in_addr v4{};
+    if (inet_pton(AF_INET, text.constData(), &v4) == 1)
+        return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    return inet_pton(AF_INET6, text.constData(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
 }
 
 } // namespace
@@ -53,28 +70,37 @@ struct HttpStream::State {
     QByteArray url;
     char curlError[CURL_ERROR_SIZE] = {};
     bool attached = false;
+    bool opened = false;
 
     QByteArray pending; // body bytes received but not yet read
     qsizetype pendingOffset = 0;
-    bool sawLocation = false;
     bool headersDone = false;
     bool finished = false;
     bool failed = false;
     int error = 0;
+    Failure kind = Failure::None;
     QString reason;
-    Clock::time_point lastActivity;
 
-    ~State()
+    qint64 bytesSeen = 0; // headers and body, for the speed floor
+    qint64 windowBytes = 0;
+    Clock::time_point windowStart;
+    Clock::time_point deadline = Clock::time_point::max();
+
+    ~State() { detach(); }
+
+    void detach()
     {
         if (attached)
             curl_multi_remove_handle(multi.get(), easy.get());
+        attached = false;
     }
 
-    void fail(int code, const QString &why)
+    void fail(int code, const QString &why, Failure what = Failure::Transport)
     {
         if (failed)
             return;
         failed = true;
+        kind = what;
         finished = true;
         error = code;
         reason = why;
@@ -86,17 +112,12 @@ struct HttpStream::State {
     {
         auto *s = static_cast<State *>(user);
         const size_t n = size * count;
-        s->lastActivity = Clock::now();
-        if (isLocationHeader(data, n)) {
-            s->sawLocation = true;
-        } else if (isBlankHeaderLine(data, n)) {
+        s->bytesSeen += qint64(n);
+        if (isBlankHeaderLine(data, n)) {
             long status = 0;
             curl_easy_getinfo(s->easy.get(), CURLINFO_RESPONSE_CODE, &status);
-            const bool interim = status < 200;
-            const bool redirected = status / 100 == 3 && s->sawLocation;
-            if (!interim && !redirected)
+            if (status >= 200)
                 s->headersDone = true;
-            s->sawLocation = false;
         }
         return n;
     }
@@ -105,7 +126,7 @@ struct HttpStream::State {
     {
         auto *s = static_cast<State *>(user);
         const size_t n = size * count;
-        s->lastActivity = Clock::now();
+        s->bytesSeen += qint64(n);
         s->headersDone = true;
         if (s->pendingOffset > 0 && s->pendingOffset == s->pending.size()) {
             s->pending.clear();
@@ -131,14 +152,36 @@ struct HttpStream::State {
         }
     }
 
-    // Drives the transfer until ready() holds or the transfer is over. The
-    // stall clock starts afresh with every call, so time the caller spends
-    // elsewhere between calls never counts against the server.
+    // False, with the reason, once the transfer has fallen below the speed
+    // floor over a whole window or has run past its deadline.
+    bool withinBounds(Clock::time_point now)
+    {
+        if (now >= deadline) {
+            fail(int(CURLE_OPERATION_TIMEDOUT),
+                 QStringLiteral("the server took longer than %1 s").arg(limits.deadlineMs / 1000.0),
+                 Failure::TooSlow);
+            return false;
+        }
+        const milliseconds window(limits.floorWindowMs);
+        if (now - windowStart < window)
+            return true;
+        const qint64 got = bytesSeen - windowBytes;
+        if (got * 1000 < qint64(limits.floorBytesPerSecond) * limits.floorWindowMs) {
+            fail(int(CURLE_OPERATION_TIMEDOUT),
+                 QStringLiteral("the server sent %1 bytes in %2 s, too slow to go on")
+                     .arg(got)
+                     .arg(limits.floorWindowMs / 1000.0),
+                 Failure::TooSlow);
+            return false;
+        }
+        windowStart = now;
+        windowBytes = bytesSeen;
+        return true;
+    }
+
     template <class Ready>
     void pumpUntil(Ready ready)
     {
-        const Clock::time_point waitStart = Clock::now();
-        const auto stall = std::chrono::milliseconds(limits.stallTimeoutMs);
         while (!ready() && !finished) {
             int running = 0;
             const CURLMcode mc = curl_multi_perform(multi.get(), &running);
@@ -153,17 +196,39 @@ struct HttpStream::State {
                 finished = true;
                 return;
             }
-            const Clock::time_point since = std::max(lastActivity, waitStart);
             const auto now = Clock::now();
-            if (now - since >= stall) {
-                fail(int(CURLE_OPERATION_TIMEDOUT),
-                     QStringLiteral("no data from the server for %1 ms").arg(limits.stallTimeoutMs));
+            if (!withinBounds(now))
                 return;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(since + stall - now);
-            const int waitMs = int(std::clamp<long long>(left.count(), 1, 100));
-            curl_multi_poll(multi.get(), nullptr, 0, waitMs, nullptr);
+            const auto next = std::min(deadline, windowStart + milliseconds(limits.floorWindowMs));
+            const long long left = std::chrono::duration_cast<milliseconds>(next - now).count();
+            curl_multi_poll(multi.get(), nullptr, 0, int(std::clamp<long long>(left, 1, 100)), nullptr);
         }
+    }
+
+    // One request to one address; true once its final headers are in.
+    bool request(const QByteArray &address)
+    {
+        detach();
+        pending.clear();
+        pendingOffset = 0;
+        headersDone = finished = false;
+        curlError[0] = '\0';
+        url = address;
+        CURL *h = easy.get();
+        curl_easy_setopt(h, CURLOPT_URL, url.constData());
+        if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
+            fail(int(CURLE_FAILED_INIT), QStringLiteral("cannot start the request"));
+            return false;
+        }
+        attached = true;
+        pumpUntil([this] { return headersDone; });
+        // A failure after the headers (the body broke off) is the reader's
+        // to see: the request itself was answered.
+        if (!headersDone) {
+            fail(int(CURLE_GOT_NOTHING), QStringLiteral("no response"));
+            return false;
+        }
+        return true;
     }
 };
 
@@ -185,21 +250,13 @@ bool HttpStream::isValid() const { return d->multi && d->easy; }
 
 bool HttpStream::open(const QString &url)
 {
-    if (!isValid()) {
-        d->fail(int(CURLE_FAILED_INIT), QStringLiteral("no HTTP client"));
+    if (!isValid() || d->opened) {
+        d->fail(int(CURLE_FAILED_INIT), QStringLiteral("no HTTP client for this request"));
         return false;
     }
-    if (d->attached) {
-        d->fail(int(CURLE_FAILED_INIT), QStringLiteral("stream already opened"));
-        return false;
-    }
-    if (!isHttpUrl(url)) {
-        d->fail(int(CURLE_UNSUPPORTED_PROTOCOL), QStringLiteral("not an http or https URL"));
-        return false;
-    }
+    d->opened = true;
 
     CURL *h = d->easy.get();
-    d->url = url.toUtf8();
     // Always from the server, never from an intermediate cache.
     curl_slist *list = nullptr;
     for (const char *line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
@@ -210,14 +267,15 @@ bool HttpStream::open(const QString &url)
     }
     d->headers.reset(list);
 
-    curl_easy_setopt(h, CURLOPT_URL, d->url.constData());
     curl_easy_setopt(h, CURLOPT_USERAGENT, d->agent.constData());
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, d->headers.get());
     curl_easy_setopt(h, CURLOPT_PROXY, ""); // direct connection
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kLoopbackHttp ? "http,https" : "https");
+    // Redirects are followed here, one checked hop at a time.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(d->limits.connectTimeoutMs));
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d->curlError);
@@ -226,26 +284,37 @@ bool HttpStream::open(const QString &url)
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::onBody);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, d.get());
 
-    if (curl_multi_add_handle(d->multi.get(), h) != CURLM_OK) {
-        d->fail(int(CURLE_FAILED_INIT), QStringLiteral("cannot start the request"));
-        return false;
+    const auto start = Clock::now();
+    d->windowStart = start;
+    if (d->limits.deadlineMs > 0)
+        d->deadline = start + milliseconds(d->limits.deadlineMs);
+
+    QString address = url;
+    for (int hop = 0;; ++hop) {
+        if (!isPermittedUrl(address)) {
+            d->fail(int(CURLE_UNSUPPORTED_PROTOCOL),
+                    QStringLiteral("refused address, only https is followed: ") + loggable(address),
+                    Failure::RefusedAddress);
+            return false;
+        }
+        if (!d->request(address.toUtf8()))
+            return false;
+        long status = 0;
+        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+        if (status / 100 == 3) {
+            const char *next = nullptr;
+            curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next);
+            if (next && hop < kMaxRedirects) {
+                address = QString::fromUtf8(next);
+                continue;
+            }
+        }
+        if (status < 200 || status > 299) {
+            d->fail(int(status), QStringLiteral("HTTP status %1").arg(status), Failure::HttpStatus);
+            return false;
+        }
+        return true;
     }
-    d->attached = true;
-    d->lastActivity = Clock::now();
-    d->pumpUntil([this] { return d->headersDone; });
-    // A failure after the headers (the body broke off) is the reader's to
-    // see; the request itself was answered.
-    if (!d->headersDone) {
-        d->fail(int(CURLE_GOT_NOTHING), QStringLiteral("no response"));
-        return false;
-    }
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-    if (status < 200 || status > 299) {
-        d->fail(int(status), QStringLiteral("HTTP status %1").arg(status));
-        return false;
-    }
-    return true;
 }
 
 qint64 HttpStream::read(char *buffer, qint64 maxSize)
@@ -271,16 +340,38 @@ qint64 HttpStream::contentLength() const
     return length < 0 ? -1 : qint64(length);
 }
 
+HttpStream::Failure HttpStream::failure() const { return d->kind; }
+
 int HttpStream::errorCode() const { return d->error; }
 
 QString HttpStream::errorText() const { return d->reason; }
 
-bool isHttpUrl(const QString &url)
+bool isPermittedUrl(const QString &url)
 {
     const QUrl parsed(url, QUrl::StrictMode);
+    if (!parsed.isValid() || parsed.host().isEmpty())
+        return false;
     const QString scheme = parsed.scheme().toLower();
-    return parsed.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-        && !parsed.host().isEmpty();
+    if (scheme == QLatin1String("https"))
+        return true;
+    return kLoopbackHttp && scheme == QLatin1String("http") && isLoopbackHost(parsed.host());
+}
+
+QString loggable(const QString &text)
+{
+    QString out;
+    for (const QChar c : text.left(kLogTextMax)) {
+        const ushort u = c.unicode();
+        const bool control = u < 0x20 || (u >= 0x7f && u < 0xa0);
+        if (control || c.category() == QChar::Other_Format
+            || c.category() == QChar::Separator_Line || c.category() == QChar::Separator_Paragraph)
+            out += QStringLiteral("\\x%1").arg(u, u > 0xff ? 4 : 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    if (text.size() > kLogTextMax)
+        out += QStringLiteral("...");
+    return out;
 }
 
 } // namespace maintenance

@@ -6,11 +6,26 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QThread>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <iostream>
+#include <string>
+
+extern char **environ;
 
 namespace maintenance {
 namespace {
@@ -48,6 +63,13 @@ QMap<QString, QVariantList> parseManifest(const QByteArray &body)
     return result;
 }
 
+TransferLimits manifestLimits()
+{
+    TransferLimits limits;
+    limits.deadlineMs = 20000;
+    return limits;
+}
+
 QMap<QString, QVariantList> check_NewVersionFromServer(const QString &url,
                                                        const TransferLimits &limits)
 {
@@ -56,15 +78,19 @@ QMap<QString, QVariantList> check_NewVersionFromServer(const QString &url,
         std::cerr << "Failed to open internet session" << std::endl;
         return {};
     }
-    if (!stream.open(url))
+    if (!stream.open(url)) {
+        qWarning().noquote() << "No update manifest:" << stream.errorText();
         return {};
+    }
 
     QByteArray body;
     char piece[kManifestPiece];
     for (;;) {
         const qint64 n = stream.read(piece, kManifestPiece);
-        if (n < 0)
+        if (n < 0) {
+            qWarning().noquote() << "No update manifest:" << stream.errorText();
             return {}; // a cut-off manifest is no manifest
+        }
         if (n == 0)
             break;
         body.append(piece, int(n));
@@ -74,89 +100,216 @@ QMap<QString, QVariantList> check_NewVersionFromServer(const QString &url,
     return parseManifest(body);
 }
 
-bool downloadFileFromServer(const QString &url, const QString &savePath,
-                            const ProgressFn &progress, const TransferLimits &limits)
+bool isSha256Text(const QString &text)
 {
-    if (!isHttpUrl(url)) {
-        std::cerr << "Download link refused, only http and https are followed: "
-                  << url.toStdString() << std::endl;
-        return false;
+    static const QRegularExpression hex(QStringLiteral("\\A[0-9A-Fa-f]{64}\\z"));
+    return hex.match(text).hasMatch();
+}
+
+namespace {
+
+// Plain words for the user, by what the transfer reported.
+QString transferFailure(const HttpStream &stream)
+{
+    switch (stream.failure()) {
+    case HttpStream::Failure::RefusedAddress:
+        return QStringLiteral("The download link was refused: it is not a secure (https) address.");
+    case HttpStream::Failure::HttpStatus:
+        return QStringLiteral("The update server could not provide the file (HTTP %1).").arg(stream.errorCode());
+    case HttpStream::Failure::TooSlow:
+        return QStringLiteral("The download was too slow and was stopped.");
+    default:
+        return QStringLiteral("The update server could not be reached.");
     }
+}
+
+// A file descriptor that closes itself.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = fd;
+    }
+    int release()
+    {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size_t(size));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data += n;
+        size -= n;
+    }
+    return true;
+}
+
+// A new file in the folder that nobody else can have prepared: created, never
+// opened through an existing name or link.
+int createPartFile(int dirFd, const QString &finalName, QByteArray *partName)
+{
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        const QByteArray name = "." + finalName.toUtf8() + ".part-"
+            + QByteArray::number(QRandomGenerator::system()->generate64(), 16);
+        const int fd = ::openat(dirFd, name.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            *partName = name;
+            return fd;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
+}
+
+} // namespace
+
+bool downloadFileFromServer(const QString &url, const QString &savePath,
+                            const ProgressFn &progress, const TransferLimits &limits,
+                            const QString &sha256, QString *failure)
+{
+    QString userText;
+    const auto refuse = [&](const QString &forUser, const std::string &logLine) {
+        std::cerr << logLine << std::endl;
+        if (failure)
+            *failure = forUser;
+        return false;
+    };
+
+    if (!isPermittedUrl(url))
+        return refuse(QStringLiteral("The download link was refused: it is not a secure (https) address."),
+                      "Download link refused, only https is followed: " + loggable(url).toStdString());
+    if (!sha256.isEmpty() && !isSha256Text(sha256))
+        return refuse(QStringLiteral("The update's checksum is malformed, so it was not downloaded."),
+                      "Download refused, the manifest's sha256 is not 64 hexadecimal digits: "
+                          + loggable(sha256).toStdString());
 
     HttpStream data("WinINet Example", limits);
-    if (!data.isValid()) {
-        std::cerr << "InternetOpen failed. Error: " << data.errorCode() << std::endl;
-        return false;
-    }
-    if (!data.open(url)) {
-        std::cerr << "InternetOpenUrl failed. Error: " << data.errorCode() << " ("
-                  << data.errorText().toStdString() << ")" << std::endl;
-        return false;
-    }
-    // The size is asked of a second request whose body is never read; it is
-    // closed at once so the server need not hold it open for the whole
-    // download.
-    qint64 contentLength = -1;
-    {
-        HttpStream size("WinINet Example", limits);
-        if (!size.open(url)) {
-            std::cerr << "InternetOpenUrl failed. Error: " << size.errorCode() << " ("
-                      << size.errorText().toStdString() << ")" << std::endl;
-            return false;
-        }
-        contentLength = size.contentLength();
-    }
-    if (contentLength < 0) {
-        std::cerr << "HttpQueryInfo failed. Cannot determine file size. Downloading without progress.\n";
-        contentLength = 0;
-    }
+    if (!data.isValid())
+        return refuse(QStringLiteral("The download could not be started."),
+                      "InternetOpen failed. Error: " + std::to_string(data.errorCode()));
+    if (!data.open(url))
+        return refuse(transferFailure(data),
+                      "InternetOpenUrl failed. Error: " + std::to_string(data.errorCode()) + " ("
+                          + loggable(data.errorText()).toStdString() + ")");
 
-    QFile file(savePath);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        std::cerr << "Failed to create file: " << savePath.toStdString() << std::endl;
-        return false;
-    }
+    // A body without a length could be endless: it would fill the disk
+    // before anything noticed.
+    const qint64 contentLength = data.contentLength();
+    if (contentLength <= 0)
+        return refuse(QStringLiteral("The update server did not say how large the file is, so it was not downloaded."),
+                      "Download refused, the server sent no file size: " + loggable(url).toStdString());
+    if (contentLength > kInstallerCeiling)
+        return refuse(QStringLiteral("The update file is too large (over 2 GiB), so it was not downloaded."),
+                      "Download refused, " + std::to_string(contentLength) + " bytes is beyond the ceiling");
 
+    const QFileInfo target(savePath);
+    const QByteArray folder = QFile::encodeName(target.absolutePath());
+    Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct statvfs space {};
+    if (dirFd.get() < 0 || ::fstatvfs(dirFd.get(), &space) != 0)
+        return refuse(QStringLiteral("The download folder cannot be used."),
+                      "Failed to create file: " + savePath.toStdString() + " (" + std::strerror(errno) + ")");
+    const qint64 available = qint64(space.f_bavail) * qint64(space.f_frsize);
+    if (available < contentLength)
+        return refuse(QStringLiteral("There is not enough free space in the download folder."),
+                      "Download refused, " + std::to_string(contentLength) + " bytes needed, "
+                          + std::to_string(available) + " free in " + folder.toStdString());
+
+    QByteArray partName;
+    Fd file(createPartFile(dirFd.get(), target.fileName(), &partName));
+    if (file.get() < 0)
+        return refuse(QStringLiteral("The file could not be saved in the download folder."),
+                      "Failed to create file: " + savePath.toStdString() + " (" + std::strerror(errno) + ")");
+
+    QCryptographicHash hash(QCryptographicHash::Sha256);
     qint64 received = 0;
-    bool progressShown = false;
-    QString failure;
+    QString logFailure;
     char piece[kDownloadPiece];
     for (;;) {
         const qint64 n = data.read(piece, kDownloadPiece);
         if (n < 0) {
-            failure = QStringLiteral("transfer broke off: ") + data.errorText();
+            logFailure = QStringLiteral("transfer broke off: ") + loggable(data.errorText());
+            userText = data.failure() == HttpStream::Failure::TooSlow
+                ? transferFailure(data)
+                : QStringLiteral("The download broke off before the end.");
             break;
         }
         if (n == 0)
             break;
-        if (file.write(piece, n) != n) {
-            failure = QStringLiteral("cannot write the file: ") + file.errorString();
+        if (received + n > contentLength) {
+            logFailure = QStringLiteral("the server sent more than the %1 bytes it announced").arg(contentLength);
+            userText = QStringLiteral("The update server sent more than it announced, so the file was discarded.");
             break;
         }
-        received += n;
-        if (contentLength != 0) {
-            const qint64 percent = received * 100 / contentLength;
-            std::cout << "\rDownloading: " << percent << "% completed..." << std::flush;
-            progressShown = true;
-            if (percent >= 1 && percent <= 100 && progress)
-                progress(int(percent));
+        if (!writeAll(file.get(), piece, n)) {
+            logFailure = QStringLiteral("cannot write the file: ") + QString::fromLocal8Bit(std::strerror(errno));
+            userText = QStringLiteral("The file could not be saved in the download folder.");
+            break;
         }
+        hash.addData(piece, int(n));
+        received += n;
+        const qint64 percent = received * 100 / contentLength;
+        std::cout << "\rDownloading: " << percent << "% completed..." << std::flush;
+        // 100 would close the download screen: it waits for the checks.
+        if (percent >= 1 && progress)
+            progress(int(std::min<qint64>(percent, 99)));
     }
-    if (failure.isEmpty() && contentLength != 0 && received != contentLength)
-        failure = QStringLiteral("received %1 of %2 bytes").arg(received).arg(contentLength);
-    if (failure.isEmpty() && !file.flush())
-        failure = QStringLiteral("cannot write the file: ") + file.errorString();
-    file.close();
-    if (progressShown)
-        std::cout << std::endl;
+    std::cout << std::endl;
+    if (logFailure.isEmpty() && received != contentLength) {
+        logFailure = QStringLiteral("received %1 of %2 bytes").arg(received).arg(contentLength);
+        userText = QStringLiteral("The download broke off before the end.");
+    }
+    if (logFailure.isEmpty() && !sha256.isEmpty()
+        && hash.result().toHex() != sha256.toLatin1().toLower()) {
+        logFailure = QStringLiteral("its sha256 is %1, the manifest says %2")
+                         .arg(QString::fromLatin1(hash.result().toHex()), sha256.toLower());
+        userText = QStringLiteral("The downloaded file failed its integrity check and was deleted.");
+    }
+    // Executable only once it is whole and verified; set on the open file,
+    // so no other file can take its place in between.
+    if (logFailure.isEmpty() && (::fchmod(file.get(), 0700) != 0 || ::fsync(file.get()) != 0)) {
+        logFailure = QStringLiteral("cannot finish the file: ") + QString::fromLocal8Bit(std::strerror(errno));
+        userText = QStringLiteral("The file could not be saved in the download folder.");
+    }
+    if (::close(file.release()) != 0 && logFailure.isEmpty()) {
+        logFailure = QStringLiteral("cannot write the file: ") + QString::fromLocal8Bit(std::strerror(errno));
+        userText = QStringLiteral("The file could not be saved in the download folder.");
+    }
+    // rename replaces whatever has the final name, a planted link included,
+    // and never writes through it.
+    const QByteArray finalName = QFile::encodeName(target.fileName());
+    if (logFailure.isEmpty()
+        && ::renameat(dirFd.get(), partName.constData(), dirFd.get(), finalName.constData()) != 0) {
+        logFailure = QStringLiteral("cannot put the file in place: ") + QString::fromLocal8Bit(std::strerror(errno));
+        userText = QStringLiteral("The file could not be saved in the download folder.");
+    }
 
-    if (!failure.isEmpty()) {
-        // Never leave a truncated installer where it could be started.
-        file.remove();
-        std::cerr << "Download incomplete, " << failure.toStdString() << ": "
-                  << savePath.toStdString() << std::endl;
-        return false;
+    if (!logFailure.isEmpty()) {
+        ::unlinkat(dirFd.get(), partName.constData(), 0);
+        return refuse(userText, "Download failed, " + logFailure.toStdString() + ": " + savePath.toStdString());
     }
+    if (progress)
+        progress(100);
     std::cout << "Download completed: " << savePath.toStdString() << std::endl;
     return true;
 }
@@ -187,25 +340,42 @@ QString downloadFolder()
 
 bool runInstaller(const QString &path)
 {
-    QFile installer(path);
-    const QFileDevice::Permissions executable = QFileDevice::ExeOwner | QFileDevice::ExeUser;
-    if (!installer.setPermissions(installer.permissions() | executable)) {
-        qWarning().noquote() << "Cannot make the installer executable:" << path
-                             << installer.errorString();
+    struct stat info {};
+    const QByteArray file = QFile::encodeName(path);
+    if (::lstat(file.constData(), &info) != 0 || !S_ISREG(info.st_mode) || !(info.st_mode & S_IXUSR)) {
+        qWarning().noquote() << "Installer not started, it is not a verified download:" << path;
         return false;
     }
-    QProcess process;
-    process.setProgram(path);
-    process.setProcessChannelMode(QProcess::ForwardedChannels);
-    process.setInputChannelMode(QProcess::ForwardedInputChannel);
-    process.start();
-    if (!process.waitForStarted(-1)) {
-        qWarning().noquote() << "Cannot start the installer:" << path << process.errorString();
+    // A session of its own: neither the program's end nor a signal to the
+    // program's terminal takes the installer down half-way.
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    char *argv[] = {const_cast<char *>(file.constData()), nullptr};
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, file.constData(), nullptr, &attr, argv, environ);
+    posix_spawnattr_destroy(&attr);
+    if (rc != 0) {
+        qWarning().noquote() << "Cannot start the installer:" << path << std::strerror(rc);
         return false;
     }
-    process.waitForFinished(-1);
-    qDebug().noquote() << "Installer ended with exit code" << process.exitCode();
-    return true;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, WNOHANG);
+        if (done == pid) {
+            qDebug().noquote() << "Installer ended with exit code"
+                               << (WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+            return true;
+        }
+        if (done < 0 && errno != EINTR)
+            return true;
+        QThread *self = QThread::currentThread();
+        if (self && self->isInterruptionRequested()) {
+            qDebug().noquote() << "The program ends; the installer goes on:" << path;
+            return true;
+        }
+        QThread::msleep(100);
+    }
 }
 
 } // namespace maintenance

@@ -27,14 +27,30 @@ QString manifestUrl();
 // a JSON object.
 QMap<QString, QVariantList> parseManifest(const QByteArray &body);
 
+// The manifest sits in the start-up sequence: whatever the server does, the
+// fetch ends within this deadline so the saved lighting still reaches the card.
+TransferLimits manifestLimits();
+
 // Fetches and parses the manifest; empty on any failure.
 QMap<QString, QVariantList> check_NewVersionFromServer(const QString &url,
-                                                       const TransferLimits &limits = {});
+                                                       const TransferLimits &limits = manifestLimits());
 
-// Downloads url into savePath. True only when the whole body arrived and was
-// written; otherwise false and no file is left behind.
+// Largest installer taken.
+constexpr qint64 kInstallerCeiling = qint64(2) * 1024 * 1024 * 1024;
+
+// 64 hexadecimal digits.
+bool isSha256Text(const QString &text);
+
+// Downloads url into savePath. The body goes to a new file of its own in the
+// same folder and is renamed over savePath only once it is complete and, when
+// sha256 is given, matches it; only then is it made executable. Refused up
+// front: a link that is not https, a response without a length or beyond
+// the ceiling, a file the folder has no room for. True only on success;
+// otherwise false, nothing is left behind and failure (when given) holds
+// what to tell the user. Progress stays below 100 until the file is in place.
 bool downloadFileFromServer(const QString &url, const QString &savePath,
-                            const ProgressFn &progress, const TransferLimits &limits = {});
+                            const ProgressFn &progress, const TransferLimits &limits = {},
+                            const QString &sha256 = {}, QString *failure = nullptr);
 
 // Letters, digits, dots, dashes and underscores only, so that it can become
 // part of a file name without reaching outside its folder.
@@ -47,8 +63,9 @@ QString installerSavePath(const QString &downloadDir, const QString &version);
 // The user's download folder, created when missing.
 QString downloadFolder();
 
-// Makes the file executable, starts it without a shell and waits until it
-// ends. False when it could not be started.
+// Starts the downloaded (already executable) installer without a shell, in a
+// session of its own, and waits until it ends or the program is ending; it
+// never dies with the program. False when it could not be started.
 bool runInstaller(const QString &path);
 
 } // namespace maintenance

@@ -19,9 +19,19 @@ public:
     bool download(const std::wstring &url, const std::wstring &savePath,
                   const ProgressFn &progress) override
     {
-        return maintenance::downloadFileFromServer(QString::fromStdWString(url),
-                                                   QString::fromStdWString(savePath), progress);
+        return downloadChecked(url, savePath, {}, progress);
     }
+
+    bool downloadChecked(const std::wstring &url, const std::wstring &savePath,
+                         const QString &sha256, const ProgressFn &progress) override
+    {
+        failure.clear();
+        return maintenance::downloadFileFromServer(QString::fromStdWString(url),
+                                                   QString::fromStdWString(savePath), progress,
+                                                   {}, sha256, &failure);
+    }
+
+    QString lastFailure() const override { return failure; }
 
     QString installerSavePath(const QString &version) override
     {
@@ -36,8 +46,12 @@ public:
 
     bool installDriver(const QString &infPath) override
     {
-        return maintenance::installDriverWithPnPUtil(infPath);
+        failure.clear();
+        return maintenance::installDriverWithPnPUtil(infPath, maintenance::systemPkexec(), &failure);
     }
+
+private:
+    QString failure;
 };
 } // namespace
 

@@ -82,6 +82,15 @@ public:
     virtual void runInstaller(const QString &path) = 0;
     virtual void setAutoStart(bool enable) = 0;
     virtual bool installDriver(const QString &infPath) = 0;
+    // As download, checking the file against the manifest's sha256 when one
+    // is given.
+    virtual bool downloadChecked(const std::wstring &url, const std::wstring &savePath,
+                                 const QString &sha256, const ProgressFn &progress)
+    {
+        return sha256.isEmpty() && download(url, savePath, progress);
+    }
+    // Why the last download or driver set-up failed, in words for the user.
+    virtual QString lastFailure() const { return {}; }
 };
 
 // The worker thread's pauses. A fixed pause belongs to the card's own timing

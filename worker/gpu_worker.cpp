@@ -176,7 +176,12 @@ QMap<QString, QVariantList> GPU_WORKER::check_NewVersionFromServer()
 
 bool GPU_WORKER::downloadFileFromServer(std::wstring url, std::wstring savePath)
 {
-    return ops.maintenance->download(url, savePath, [this](int percent) {
+    return downloadFileFromServer(std::move(url), std::move(savePath), QString());
+}
+
+bool GPU_WORKER::downloadFileFromServer(std::wstring url, std::wstring savePath, const QString &sha256)
+{
+    return ops.maintenance->downloadChecked(url, savePath, sha256, [this](int percent) {
         dictDataToQML[Key::Function] = int(Reply::Update);
         dictDataToQML[Key::DownloadFile] = 1;
         dictDataToQML[Key::InstallApp] = 0;

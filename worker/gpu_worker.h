@@ -103,6 +103,8 @@ private:
     void lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode);
     void updateRequest();
     void reinstallDriverRequest();
+    void reportUpdateFailure(const QString &why);
+    bool downloadFileFromServer(std::wstring url, std::wstring savePath, const QString &sha256);
     void startUpRestore();
     void logSyncCable();
     void emitReply();

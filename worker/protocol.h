@@ -72,6 +72,10 @@ inline const QLatin1String DownloadFile("downloadFile");
 inline const QLatin1String InstallApp("InstallApp");
 inline const QLatin1String NewVersion("new_version");
 inline const QLatin1String Progress("progress");
+// in reply 12 once a download is over: 0 complete, 1 failed; and in a failed
+// reply 12 or 16, the reason in words for the user
+inline const QLatin1String DownloadResult("downloadResult");
+inline const QLatin1String FailureText("failureText");
 
 // settings keys (userControlData); some double as request keys
 inline const QLatin1String ARGBSliderSpeed("ARGBSliderSpeed");
@@ -99,6 +103,7 @@ inline const QLatin1String UpdateApp("updateApp");
 inline const QLatin1String Name("name");
 inline const QLatin1String Version("version");
 inline const QLatin1String DownloadLink("downloadLink");
+inline const QLatin1String Sha256("sha256");
 }
 
 namespace Value {

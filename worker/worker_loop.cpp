@@ -5,6 +5,7 @@
 #include "worker/gpu_worker.h"
 
 #include "gpu/gpu_information.h"
+#include "maintenance/http_stream.h"
 #include "worker/protocol.h"
 #include "worker/settingsfiles.h"
 
@@ -211,15 +212,16 @@ void GPU_WORKER::startUpSequence()
     MonitorInfoDict[Key::UpdateApp] = 0;
     serverVersionInfo = check_NewVersionFromServer();
     for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
-        logText(QStringLiteral("Category: ") + it.key());
+        logText(QStringLiteral("Category: ") + maintenance::loggable(it.key()));
         if (it.key() != Value::Software)
             continue;
         for (const QVariant &element : it.value()) {
             const QVariantMap entry = element.toMap();
             const QString version = entry.value(Key::Version).toString();
-            logText(QStringLiteral("  Name: ") + entry.value(Key::Name).toString());
-            logText(QStringLiteral("  Version: ") + version);
-            logText(QStringLiteral("  Download Link: ") + entry.value(Key::DownloadLink).toString());
+            logText(QStringLiteral("  Name: ") + maintenance::loggable(entry.value(Key::Name).toString()));
+            logText(QStringLiteral("  Version: ") + maintenance::loggable(version));
+            logText(QStringLiteral("  Download Link: ")
+                    + maintenance::loggable(entry.value(Key::DownloadLink).toString()));
             userControlData[Key::ServerVersion] = version;
             if (version != appVersion)
                 MonitorInfoDict[Key::UpdateApp] = 1;
@@ -426,18 +428,19 @@ void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, 
 void GPU_WORKER::updateRequest()
 {
     logText(QLatin1String(kUpdateHeader));
+    int attempts = 0;
     serverVersionInfo = check_NewVersionFromServer();
     for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
-        logText(QStringLiteral("Category: ") + it.key());
+        logText(QStringLiteral("Category: ") + maintenance::loggable(it.key()));
         if (it.key() != Value::Software)
             continue;
         for (const QVariant &element : it.value()) {
             const QVariantMap entry = element.toMap();
             const QString version = entry.value(Key::Version).toString();
             const QString link = entry.value(Key::DownloadLink).toString();
-            logText(QStringLiteral("  Name: ") + entry.value(Key::Name).toString());
-            logText(QStringLiteral("  Version: ") + version);
-            logText(QStringLiteral("  Download Link: ") + link);
+            logText(QStringLiteral("  Name: ") + maintenance::loggable(entry.value(Key::Name).toString()));
+            logText(QStringLiteral("  Version: ") + maintenance::loggable(version));
+            logText(QStringLiteral("  Download Link: ") + maintenance::loggable(link));
             if (version == appVersion)
                 continue;
 
@@ -445,7 +448,7 @@ void GPU_WORKER::updateRequest()
             const QString savePath = ops.maintenance->installerSavePath(version);
             if (savePath.isEmpty()) {
                 qWarning().noquote() << "Update entry skipped, its version cannot name a file:"
-                                     << version;
+                                     << maintenance::loggable(version);
                 continue;
             }
 
@@ -454,17 +457,40 @@ void GPU_WORKER::updateRequest()
             dictDataToQML[Key::InstallApp] = 0;
             dictDataToQML[Key::NewVersion] = version;
             dictDataToQML[Key::AppVersion] = appVersion;
+            // A progress left from an earlier download would read as done.
+            dictDataToQML.remove(Key::Progress);
             emitReply();
 
-            if (downloadFileFromServer(link.toStdWString(), savePath.toStdWString())) {
+            ++attempts;
+            if (downloadFileFromServer(link.toStdWString(), savePath.toStdWString(),
+                                       entry.value(Key::Sha256).toString())) {
                 std::cout << "File downloaded successfully!" << std::endl;
                 ops.maintenance->runInstaller(savePath);
             } else {
                 std::cout << "Download failed!" << std::endl;
+                reportUpdateFailure(ops.maintenance->lastFailure());
             }
             dictDataToQML[Key::InstallApp] = 0;
         }
     }
+    // The download screen waits for an outcome: say why nothing came.
+    if (attempts == 0)
+        reportUpdateFailure(serverVersionInfo.isEmpty()
+                                ? QStringLiteral("The update server could not be reached.")
+                                : QStringLiteral("No update is available for this version."));
+}
+
+void GPU_WORKER::reportUpdateFailure(const QString &why)
+{
+    dictDataToQML[Key::Function] = int(Reply::Update);
+    dictDataToQML[Key::DownloadResult] = 1;
+    dictDataToQML.remove(Key::Progress);
+    dictDataToQML[Key::FailureText] =
+        why.isEmpty() ? QStringLiteral("The download did not finish.") : why;
+    emitReply();
+    // Later replies must not carry this outcome along.
+    dictDataToQML.remove(Key::DownloadResult);
+    dictDataToQML.remove(Key::FailureText);
 }
 
 void GPU_WORKER::reinstallDriverRequest()
@@ -480,7 +506,10 @@ void GPU_WORKER::reinstallDriverRequest()
         logText(QStringLiteral("Installation failed or was canceled by the user."));
     dictDataToQML[Key::Function] = int(Reply::ReinstallDriver);
     dictDataToQML[Key::ResultCheck] = ok ? 0 : 1;
+    if (!ok)
+        dictDataToQML[Key::FailureText] = ops.maintenance->lastFailure();
     emitReply();
+    dictDataToQML.remove(Key::FailureText);
 }
 
 void GPU_WORKER::startUpRestore()

@@ -4,13 +4,37 @@
 #   TARVELL_I2C_ROOT  install below this folder instead of / (packaging, tests)
 set -eu
 
-here=$(CDPATH= cd -- "$(dirname -- "$0")" && pwd)
+here=$(CDPATH= cd -P -- "$(dirname -- "$0")" && pwd)
+self="$here/$(basename -- "$0")"
 root=${TARVELL_I2C_ROOT:-}
 
 if [ -z "$root" ] && [ "$(id -u)" -ne 0 ]; then
     echo "install-tarvell-i2c.sh: must run as root" >&2
     exit 1
 fi
+
+# Root runs this: anything another user could have changed - the script, the
+# files it installs, the folders above them - must not be trusted.
+trusted() {
+    # owner uid and octal mode; not group or world writable, owned by root
+    set -- $(stat -L -c '%u %a' -- "$1")
+    [ "$1" -eq 0 ] && [ $(( 0$2 & 022 )) -eq 0 ]
+}
+dir=$here
+while :; do
+    if ! trusted "$dir"; then
+        echo "install-tarvell-i2c.sh: refusing, $dir is not owned by root or is writable by others" >&2
+        exit 2
+    fi
+    [ "$dir" = / ] && break
+    dir=$(dirname -- "$dir")
+done
+for f in "$self" "$here/tarvell-vorn-i2c.conf" "$here/70-tarvell-vorn-i2c.rules"; do
+    if [ -L "$f" ] || ! trusted "$f"; then
+        echo "install-tarvell-i2c.sh: refusing, $f is not owned by root or is writable by others" >&2
+        exit 2
+    fi
+done
 
 install -d -m 0755 "$root/etc/modules-load.d" "$root/etc/udev/rules.d"
 install -m 0644 "$here/tarvell-vorn-i2c.conf" "$root/etc/modules-load.d/tarvell-vorn-i2c.conf"

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -186,7 +187,9 @@ void LoopbackHttpServer::serve(int fd)
         limit = std::min(limit, response.stallAfter);
     char chunk[65536];
     for (qint64 sent = 0; sent < limit && !stopping;) {
-        const qint64 n = std::min<qint64>(sizeof chunk, limit - sent);
+        if (response.dripMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(response.dripMs));
+        const qint64 n = std::min<qint64>(response.dripMs > 0 ? 1 : qint64(sizeof chunk), limit - sent);
         if (!response.body.isEmpty()) {
             std::copy_n(response.body.constData() + sent, n, chunk);
         } else {

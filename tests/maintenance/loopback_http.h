@@ -25,6 +25,7 @@ struct ScriptedResponse {
     qint64 dropAfter = -1;       // close the connection after this many body bytes
     qint64 stallAfter = -1;      // stop sending, but keep the connection, after this many
     bool silent = false;         // read the request and never answer
+    int dripMs = 0;              // send the body one byte at a time, this far apart
     QByteArray location;         // Location header for redirects
 
     qint64 bodyLength() const { return body.isEmpty() ? patternBytes : body.size(); }

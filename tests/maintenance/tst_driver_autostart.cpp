@@ -7,16 +7,14 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
+
+#include <unistd.h>
 
 using namespace maintenance;
 
 namespace {
-
-struct Launch {
-    QString program;
-    QStringList arguments;
-};
 
 bool writeFile(const QString &path, const QByteArray &content,
                QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner)
@@ -89,93 +87,136 @@ QStringList execArguments(const QByteArray &entry)
     return args;
 }
 
+const auto kExecutable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+
+// A stand-in pkexec that, like the real one, refuses a caller whose parent is
+// gone; it also insists that its parent is not the program itself, whose end
+// would orphan it.
+QByteArray standInPkexec(const QTemporaryDir &dir, int exitCode)
+{
+    const QByteArray log = dir.filePath("pkexec.log").toUtf8();
+    return "#!/bin/sh\nif [ \"$PPID\" -eq 1 ] || [ \"$PPID\" -eq "
+        + QByteArray::number(QCoreApplication::applicationPid()) + " ] || ! kill -0 \"$PPID\"; then echo dead > '"
+        + log + "'; exit 127; fi\necho \"alive $*\" > '" + log + "'\nexit " + QByteArray::number(exitCode) + "\n";
+}
+
 } // namespace
 
 class TestDriverAutostart : public QObject {
     Q_OBJECT
 
 private slots:
-    void missingPackageIsNotInstalled()
+    void driverSetUpRunsUnderALivingParent_data()
     {
-        QTemporaryDir dir;
-        const QString inf = dir.filePath("NF_I2CPeripheralDriver/NfI2cTestDrv.inf");
-        int launches = 0;
-        QTest::ignoreMessage(QtWarningMsg, qPrintable("INF file does not exist: " + inf));
-        QVERIFY(!installDriverWithPnPUtil(inf, [&](const QString &, const QStringList &) {
-            ++launches;
-            return true;
-        }));
-        QCOMPARE(launches, 0);
+        QTest::addColumn<QString>("layout"); // i: descriptor, s: installer, p: pkexec stand-in
+        QTest::addColumn<int>("pkexecExit");
+        QTest::addColumn<bool>("ok");
+        QTest::addColumn<QString>("toUser");
+        QTest::newRow("installed") << "isp" << 0 << true << "";
+        QTest::newRow("no package") << "sp" << 0 << false << "not found";
+        QTest::newRow("no installer") << "ip" << 0 << false << "installer is missing";
+        QTest::newRow("no pkexec") << "is" << 0 << false << "not installed";
+        QTest::newRow("pkexec cannot run") << "isb" << 0 << false << "could not be started";
+        QTest::newRow("user cancels") << "isp" << 126 << false << "cancelled";
+        QTest::newRow("installer fails") << "isp" << 2 << false << "script failed (error 2)";
     }
 
-    void presentPackageStartsItsInstallerElevated()
+    void driverSetUpRunsUnderALivingParent()
     {
+        QFETCH(QString, layout);
+        QFETCH(int, pkexecExit);
+        QFETCH(bool, ok);
+        QFETCH(QString, toUser);
         QTemporaryDir dir;
         const QString package = dir.filePath("Tarvell Vorn/NF_I2CPeripheralDriver");
         QVERIFY(QDir().mkpath(package));
-        QVERIFY(writeFile(package + "/NfI2cTestDrv.inf", "; package\n"));
-        QVERIFY(writeFile(package + "/install-tarvell-i2c.sh", "#!/bin/sh\n",
-                          QFileDevice::ReadOwner | QFileDevice::ExeOwner));
-        QList<Launch> launches;
-        const bool ok = installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf",
-                                                 [&](const QString &program, const QStringList &args) {
-                                                     launches.append({program, args});
-                                                     return true;
-                                                 });
-        QVERIFY(ok);
-        QCOMPARE(launches.size(), 1);
-        QCOMPARE(launches.at(0).program, QStringLiteral("pkexec"));
-        // One argument, spaces and all: nothing goes through a shell.
-        QCOMPARE(launches.at(0).arguments, QStringList{package + "/install-tarvell-i2c.sh"});
+        if (layout.contains('i'))
+            QVERIFY(writeFile(package + "/NfI2cTestDrv.inf", "; package\n"));
+        if (layout.contains('s'))
+            QVERIFY(writeFile(package + "/install-tarvell-i2c.sh", "#!/bin/sh\n", kExecutable));
+        const QString pkexec = layout.contains('p') || layout.contains('b') ? dir.filePath("pkexec") : QString();
+        if (!pkexec.isEmpty())
+            QVERIFY(writeFile(pkexec, layout.contains('b') ? "#!/nonexistent/sh\n" : standInPkexec(dir, pkexecExit),
+                              kExecutable));
+        QString failure;
+        if (!ok)
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression("."));
+        QCOMPARE(installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf", pkexec, &failure), ok);
+        QVERIFY2(failure.contains(toUser), qPrintable(failure));
+        if (layout == "isp")
+            QCOMPARE(readFile(dir.filePath("pkexec.log")), "alive " + package.toUtf8() + "/install-tarvell-i2c.sh\n");
     }
 
-    void installerThatCannotStartIsAFailure()
+    void driverSetUpOutlivesTheProgram()
     {
         QTemporaryDir dir;
         QVERIFY(writeFile(dir.filePath("NfI2cTestDrv.inf"), "; package\n"));
-        const auto refuse = [](const QString &, const QStringList &) { return false; };
-
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Driver installer does not exist: "));
-        QVERIFY(!installDriverWithPnPUtil(dir.filePath("NfI2cTestDrv.inf"), refuse));
-
-        QVERIFY(writeFile(dir.filePath("install-tarvell-i2c.sh"), "#!/bin/sh\n"));
-        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Cannot start pkexec for the driver installer: "));
-        QVERIFY(!installDriverWithPnPUtil(dir.filePath("NfI2cTestDrv.inf"), refuse));
+        QVERIFY(writeFile(dir.filePath("install-tarvell-i2c.sh"), "#!/bin/sh\n", kExecutable));
+        QVERIFY(writeFile(dir.filePath("pkexec"), "#!/bin/sh\nsleep 1\n" + standInPkexec(dir, 0).mid(10),
+                          kExecutable));
+        bool ok = false;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            ok = installDriverWithPnPUtil(dir.filePath("NfI2cTestDrv.inf"), dir.filePath("pkexec"));
+        }));
+        worker->start();
+        QTest::qWait(300);
+        worker->requestInterruption(); // the program ends while pkexec waits
+        QVERIFY(worker->wait(5000));
+        QVERIFY(ok);
+        QVERIFY(readFile(dir.filePath("pkexec.log")).isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(readFile(dir.filePath("pkexec.log")).startsWith("alive "), 10000);
     }
 
-    void shippedInstallerPutsThePackageInPlace()
+    void installerTrustsOnlyRootOwnedFiles_data()
     {
-        // Run against a scratch root, with udevadm and modprobe replaced by
-        // recorders, so nothing on this machine changes.
-        const QString package = QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver";
-        QVERIFY(QFileInfo::exists(package + "/NfI2cTestDrv.inf"));
-        QVERIFY(QFileInfo(driverInstallerPath(package + "/NfI2cTestDrv.inf")).isExecutable());
-        QTemporaryDir root;
-        QTemporaryDir tools;
-        const QString log = tools.filePath("calls.log");
-        const QByteArray recorder = "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + log.toUtf8() + "'\n";
-        const auto executable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
-        QVERIFY(writeFile(tools.filePath("udevadm"), recorder, executable));
-        QVERIFY(writeFile(tools.filePath("modprobe"), recorder, executable));
+        QTest::addColumn<QString>("tamper");
+        QTest::addColumn<int>("exitCode");
+        QTest::newRow("untouched") << "" << 0;
+        QTest::newRow("rule writable by group") << "g+w 70-tarvell-vorn-i2c.rules" << 2;
+        QTest::newRow("conf writable by all") << "o+w tarvell-vorn-i2c.conf" << 2;
+        QTest::newRow("script owned by a user") << "chown install-tarvell-i2c.sh" << 2;
+        QTest::newRow("folder writable by group") << "g+w ." << 2;
+    }
 
+    void installerTrustsOnlyRootOwnedFiles()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to make root-owned copies of the package");
+        QFETCH(QString, tamper);
+        QFETCH(int, exitCode);
+        // Not under /tmp: a world-writable folder above the package is refused.
+        QTemporaryDir scratch(QCoreApplication::applicationDirPath() + "/pkg-XXXXXX");
+        QVERIFY(QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString shipped = QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver";
+        const QString package = scratch.filePath("package");
+        QVERIFY(QDir().mkpath(package));
+        for (const QString &name : QDir(shipped).entryList(QDir::Files)) {
+            QVERIFY(QFile::copy(shipped + "/" + name, package + "/" + name));
+            QVERIFY(QFile::setPermissions(package + "/" + name, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                              | QFile::ReadGroup | QFile::ReadOther));
+        }
+        const QStringList t = tamper.split(' ');
+        if (t.first() == "chown")
+            QVERIFY(::chown(QFile::encodeName(package + "/" + t.last()).constData(), 65534, 65534) == 0);
+        else if (!tamper.isEmpty())
+            QCOMPARE(QProcess::execute("chmod", {t.first(), package + "/" + t.last()}), 0);
+        const QString root = scratch.filePath("root");
+        const QString tools = scratch.filePath("tools");
+        QVERIFY(QDir().mkpath(tools));
+        const QByteArray recorder = "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + tools.toUtf8() + "/calls'\n";
+        QVERIFY(writeFile(tools + "/udevadm", recorder, kExecutable));
+        QVERIFY(writeFile(tools + "/modprobe", recorder, kExecutable));
         QProcess script;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TARVELL_I2C_ROOT", root.path());
-        env.insert("PATH", tools.path() + ":" + env.value("PATH"));
+        env.insert("TARVELL_I2C_ROOT", root);
+        env.insert("PATH", tools + ":" + env.value("PATH"));
         script.setProcessEnvironment(env);
         script.start(package + "/install-tarvell-i2c.sh", QStringList());
         QVERIFY(script.waitForFinished(30000));
-        QCOMPARE(script.exitCode(), 0);
-
-        QCOMPARE(readFile(root.filePath("etc/modules-load.d/tarvell-vorn-i2c.conf")),
-                 readFile(package + "/tarvell-vorn-i2c.conf"));
-        QCOMPARE(readFile(root.filePath("etc/udev/rules.d/70-tarvell-vorn-i2c.rules")),
-                 readFile(package + "/70-tarvell-vorn-i2c.rules"));
-        const QStringList calls = QString::fromUtf8(readFile(log)).split('\n', Qt::SkipEmptyParts);
-        QVERIFY(calls.size() >= 3);
-        QCOMPARE(calls.at(0), QStringLiteral("udevadm control --reload"));
-        QCOMPARE(calls.at(1), QStringLiteral("modprobe i2c-dev"));
-        QVERIFY2(calls.at(2).startsWith("udevadm trigger"), qPrintable(calls.at(2)));
+        QCOMPARE(script.exitCode(), exitCode);
+        const QByteArray rule = readFile(root + "/etc/udev/rules.d/70-tarvell-vorn-i2c.rules");
+        QCOMPARE(rule, exitCode == 0 ? readFile(shipped + "/70-tarvell-vorn-i2c.rules") : QByteArray());
+        QCOMPARE(readFile(tools + "/calls").startsWith("udevadm control --reload\nmodprobe i2c-dev\n"), exitCode == 0);
     }
 
     void autostartEntryRoundTripsThePath_data()
