@@ -240,7 +240,7 @@ ApplicationWindow {
         case Codes.Reply.FanDuty:          onFanDutyReply(data); break;
         case Codes.Reply.Refresh:          onRefreshReply(data); break;
         case Codes.Reply.Update:           onDownloadReply(data); break;
-        case Codes.Reply.ReinstallDriver:  quitApplication(); break;
+        case Codes.Reply.ReinstallDriver:  onDriverSetupReply(data); break;
         case Codes.Reply.Monitor:          onMonitorReply(data); break;
         case Codes.Reply.ShowWindow:       onShowWindowReply(data); break;
         default: break;   // not ours to read
@@ -385,6 +385,13 @@ ApplicationWindow {
 
     function onDownloadReply(data) {
         downloadReply(data);
+        var outcome = Download.readOutcome(data);
+        if (outcome.failed) {
+            downloadStallTimer.stop();
+            if (downloadScreen.visible)
+                downloadScreen.showFailure(outcome.text);
+            return;
+        }
         var progress = Download.readProgress(data["progress"]);
         if (progress.show !== "")
             downloadPercent = progress.show;
@@ -404,6 +411,20 @@ ApplicationWindow {
     // pages. The update stays offered by the red dot.
     function leaveDownloadScreen() {
         closeDownloadScreen();
+        settingPage.reofferUpdate();
+    }
+
+    // The set-up ran: the user restarts once it is done. When it could not run
+    // the program stays, and the dialog says why.
+    function onDriverSetupReply(data) {
+        if (Codes.isInt(data["resultCheck"], 0)) {
+            quitApplication();
+            return;
+        }
+        driverErrorDialog.setupFailure = data["failureText"] ? String(data["failureText"])
+                                                             : "The driver set-up could not be started.";
+        driverErrorDialog.visible = true;
+        refreshOverlay();
     }
 
     Timer {

@@ -11,6 +11,8 @@ Rectangle {
 
     property int displayMode: Theme.Dark
     property string percent: "0"
+    // Set when the worker reports a failure; it takes the place of the percent.
+    property string failureText: ""
     readonly property bool wayBackOffered: wayBack.visible
 
     signal backRequested()
@@ -27,6 +29,14 @@ Rectangle {
 
     function offerWayBack(show) {
         wayBack.visible = show;
+        if (!show)
+            failureText = "";
+    }
+
+    function showFailure(text) {
+        stopAnimation();
+        failureText = text;
+        wayBack.visible = true;
     }
 
     MouseArea {
@@ -53,10 +63,11 @@ Rectangle {
 
         Model.MText {
             objectName: "downloadText"
-            width: parent.width
+            width: Math.max(parent.width, textWidth)
+            anchors.horizontalCenter: parent.horizontalCenter
             height: 35
             anchors.bottom: parent.bottom
-            mText: "Downloading " + root.percent + "%"
+            mText: root.failureText !== "" ? root.failureText : "Downloading " + root.percent + "%"
             mtextSize: 14
             mfontBold: true
             mcolor: Theme.colour("downloadText", root.displayMode)
@@ -77,6 +88,7 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: textWidth
             height: textHeight
+            visible: root.failureText === ""
             mText: "The download did not finish."
             mtextSize: 14
             mcolor: Theme.colour("downloadText", root.displayMode)

@@ -14,6 +14,8 @@ Item {
     visible: false
 
     property int displayMode: Theme.Dark
+    // Why the last set-up attempt did not run; empty until one failed.
+    property string setupFailure: ""
 
     readonly property color textColour: Theme.colour("text", root.displayMode)
 
@@ -126,6 +128,18 @@ Item {
             label: "Re-install Driver"
             labelSize: 16
             onClicked: root.reinstallRequested()
+        }
+
+        Model.MText {
+            objectName: "setupFailure"
+            anchors.horizontalCenter: parent.horizontalCenter
+            visible: root.setupFailure !== ""
+            width: textWidth
+            height: textHeight
+            mText: root.setupFailure
+            mtextSize: 14
+            mcolor: "#FF6B6B"
+            mfont: "qrc:/font/Kanit-Regular.ttf"
         }
 
         Model.MTextLeft {

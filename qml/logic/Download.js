@@ -7,6 +7,15 @@ var StallMs = 30000;
 
 var Complete = 99;   // a progress above this ends the download screen
 
+// The worker's word that a download failed, with the reason to show:
+//   failed: true when the reply reports a failure
+//   text:   what to tell the user
+function readOutcome(data) {
+    var failed = !!data && parseInt(String(data["downloadResult"]), 10) === 1;
+    var text = failed && data["failureText"] ? String(data["failureText"]) : "";
+    return { failed: failed, text: text !== "" ? text : "The download did not finish." };
+}
+
 // What one progress value means for the screen.
 //   show:   the percent text to display, or "" to keep the current one
 //   finish: the download is over and the screen closes

@@ -48,7 +48,16 @@ Item {
         app.showDownloadScreen();
     }
 
-    // Every download reply: the button stays out of use for good.
+    // The user came back from a download that did not happen: the update is
+    // offered again as it was before the click.
+    function reofferUpdate() {
+        app.hasClickUpdate = false;
+        updateButton.opacity = 1.0;
+        applyTheme();
+        evaluateUpdateOffer(app.monitorInfoDict);
+    }
+
+    // Every download reply: the button stays out of use while it runs.
     function downloadReplied() {
         updateUsable = false;
         updateColour = Theme.colour("effectBackground", app.displayMode);

@@ -147,8 +147,13 @@ TestCase {
         compare(workerThread.requestCount, 1);
         compare(workerThread.lastRequest()["function"], 16);
         compare(harness.quitCount, 0);
-        workerThread.reply({ "function": 16, "resultCheck": 1 });
-        compare(harness.quitCount, 1, "reply 16 quits whatever its result");
+        var why = "The set-up was cancelled: no administrator permission was given.";
+        workerThread.reply({ "function": 16, "resultCheck": 1, "failureText": why });
+        compare(harness.quitCount, 0, "a set-up that did not run keeps the program");
+        compare(dialog.visible, true);
+        compare(findChild(item("setupFailure"), "label").text, why);
+        workerThread.reply({ "function": 16, "resultCheck": 0 });
+        compare(harness.quitCount, 1, "a set-up that ran ends the program for the restart");
     }
 
     function test_driverFailureBeneathLoadingScreen() {
@@ -263,6 +268,36 @@ TestCase {
         compare(String(item("downloadScreen").color), "#e4eaf7");
         compare(String(item("downloadAnimation").source), "qrc:/icon/l_Tarvell Loading Anim_0409.gif");
         compare(String(findChild(item("downloadText"), "label").color), "#585858");
+    }
+
+    function test_downloadFailureShowsAtOnceAndBackReoffers_data() {
+        return [
+            { tag: "reason", text: "The update server could not provide the file (HTTP 404).",
+              shown: "The update server could not provide the file (HTTP 404)." },
+            { tag: "no reason", text: undefined, shown: "The download did not finish." }
+        ];
+    }
+
+    function test_downloadFailureShowsAtOnceAndBackReoffers(data) {
+        openDownload();
+        w.monitorInfoDict = { "updateApp": 1 };
+        workerThread.reply({ "function": 12, "downloadFile": 1, "InstallApp": 0, "progress": 40 });
+        var failed = { "function": 12, "downloadFile": 1, "InstallApp": 0, "downloadResult": 1 };
+        if (data.text !== undefined)
+            failed["failureText"] = data.text;
+        workerThread.reply(failed);
+        compare(item("downloadScreen").visible, true);
+        compare(item("downloadBackButton").visible, true, "no wait for a stall");
+        compare(findChild(item("downloadText"), "label").text, data.shown);
+        compare(item("downloadAnimation").playing, false);
+        workerThread.reset();
+        mouseClick(item("downloadBackButton"));
+        compare(item("downloadScreen").visible, false);
+        compare(item("updateDot").visible, true);
+        compare(item("updatePointer").enabled, true, "Update works again");
+        item("updatePointer").clicked(null);
+        compare(workerThread.lastRequest()["function"], 12);
+        compare(findChild(item("downloadText"), "label").text, "Downloading 0%");
     }
 
     function test_downloadStallOffersWayBack() {
