@@ -10,6 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QRegularExpression>
+#include <QSet>
 #include <QTextStream>
 
 namespace settingsfiles {
@@ -48,20 +50,50 @@ QVariantMap defaultSettings()
 
 namespace {
 
+// Replaces the file whole or not at all. QSaveFile commits even when its
+// buffered write failed (a full disk), so the length and the flush are
+// checked before the commit. Returns the reason of a failure, else empty.
+QString saveWhole(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode)
+{
+    QSaveFile out(path);
+    if (!out.open(QIODevice::WriteOnly | mode))
+        return out.errorString();
+    if (out.write(bytes) != bytes.size() || !out.flush()) {
+        const QString reason = out.errorString();
+        out.cancelWriting();
+        return reason.isEmpty() ? QStringLiteral("write failed") : reason;
+    }
+    if (!out.commit())
+        return out.errorString().isEmpty() ? QStringLiteral("commit failed") : out.errorString();
+    return QString();
+}
+
+bool sameBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.size() == bytes.size() && file.open(QIODevice::ReadOnly)
+        && file.readAll() == bytes;
+}
+
 // A settings file we cannot parse is still the user's: keep its bytes beside
-// it under a name no earlier rescue used, before a save replaces it.
+// it, once per distinct content, before a save replaces it.
 void keepUnparsableSettings(const QString &path, const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
     QString target = path + QStringLiteral(".invalid");
-    for (int n = 1; QFileInfo::exists(target); ++n)
+    for (int n = 1; QFileInfo::exists(target); ++n) {
+        if (sameBytes(target, bytes)) {
+            qWarning() << "Unreadable settings already kept in" << target;
+            return;
+        }
         target = path + QStringLiteral(".invalid.") + QString::number(n);
-    QSaveFile out(target);
-    if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+    }
+    const QString reason = saveWhole(target, bytes, {});
+    if (reason.isEmpty())
         qWarning() << "Unreadable settings kept in" << target;
     else
-        qWarning() << "Could not keep unreadable settings in" << target << out.errorString();
+        qWarning() << "Could not keep unreadable settings in" << target << reason;
 }
 
 } // namespace
@@ -74,7 +106,9 @@ QVariantMap readSettings(const QString &path)
         qDebug() << "File does not exist: " << path;
         return defaultSettings();
     }
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    // Binary: the bytes kept from an unparsable file must be the user's own,
+    // CR bytes included; JSON takes CR LF as white space.
+    if (!file.open(QIODevice::ReadOnly)) {
         qCritical() << "Failed to open file for reading:" << file.errorString();
         return result;
     }
@@ -105,17 +139,15 @@ void writeSettings(const QVariantList &maps, const QString &path)
         array.append(QJsonObject::fromVariantMap(map.toMap()));
 
     const QFileInfo info(path);
-    QSaveFile file(path);
-    if ((info.exists() && !info.isWritable())
-        || !file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        qCritical() << "Failed to open file for writing:"
-                    << (file.errorString().isEmpty() ? QStringLiteral("Permission denied")
-                                                     : file.errorString());
+    if (info.exists() && !info.isWritable()) {
+        qCritical() << "Failed to open file for writing:" << QStringLiteral("Permission denied");
         return;
     }
-    file.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
-    if (!file.commit())
-        qCritical() << "Failed to open file for writing:" << file.errorString();
+    const QString reason =
+        saveWhole(path, QJsonDocument(array).toJson(QJsonDocument::Indented), QIODevice::Text);
+    if (!reason.isEmpty())
+        qCritical() << "Failed to open file for writing:" << reason
+                    << "- the previous settings file is left as it was";
 }
 
 int readMarker(const QString &path)
@@ -165,6 +197,113 @@ QString readVersion(const QString &versionFilePath, QVariantMap &settings)
     }
     qDebug() << "File exists. Content:" << version;
     return version;
+}
+
+} // namespace settingsfiles
+
+namespace settingsfiles {
+
+namespace {
+
+bool isInteger(const QVariant &v, int low, int high)
+{
+    bool ok = false;
+    double d = 0;
+    if (v.type() == QVariant::String)
+        d = v.toString().toDouble(&ok);
+    else if (v.canConvert<double>() && v.type() != QVariant::Bool)
+        d = v.toDouble(&ok);
+    return ok && d == double(qint64(d)) && d >= low && d <= high;
+}
+
+bool isOneOf(const QVariant &v, const QStringList &texts)
+{
+    return v.type() == QVariant::String && texts.contains(v.toString());
+}
+
+bool isHexByte(const QVariant &v)
+{
+    static const QRegularExpression twoDigits(QStringLiteral("^[0-9A-Fa-f]{2}$"));
+    return v.type() == QVariant::String && twoDigits.match(v.toString()).hasMatch();
+}
+
+bool isAcceptable(const QString &key, const QVariant &v)
+{
+    if (key == Key::ARGBSliderSpeed)
+        return isInteger(v, 1, 5);
+    if (key == Key::FanControlMode)
+        return isOneOf(v, {Value::Gpu, Value::Mcu});
+    if (key == Key::RGB)
+        return isOneOf(v, {Value::On, Value::Off});
+    if (key == Key::RGBControlMode)
+        return isOneOf(v, {Value::Mcu, Value::Mb});
+    if (key == Key::ArgbEffect)
+        return isInteger(v, 1, 13);
+    if (key == Key::RHex || key == Key::GHex || key == Key::BHex)
+        return isHexByte(v);
+    if (key == Key::DisplayMode)
+        return isInteger(v, 0, 1);
+    if (key == Key::FanControlBtn)
+        return isInteger(v, 0, 4);
+    if (key == Key::FanSpeed)
+        return isInteger(v, 0, 100);
+    if (key == Key::Speed)
+        return isOneOf(v, {"02", "01", "00", "FF", "FE"});
+    return v.type() == QVariant::String; // serverVersion, appVersion
+}
+
+} // namespace
+
+QStringList repairSettings(QVariantMap &settings)
+{
+    QStringList repaired;
+    QVariantMap defaults = defaultSettings();
+    defaults.insert(Key::AppVersion, QVariant()); // absent by default
+    for (auto it = defaults.cbegin(); it != defaults.cend(); ++it) {
+        const QVariant value = settings.value(it.key());
+        // Null and missing are what the program itself writes for a key it
+        // never had; they match no mode and are left as they are, except a
+        // missing duty under card fan control, which would stop the fan.
+        bool bad = !value.isNull() && !isAcceptable(it.key(), value);
+        if (it.key() == Key::FanSpeed && value.isNull()
+            && settings.value(Key::FanControlMode).toString() == Value::Mcu)
+            bad = true;
+        if (!bad)
+            continue;
+        qWarning().noquote() << "Settings:" << it.key() << "holds"
+                             << QJsonDocument(QJsonArray{QJsonValue::fromVariant(value)})
+                                    .toJson(QJsonDocument::Compact)
+                             << "which is out of range; using" << (it->isNull() ? QStringLiteral("nothing") : it->toString());
+        if (it->isNull())
+            settings.remove(it.key());
+        else
+            settings.insert(it.key(), *it);
+        repaired << it.key();
+    }
+    return repaired;
+}
+
+int pollMarker(const QString &path)
+{
+    // Polled several times a second: a marker that went missing is reported
+    // once and written again, not reported on every poll.
+    static QSet<QString> reported;
+    if (QFileInfo::exists(path)) {
+        reported.remove(path);
+        return readMarker(path);
+    }
+    QFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)
+        && file.write("0") == 1 && file.flush();
+    if (!reported.contains(path)) {
+        reported.insert(path);
+        if (written)
+            qWarning() << "Show-window marker was missing and is written again:" << path;
+        else
+            qWarning() << "Show-window marker is missing and cannot be written:" << path
+                       << file.errorString();
+    }
+    return written ? 0 : -1;
 }
 
 } // namespace settingsfiles

@@ -3,6 +3,7 @@
 // (userData.json), the optional version file and the show-window marker.
 
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -27,5 +28,13 @@ void writeText(const QString &path, const QString &text);
 QString readVersion(const QString &versionFilePath, QVariantMap &settings);
 
 QVariantMap defaultSettings();
+
+// Replaces every value outside its key's range or type by the key's default
+// and logs it; returns the keys replaced, so that the caller saves them back.
+QStringList repairSettings(QVariantMap &settings);
+
+// The marker as the worker polls it: one that went missing is written
+// again with "0" and reported once.
+int pollMarker(const QString &path);
 
 } // namespace settingsfiles

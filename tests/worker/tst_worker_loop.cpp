@@ -494,8 +494,9 @@ private slots:
             << 0 << QStringList{"sync 0", "argb 01 00 00 00 01", "gpumcu 0", "sleep 80", "fan 75"};
         QTest::newRow("card drives the lighting")
             << mcu << 0 << QStringList{"sleep 80", "argb 0C aa bb cc 02", "sync 0", "gpumcu 1"};
-        QTest::newRow("bad effect") << QByteArray(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":0,"FanControlMode":"x"})")
-                                    << 0 << QStringList{"sync 0"};
+        QTest::newRow("bad effect and fan mode repaired")
+            << QByteArray(R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":0,"r_hex":"aa","g_hex":"bb","b_hex":"cc","speed":"02","FanControlMode":"x"})")
+            << 0 << QStringList{"sleep 80", "argb 05 aa bb cc 02", "sync 0", "gpumcu 1"};
         QTest::newRow("board drives the lighting")
             << QByteArray(R"({"RGB":"ON","RGBControlMode":"MB","FanControlMode":"GPU"})") << 0
             << QStringList{"sync 1", "gpumcu 1"};
@@ -601,7 +602,7 @@ private slots:
         h.then({req(3, {{"fanSpeed", -1}})});
         h.then({req(11, {{"displayMode", 1}})});
         h.run();
-        QCOMPARE(h.log.matching("fan 300").size(), 1);
+        QCOMPARE(h.log.matching("fan 100").size(), 1); // 300 repaired before the restore
         QCOMPARE(h.log.matching("fan -1").size(), 1); // ran once, no reply
         QVERIFY(h.lastReply(3).isEmpty());
         QCOMPARE(h.saved().value("displayMode").toInt(), 1);
