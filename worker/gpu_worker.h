@@ -96,6 +96,7 @@ private:
         quint64 seen = 0;     // of the newest request when it was taken
     };
     void startUpSequence();
+    void replyStartUp();
     void performPass(int function, const QVariantMap &request, quint64 sequence);
     void restoreIfDue();
     void pauseAfterPass(int function, quint64 seen);

@@ -153,6 +153,9 @@ void GPU_WORKER::run()
     } catch (const std::exception &e) {
         std::cerr << "Caught exception: " << e.what() << std::endl;
     }
+    // The scene waits for this reply to show the saved choices: it goes out
+    // even when a step before it failed.
+    replyStartUp();
     {
         // Whatever the scene sent while the sequence ran gives way to monitoring.
         QMutexLocker lock(&requestMutex);
@@ -202,6 +205,8 @@ void GPU_WORKER::fullRefresh()
 void GPU_WORKER::startUpSequence()
 {
     userControlData = settingsfiles::readSettings(userDataPath);
+    if (!settingsfiles::repairSettings(userControlData).isEmpty())
+        save();
     logText(QStringLiteral("displayMode: ") + userControlData[Key::DisplayMode].toString());
 
     MonitorInfoDict.clear();
@@ -230,7 +235,10 @@ void GPU_WORKER::startUpSequence()
 
     dictDataToQML[Key::AppVersion] = appVersion;
     userControlData[Key::AppVersion] = appVersion;
+}
 
+void GPU_WORKER::replyStartUp()
+{
     dictDataToQML[Key::Function] = int(Reply::StartUp);
     dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
     dictDataToQML[Key::UserControlData] = userControlData;
@@ -358,7 +366,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         }
         return;
     case Request::WatchMarker:
-        if (settingsfiles::readMarker(markerPath()) == 1) {
+        if (settingsfiles::pollMarker(markerPath()) == 1) {
             dictDataToQML[Key::Function] = int(Reply::ShowWindow);
             dictDataToQML[Key::StartGUI] = 1;
             emitReply();
