@@ -102,6 +102,7 @@ ApplicationWindow {
     // there would be no way left to end the program, so it ends.
     function handleCloseRequest(close) {
         close.accepted = false;
+        trayPresent = trayPresent || trayIsAvailable(); // a tray that came up late
         if (!trayPresent) {
             quitApplication();
             return;
