@@ -1,6 +1,7 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
+#include "app/quitonsignals.h"
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
@@ -10,13 +11,41 @@
 #include <QApplication>
 #include <QDebug>
 #include <QIcon>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 #include <memory>
+
+namespace {
+
+constexpr int kTrayCheckMs = 2000;
+
+// A virtual machine, a remote session or the offscreen platform may offer no
+// OpenGL at all; the scene graph would abort there.
+bool openGlWorks()
+{
+    QOpenGLContext context;
+    if (!context.create())
+        return false;
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    const bool current = surface.isValid() && context.makeCurrent(&surface);
+    if (current)
+        context.doneCurrent();
+    return current;
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -36,18 +65,37 @@ int main(int argc, char *argv[])
     settingsfiles::createDirectory(dataDir);
     const QString markerPath = dataDir + QStringLiteral("/tarvell.txt");
 
-    if (!instance->claim()) {
-        // Another instance runs: ask it to show its window, then leave.
+    const SingleInstance::Claim claim = instance->claim();
+    if (claim == SingleInstance::Claim::AlreadyRunning) {
+        // Another instance of this user runs: ask it to show its window, then leave.
         handOverToRunningInstance(markerPath);
         return 0;
     }
+    if (claim == SingleInstance::Claim::Failed)
+        qWarning().noquote() << "Single-instance key not available (" + instance->errorString()
+                + "); starting without it";
+    QuitOnSignals quitOnSignals;
     settingsfiles::writeText(markerPath, QStringLiteral("0"));
 
     auto tray = std::make_unique<TrayManager>();
     engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), tray.get());
-    // Without a tray the hidden window could never be reached again.
-    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"),
-                                              QSystemTrayIcon::isSystemTrayAvailable());
+    // Without a tray the hidden window could never be reached again. A panel
+    // started after the program brings its tray later: the scene learns of it.
+    bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
+    QTimer trayCheck;
+    QObject::connect(&trayCheck, &QTimer::timeout, [&] {
+        if (QSystemTrayIcon::isSystemTrayAvailable() == trayAvailable)
+            return;
+        trayAvailable = !trayAvailable;
+        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
+    });
+    trayCheck.start(kTrayCheckMs);
+
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
+        qWarning() << "No OpenGL context can be created; the scene is drawn in software";
+        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+    }
 
     auto worker = std::make_unique<GPU_WORKER>();
     engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
@@ -66,6 +114,13 @@ int main(int argc, char *argv[])
                          [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
         exitCode = QApplication::exec();
         engine->clearComponentCache();
+        // The user asked to leave: icon and window go now, before the wait
+        // for the worker's last pass.
+        trayCheck.stop();
+        tray->hideIcon();
+        for (QWindow *window : QGuiApplication::topLevelWindows())
+            window->hide();
+        QCoreApplication::processEvents();
     }
 
     worker.reset();

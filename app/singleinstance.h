@@ -7,10 +7,15 @@
 class SingleInstance
 {
 public:
+    enum class Claim { Claimed, AlreadyRunning, Failed };
+
+    // The key is the user's own: another user's instance never counts.
     explicit SingleInstance(const QString &key);
-    // True when this process is now the one instance. A key left behind by a
-    // crashed or killed instance is taken over rather than honoured.
-    bool claim();
+    // A key left behind by a crashed or killed instance is taken over rather
+    // than honoured. Failed means the key could not be used at all (see
+    // errorString()); the caller then runs without one.
+    Claim claim();
+    QString errorString() const { return memory.errorString(); }
 
 private:
     QSharedMemory memory;

@@ -115,6 +115,7 @@ private slots:
     void cleanupTestCase()
     {
         for (QProcess *p : {&program, &card, &login1, &bus}) {
+            p->disconnect(); // its last output must not reach a finished test's locals
             p->terminate();
             if (!p->waitForFinished(5000))
                 p->kill();
