@@ -59,13 +59,24 @@ TestCase {
         fixture.destroyScene();
         harness.setTrayAvailable(false);
         w = fixture.create();
-        harness.setTrayAvailable(true);
         compare(w.visible, true, "without a tray the window is the only way in");
         compare(workerThread.startCount, 1);
         workerThread.reset();
         w.close();
+        harness.setTrayAvailable(true);
         compare(harness.quitCount, 1, "without a tray, closing must end the program");
         compare(workerThread.requestCount, 0);
+    }
+
+    function test_trayThatComesUpLaterTakesTheClosedWindow() {
+        fixture.destroyScene();
+        harness.setTrayAvailable(false);
+        w = fixture.create();
+        harness.setTrayAvailable(true);
+        harness.resetQuitCount();
+        w.close();
+        compare(harness.quitCount, 0, "a tray is there by now: closing hides to it");
+        compare(w.visible, false);
     }
 
     function test_outgoingDictionaryKeepsEarlierKeys() {
