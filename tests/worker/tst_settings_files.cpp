@@ -8,10 +8,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <unistd.h>
 
 namespace {
 QStringList g_messages;
@@ -97,17 +96,9 @@ private slots:
         QCOMPARE(doc.array().at(0).toObject().toVariantMap(), QJsonObject::fromVariantMap(s).toVariantMap());
     }
 
-    void numbersComeBackAsNumbers()
-    {
-        writeFile(path, R"([{"fanSpeed":5.0,"displayMode":"1"}])");
-        const QVariantMap s = settingsfiles::readSettings(path);
-        QCOMPARE(s.value("fanSpeed").toInt(), 5);
-        QCOMPARE(s.value("displayMode").toInt(), 1);
-    }
-
     void unparsableFileIsKeptBesideItBeforeTheNextSave()
     {
-        const QByteArray userBytes("[{\"r_hex\": \"aa\",, broken");
+        const QByteArray userBytes("[{\"r_hex\": \"aa\",\r\n, broken\r\n");
         writeFile(path, userBytes);
         QVERIFY(settingsfiles::readSettings(path).isEmpty());
         QVERIFY(g_messages.contains("Invalid JSON format."));
@@ -115,7 +106,11 @@ private slots:
         settingsfiles::writeSettings({QVariantMap{{"RGB", "ON"}}}, path);
         QCOMPARE(readFile(path + ".invalid"), userBytes);
 
-        // A second bad file does not overwrite the first rescue.
+        // The same bytes again are not kept twice; other bytes do not
+        // overwrite the first rescue.
+        writeFile(path, userBytes);
+        QVERIFY(settingsfiles::readSettings(path).isEmpty());
+        QVERIFY(!QFile::exists(path + ".invalid.1"));
         writeFile(path, "{nope");
         QVERIFY(settingsfiles::readSettings(path).isEmpty());
         QCOMPARE(readFile(path + ".invalid"), userBytes);
@@ -139,15 +134,78 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"userData.json"});
     }
 
-    void unwritableSettingsKeepTheOldFile()
+    // A full disk: the save and the rescue copy fail whole, the old file stays.
+    void fullFileSystemKeepsTheOldFile()
     {
-        if (::geteuid() == 0)
-            QSKIP("root writes through any permission bits");
-        writeFile(path, "[{\"keep\": 1}]");
-        QFile::setPermissions(path, QFile::ReadOwner);
-        settingsfiles::writeSettings({QVariantMap{{"new", 2}}}, path);
-        QVERIFY(g_messages.last().startsWith("Failed to open file for writing:"));
-        QCOMPARE(readFile(path), QByteArray("[{\"keep\": 1}]"));
+        const QString mnt = dir.filePath("full");
+        QDir().mkpath(mnt);
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mnt}) != 0)
+            QSKIP("mounting a small tmpfs is not allowed here");
+        const QString file = mnt + "/userData.json", bad = mnt + "/bad.json";
+        writeFile(file, "[{\"fanSpeed\": 50}]");
+        writeFile(bad, "{broken");
+        QFile filler(mnt + "/filler");
+        QVERIFY(filler.open(QIODevice::WriteOnly));
+        while (filler.write(QByteArray(4096, 'x')) > 0 && filler.flush()) {}
+        filler.close();
+        settingsfiles::writeSettings({QVariantMap{{"fanSpeed", 100}, {"pad", QString(8192, 'p')}}}, file);
+        const bool logged = g_messages.last().startsWith("Failed to open file for writing:");
+        const QByteArray kept = readFile(file);
+        QVERIFY(settingsfiles::readSettings(bad).isEmpty());
+        const QStringList left = QDir(mnt).entryList(QDir::Files);
+        QProcess::execute("umount", {mnt});
+        QVERIFY(logged);
+        QCOMPARE(kept, QByteArray("[{\"fanSpeed\": 50}]"));
+        QCOMPARE(left, (QStringList{"bad.json", "filler", "userData.json"}));
+    }
+
+    void outOfRangeValuesGetTheirDefault_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("expected"); // invalid: the key stays missing
+        const auto row = [](const char *json, const char *key, const QVariant &v) {
+            QTest::newRow(json) << QByteArray(json) << QString(key) << v;
+        };
+        row(R"({"fanSpeed":300,"FanControlMode":"MCU"})", "fanSpeed", 100);
+        row(R"({"fanSpeed":-1})", "fanSpeed", 100);
+        row(R"({"fanSpeed":"75"})", "fanSpeed", "75");
+        row(R"({"FanControlMode":"MCU"})", "fanSpeed", 100);
+        row(R"({"FanControlMode":"GPU"})", "fanSpeed", QVariant());
+        row(R"({"argb_effect":14})", "argb_effect", 5);
+        row(R"({"argb_effect":5.5})", "argb_effect", 5);
+        row(R"({"argb_effect":"13"})", "argb_effect", "13");
+        row(R"({"ARGBSliderSpeed":0})", "ARGBSliderSpeed", 5);
+        row(R"({"ARGBSliderSpeed":"4"})", "ARGBSliderSpeed", "4");
+        row(R"({"speed":"FD"})", "speed", "FE");
+        row(R"({"r_hex":"fbb"})", "r_hex", "fb");
+        row(R"({"g_hex":"z0"})", "g_hex", "00");
+        row(R"({"b_hex":7})", "b_hex", "00");
+        row(R"({"b_hex":"Ff"})", "b_hex", "Ff");
+        row(R"({"RGB":"on"})", "RGB", "ON");
+        row(R"({"RGBControlMode":"GPU"})", "RGBControlMode", "MCU");
+        row(R"({"FanControlMode":true})", "FanControlMode", "GPU");
+        row(R"({"displayMode":2})", "displayMode", 0);
+        row(R"({"displayMode":"1"})", "displayMode", "1");
+        row(R"({"displayMode":null})", "displayMode", QVariant());
+        row(R"({"fanControlBtn":5})", "fanControlBtn", 0);
+        row(R"({"serverVersion":3})", "serverVersion", "");
+        row(R"({"appVersion":[1]})", "appVersion", QVariant());
+    }
+    void outOfRangeValuesGetTheirDefault()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, key);
+        QFETCH(QVariant, expected);
+        writeFile(path, json);
+        QVariantMap s = settingsfiles::readSettings(path);
+        const QVariant before = s.value(key);
+        const QStringList repaired = settingsfiles::repairSettings(s);
+        QCOMPARE(s.value(key).isNull() ? QVariant() : s.value(key), expected);
+        const bool changed = before.isNull() != expected.isNull()
+            || (!before.isNull() && (before.type() != expected.type() || before != expected));
+        QCOMPARE(repaired.contains(key), changed);
+        QCOMPARE(g_messages.filter(key).size(), repaired.size());
     }
 
     void markerValues_data()
@@ -175,19 +233,18 @@ private slots:
         const QString marker = dir.filePath("tarvell.txt");
         QCOMPARE(settingsfiles::readMarker(marker), -1);
         QVERIFY(g_messages.last().startsWith("errorString"));
+        // Polled, a missing marker is written again and reported once.
+        g_messages.clear();
+        for (int i = 0; i < 4; ++i) {
+            if (i == 2)
+                QFile::remove(marker); // gone again: one more report
+            QCOMPARE(settingsfiles::pollMarker(marker), 0);
+        }
+        QCOMPARE(g_messages.size(), 2);
+        QCOMPARE(readFile(marker), QByteArray("0"));
         writeFile(marker, "1\nlong old content");
         settingsfiles::writeText(marker, "0");
         QCOMPARE(readFile(marker), QByteArray("0"));
-    }
-
-    void directoryCreatedWithParents()
-    {
-        const QString deep = dir.filePath("a/b/c");
-        settingsfiles::createDirectory(deep);
-        QVERIFY(QDir(deep).exists());
-        QVERIFY(g_messages.last().startsWith("Directory created: "));
-        settingsfiles::createDirectory(deep);
-        QVERIFY(g_messages.last().startsWith("Directory already exists: "));
     }
 };
 
