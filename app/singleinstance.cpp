@@ -6,33 +6,47 @@
 #include <QTextStream>
 #include <QThread>
 
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
-constexpr int kSegmentBytes = 4;
 constexpr qint64 kHandOverGiveUpMs = 2000;
 constexpr unsigned long kHandOverRetryMs = 1;
 } // namespace
 
 SingleInstance::SingleInstance(const QString &key)
-    : memory(key + QLatin1Char('-') + QString::number(::getuid()))
 {
+    QString dir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (dir.isEmpty())
+        dir = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    path = dir + QLatin1Char('/') + key + QStringLiteral(".lock");
+}
+
+SingleInstance::~SingleInstance()
+{
+    if (fd >= 0)
+        ::close(fd); // releases the lock
 }
 
 SingleInstance::Claim SingleInstance::claim()
 {
-    if (memory.create(kSegmentBytes, QSharedMemory::ReadWrite))
-        return Claim::Claimed;
-    if (memory.error() != QSharedMemory::AlreadyExists)
+    fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno));
         return Claim::Failed;
-    // A System V segment outlives a process that was killed. Attaching and
-    // detaching again removes it when nobody else is attached, so only a
-    // living instance keeps the key.
-    if (memory.attach())
-        memory.detach();
-    if (memory.create(kSegmentBytes, QSharedMemory::ReadWrite))
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
         return Claim::Claimed;
-    return memory.error() == QSharedMemory::AlreadyExists ? Claim::AlreadyRunning : Claim::Failed;
+    const int cause = errno;
+    error = path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(cause));
+    ::close(fd);
+    fd = -1;
+    return cause == EWOULDBLOCK ? Claim::AlreadyRunning : Claim::Failed;
 }
 
 void handOverToRunningInstance(const QString &markerPath)

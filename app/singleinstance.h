@@ -1,7 +1,6 @@
 #pragma once
 // The single-instance key, and the hand-over a second start performs.
 
-#include <QSharedMemory>
 #include <QString>
 
 class SingleInstance
@@ -9,16 +8,22 @@ class SingleInstance
 public:
     enum class Claim { Claimed, AlreadyRunning, Failed };
 
-    // The key is the user's own: another user's instance never counts.
+    // The key is a lock file in the user's runtime folder: it is this user's
+    // alone, and the kernel lets go of it when the holder ends, even killed.
     explicit SingleInstance(const QString &key);
-    // A key left behind by a crashed or killed instance is taken over rather
-    // than honoured. Failed means the key could not be used at all (see
-    // errorString()); the caller then runs without one.
+    ~SingleInstance();
+    SingleInstance(const SingleInstance &) = delete;
+    SingleInstance &operator=(const SingleInstance &) = delete;
+
+    // Failed means the key could not be used at all (see errorString()); the
+    // caller then runs without one.
     Claim claim();
-    QString errorString() const { return memory.errorString(); }
+    QString errorString() const { return error; }
 
 private:
-    QSharedMemory memory;
+    QString path;
+    QString error;
+    int fd = -1;
 };
 
 // Writes "1" into the show-window marker, retrying briefly while the file

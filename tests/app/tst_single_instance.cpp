@@ -8,6 +8,8 @@
 #include <QtTest>
 
 #include <csignal>
+#include <tuple>
+#include <unistd.h>
 
 namespace {
 
@@ -48,12 +50,13 @@ class SingleInstanceTest : public QObject {
         return env;
     }
 
-    std::unique_ptr<QProcess> start(const QString &program)
+    std::unique_ptr<QProcess> start(const QString &program, const QProcessEnvironment &env = {},
+                                    const QStringList &args = {})
     {
         auto p = std::make_unique<QProcess>();
-        p->setProcessEnvironment(environment());
+        p->setProcessEnvironment(env.isEmpty() ? environment() : env);
         p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(program, QStringList());
+        p->start(program, args);
         return p;
     }
 
@@ -97,29 +100,96 @@ private slots:
         QVERIFY(first->waitForFinished(10000));
     }
 
-    void killedFirstInstanceDoesNotLockTheProgramOut()
+    // However the first instance ends, the next start claims the key at once;
+    // the signals of a logout or `kill` end it through the normal teardown.
+    void endedFirstInstanceLeavesTheKey_data()
     {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGKILL") << int(SIGKILL);
+    }
+    void endedFirstInstanceLeavesTheKey()
+    {
+        QFETCH(int, signal);
         std::unique_ptr<QProcess> first;
         startFirstInstance(first);
         if (QTest::currentTestFailed())
             return;
-        ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
-        QVERIFY(first->waitForFinished(5000));
-
+        QTest::qWait(2000); // the worker is up
+        ::kill(static_cast<pid_t>(first->processId()), signal);
+        QVERIFY(first->waitForFinished(10000));
+        if (signal != SIGKILL) {
+            QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+            QCOMPARE(first->exitCode(), 0);
+            QVERIFY(first->readAll().contains("Stop Worker ThreadID: "));
+        }
         std::unique_ptr<QProcess> next;
         startFirstInstance(next); // writes "0": it runs as the first instance
         if (QTest::currentTestFailed())
             return;
-        QTest::qWait(1500);
         QCOMPARE(next->state(), QProcess::Running);
-
-        // And it holds the key now: a further start hands over to it.
-        auto another = start(TARVELL_VORN);
-        QVERIFY(another->waitForFinished(10000));
-        QCOMPARE(another->exitCode(), 0);
-        QCOMPARE(readFile(marker), QByteArray("1"));
         next->terminate();
         QVERIFY(next->waitForFinished(10000));
+    }
+
+    // A key that cannot be used at all is no running instance: the program starts.
+    void unusableKeyStillStarts()
+    {
+        std::unique_ptr<QProcess> first;
+        QProcessEnvironment env = environment();
+        writeFile(home.filePath("not-a-folder"), "");
+        env.insert("XDG_RUNTIME_DIR", home.filePath("not-a-folder/run"));
+        writeFile(marker, "1");
+        first = start(TARVELL_VORN, env);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), QByteArray("0"), 10000);
+        first->terminate();
+        QVERIFY(first->waitForFinished(10000));
+        QVERIFY(first->readAll().contains("Single-instance key not available"));
+    }
+
+    // Two users on one machine: each has an instance, each hand-over reaches its own.
+    void eachUserHasItsOwnInstance()
+    {
+        if (::geteuid() != 0)
+            QSKIP("needs root to run a start as a second user");
+        QTemporaryDir other(QStringLiteral("/tmp/tv-other-XXXXXX"));
+        for (const char *sub : {"", "/run", "/tmp"}) {
+            QDir().mkpath(other.path() + sub);
+            QVERIFY(::chown(qPrintable(other.path() + sub), 65534, 65534) == 0);
+        }
+        QFile::setPermissions(other.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcessEnvironment env = environment();
+        for (const char *key : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"})
+            env.insert(key, other.path());
+        env.insert("XDG_RUNTIME_DIR", other.path() + "/run");
+        env.insert("TMPDIR", other.path() + "/tmp");
+        const QString otherMarker = other.path() + "/tarvell-vorn/tarvell.txt";
+        const QStringList asOther{"--reuid=65534", "--regid=65534", "--clear-groups", TARVELL_VORN};
+
+        std::unique_ptr<QProcess> mine;
+        startFirstInstance(mine);
+        if (QTest::currentTestFailed())
+            return;
+        auto theirs = start("setpriv", env, asOther);
+        QTRY_COMPARE_WITH_TIMEOUT(readFile(otherMarker), QByteArray("0"), 15000);
+        QCOMPARE(theirs->state(), QProcess::Running);
+        for (auto [environmentOf, args, path] :
+             {std::tuple{environment(), QStringList{}, marker}, std::tuple{env, asOther, otherMarker}}) {
+            auto second = args.isEmpty() ? start(TARVELL_VORN, environmentOf)
+                                         : start("setpriv", environmentOf, args);
+            QVERIFY(second->waitForFinished(10000));
+            QCOMPARE(second->exitCode(), 0);
+            // Its own instance's worker answers and puts the marker back.
+            QTRY_COMPARE_WITH_TIMEOUT(readFile(path), QByteArray("0"), 30000);
+        }
+        QCOMPARE(mine->state(), QProcess::Running);
+        QCOMPARE(theirs->state(), QProcess::Running);
+        for (QProcess *p : {mine.get(), theirs.get()}) {
+            p->terminate();
+            QVERIFY(p->waitForFinished(10000));
+        }
     }
 
     void secondStartGivesUpWhenTheMarkerCannotBeWritten()
