@@ -47,8 +47,10 @@ class ProgramWithCardTest : public QObject {
         env.insert("XDG_RUNTIME_DIR", runtimeDir);
         env.insert("TMPDIR", home.filePath("tmp"));
         env.insert("CTL_SYSFS_ROOT", sysfsDir);
+        // Offscreen with no display and no scene-graph choice: no OpenGL at all.
         env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.insert("QT_QUICK_BACKEND", "software");
+        env.remove("QT_QUICK_BACKEND");
+        env.remove("DISPLAY");
         return env;
     }
 
@@ -79,8 +81,31 @@ private slots:
         card.waitForFinished(5000);
     }
 
+    void startRestoresTheSavedChoicesOnTheCard_data()
+    {
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<QStringList>("fan");
+        const QStringList toGpu{"OPEN 0", "W 00 E0 21", "W 02 80 01", "W 00 E0 2F", "W 01 01"};
+        const QStringList toMcu{"OPEN 0", "W 00 E0 21", "W 02 80 00", "W 00 E0 2F", "W 01 01"};
+        // Default settings: effect 05 in fb 00 00 at speed FE, the fan left to the GPU.
+        QTest::newRow("defaults") << QByteArray() << toGpu;
+        // A hand-edited duty the card cannot take is repaired to 100 first.
+        QTest::newRow("fanSpeed 300")
+            << QByteArray(R"([{"FanControlMode":"MCU","fanSpeed":300,"RGB":"ON","RGBControlMode":"MCU",)"
+                          R"("argb_effect":5,"r_hex":"fb","g_hex":"00","b_hex":"00","speed":"FE"}])")
+            << toMcu + QStringList{"OPEN 0", "W 00 D8 10", "W 01 64"};
+    }
     void startRestoresTheSavedChoicesOnTheCard()
     {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, fan);
+        const QString settingsFile = home.filePath("data/tarvell-vorn/userData.json");
+        QFile::remove(settingsFile);
+        if (!settings.isEmpty()) {
+            QDir().mkpath(QFileInfo(settingsFile).path());
+            QFile f(settingsFile);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(settings) == settings.size());
+        }
         // The simulator holds the log open: count what is there, never remove it.
         const int before = readLines(transferLog).size();
         QProcess program;
@@ -102,24 +127,27 @@ private slots:
                     return false;
             return true;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(allReadingsLogged(), output.left(3000).constData(), 3000);
+        QTRY_VERIFY2_WITH_TIMEOUT(allReadingsLogged(), output.left(3000).constData(), 5000);
 
         const QString colour = repeat("FB 00 00", 10);
-        const QStringList restore{
+        const QStringList restore = QStringList{
             "OPEN 0", "W 00 E3 00", "W 03 20 " + colour, "W 03 20 " + colour,
             "W 03 11 " + repeat("FB 00 00", 5), "W 00 E0 21", "W 02 05 FE", "W 00 E0 2F", "W 01 01",
-            "OPEN 0", "W 00 E0 21", "W 02 81 00", "W 00 E0 2F", "W 01 01",
-            "OPEN 0", "W 00 E0 21", "W 02 80 01", "W 00 E0 2F", "W 01 01",
-        };
-        // Default settings: effect 05 in fb 00 00 at speed FE, the lighting
-        // taken back from the motherboard, the fan left to the GPU.
+            "OPEN 0", "W 00 E0 21", "W 02 81 00", "W 00 E0 2F", "W 01 01"} + fan;
         QTRY_VERIFY2_WITH_TIMEOUT(readLines(transferLog).size() - before >= restore.size(),
-                                  qPrintable(readLines(transferLog).join('\n')),
-                                  10000);
-        QCOMPARE(readLines(transferLog).mid(before, restore.size()), restore);
-
+                                  qPrintable(readLines(transferLog).join('\n')), 15000);
+        QTest::qWait(500); // nothing more follows
+        QCOMPARE(readLines(transferLog).mid(before), restore);
+        QCOMPARE(program.state(), QProcess::Running);
+        if (!settings.isEmpty()) {
+            QFile f(settingsFile);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QVERIFY(f.readAll().contains("\"fanSpeed\": 100"));
+        }
+        program.disconnect();
         program.terminate();
         QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitCode(), 0);
     }
 
     void telemetryMovesWithTheCard()
