@@ -57,6 +57,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
 
     auto app = std::make_unique<QApplication>(argc, argv);
+    // Wayland compositors find the menu entry, and so the icon, by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
     auto engine = std::make_unique<QQmlApplicationEngine>();
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));

@@ -34,6 +34,15 @@ QString entryPath(const QString &configDir, const QString &appName)
 
 } // namespace
 
+// The menu entry's name and icon, so the session's list of programs started
+// at log-in shows the same program the menu does.
+#ifndef TV_APP_ID
+#error "TV_APP_ID must name the program's desktop id"
+#endif
+#ifndef TV_APP_NAME
+#error "TV_APP_NAME must hold the program's display name"
+#endif
+
 QString desktopExecArgument(const QString &path)
 {
     // Inside double quotes only '"', '`', '$' and '\' need a backslash; a
@@ -51,12 +60,13 @@ QString desktopExecArgument(const QString &path)
     return escapeValue(quoted);
 }
 
-QByteArray autostartEntry(const QString &appName, const QString &exePath)
+QByteArray autostartEntry(const QString &exePath)
 {
     QString text;
     text += QStringLiteral("[Desktop Entry]\n");
     text += QStringLiteral("Type=Application\n");
-    text += QStringLiteral("Name=") + escapeValue(appName) + QLatin1Char('\n');
+    text += QStringLiteral("Name=" TV_APP_NAME "\n");
+    text += QStringLiteral("Icon=" TV_APP_ID "\n");
     text += QStringLiteral("Exec=") + desktopExecArgument(exePath) + QLatin1Char('\n');
     text += QStringLiteral("Terminal=false\n");
     text += QStringLiteral("X-GNOME-Autostart-enabled=true\n");
@@ -77,7 +87,7 @@ bool writeAutoStart(const QString &configDir, const QString &appName, const QStr
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    file.write(autostartEntry(appName, exePath));
+    file.write(autostartEntry(exePath));
     return file.commit();
 }
 

@@ -11,8 +11,9 @@ namespace maintenance {
 // gets the path back unchanged (spaces, quotes, backslashes, '%', '$' ...).
 QString desktopExecArgument(const QString &path);
 
-// The whole entry for the program at exePath.
-QByteArray autostartEntry(const QString &appName, const QString &exePath);
+// The whole entry for the program at exePath, under the menu entry's name and
+// icon.
+QByteArray autostartEntry(const QString &exePath);
 
 // Writes or removes <configDir>/autostart/<appName>.desktop. False when the
 // entry could not be written or removed.
