@@ -138,7 +138,7 @@ Item {
             height: textHeight
             mText: root.setupFailure
             mtextSize: 14
-            mcolor: "#FF6B6B"
+            mcolor: Theme.colour("dialogWarning", root.displayMode)
             mfont: "qrc:/font/Kanit-Regular.ttf"
         }
 

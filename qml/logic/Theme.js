@@ -40,6 +40,7 @@ var Table = {
     // frame picture, which alone would let the page show through.
     dialogTitle:            ["#FFFFFF", "#000000"],
     dialogGround:           ["#0B1838", "#E4EAF7"],
+    dialogWarning:          ["#FF6B6B", "#C62828"],
     // "Default Mode" text while the pointer is over it: the light theme's hover
     // blue is too dark for the grey text.
     defaultModeTextHover:   ["#E2E2E2", "#FFFFFF"],
