@@ -60,12 +60,20 @@ class SingleInstanceTest : public QObject {
         return p;
     }
 
-    void startFirstInstance(std::unique_ptr<QProcess> &first)
+    // Null unless it ran as the first instance: a first start writes "0"
+    // over whatever an earlier run left.
+    std::unique_ptr<QProcess> startFirstInstance()
     {
         writeFile(marker, "1");
-        first = start(TARVELL_VORN);
-        // A first start writes "0" over whatever an earlier run left.
-        QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), QByteArray("0"), 10000);
+        auto p = start(TARVELL_VORN);
+        return QTest::qWaitFor([&] { return readFile(marker) == "0"; }, 10000) ? std::move(p) : nullptr;
+    }
+
+    static void stop(QProcess *p)
+    {
+        p->terminate();
+        QVERIFY(p->waitForFinished(10000));
+        QCOMPARE(p->exitCode(), 0);
     }
 
 private slots:
@@ -79,10 +87,8 @@ private slots:
 
     void secondStartHandsOverAndTheFirstAnswers()
     {
-        std::unique_ptr<QProcess> first;
-        startFirstInstance(first);
-        if (QTest::currentTestFailed())
-            return;
+        auto first = startFirstInstance();
+        QVERIFY(first);
         QVERIFY(first->state() == QProcess::Running);
 
         auto second = start(TARVELL_VORN);
@@ -96,8 +102,7 @@ private slots:
         // window and puts the marker back.
         QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), QByteArray("0"), 30000);
 
-        first->terminate();
-        QVERIFY(first->waitForFinished(10000));
+        stop(first.get());
     }
 
     // However the first instance ends, the next start claims the key at once;
@@ -113,10 +118,8 @@ private slots:
     void endedFirstInstanceLeavesTheKey()
     {
         QFETCH(int, signal);
-        std::unique_ptr<QProcess> first;
-        startFirstInstance(first);
-        if (QTest::currentTestFailed())
-            return;
+        auto first = startFirstInstance();
+        QVERIFY(first);
         QTest::qWait(2000); // the worker is up
         ::kill(static_cast<pid_t>(first->processId()), signal);
         QVERIFY(first->waitForFinished(10000));
@@ -125,27 +128,22 @@ private slots:
             QCOMPARE(first->exitCode(), 0);
             QVERIFY(first->readAll().contains("Stop Worker ThreadID: "));
         }
-        std::unique_ptr<QProcess> next;
-        startFirstInstance(next); // writes "0": it runs as the first instance
-        if (QTest::currentTestFailed())
-            return;
+        auto next = startFirstInstance();
+        QVERIFY(next);
         QCOMPARE(next->state(), QProcess::Running);
-        next->terminate();
-        QVERIFY(next->waitForFinished(10000));
+        stop(next.get());
     }
 
     // A key that cannot be used at all is no running instance: the program starts.
     void unusableKeyStillStarts()
     {
-        std::unique_ptr<QProcess> first;
         QProcessEnvironment env = environment();
         writeFile(home.filePath("not-a-folder"), "");
         env.insert("XDG_RUNTIME_DIR", home.filePath("not-a-folder/run"));
         writeFile(marker, "1");
-        first = start(TARVELL_VORN, env);
+        auto first = start(TARVELL_VORN, env);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(marker), QByteArray("0"), 10000);
-        first->terminate();
-        QVERIFY(first->waitForFinished(10000));
+        stop(first.get());
         QVERIFY(first->readAll().contains("Single-instance key not available"));
     }
 
@@ -168,10 +166,8 @@ private slots:
         const QString otherMarker = other.path() + "/tarvell-vorn/tarvell.txt";
         const QStringList asOther{"--reuid=65534", "--regid=65534", "--clear-groups", TARVELL_VORN};
 
-        std::unique_ptr<QProcess> mine;
-        startFirstInstance(mine);
-        if (QTest::currentTestFailed())
-            return;
+        auto mine = startFirstInstance();
+        QVERIFY(mine);
         auto theirs = start("setpriv", env, asOther);
         QTRY_COMPARE_WITH_TIMEOUT(readFile(otherMarker), QByteArray("0"), 15000);
         QCOMPARE(theirs->state(), QProcess::Running);
@@ -186,18 +182,14 @@ private slots:
         }
         QCOMPARE(mine->state(), QProcess::Running);
         QCOMPARE(theirs->state(), QProcess::Running);
-        for (QProcess *p : {mine.get(), theirs.get()}) {
-            p->terminate();
-            QVERIFY(p->waitForFinished(10000));
-        }
+        stop(mine.get());
+        stop(theirs.get());
     }
 
     void secondStartGivesUpWhenTheMarkerCannotBeWritten()
     {
-        std::unique_ptr<QProcess> first;
-        startFirstInstance(first);
-        if (QTest::currentTestFailed())
-            return;
+        auto first = startFirstInstance();
+        QVERIFY(first);
         // A folder where the marker file should be: it can never be opened.
         QFile::remove(marker);
         QVERIFY(QDir().mkpath(marker));
@@ -209,8 +201,7 @@ private slots:
         QVERIFY(t.elapsed() >= 1500);
         QVERIFY(second->readAll().contains("errorString"));
         QVERIFY(QDir().rmdir(marker));
-        first->terminate();
-        QVERIFY(first->waitForFinished(10000));
+        stop(first.get());
     }
 
     void sceneThatFailsToLoadEndsWithMinusOne()
@@ -219,14 +210,6 @@ private slots:
         QVERIFY(p->waitForFinished(15000));
         QCOMPARE(p->exitStatus(), QProcess::NormalExit);
         QCOMPARE(p->exitCode(), 255); // -1 as an exit status
-        // It was the first instance, and it let go of the key on the way out.
-        std::unique_ptr<QProcess> first;
-        startFirstInstance(first);
-        if (QTest::currentTestFailed())
-            return;
-        QCOMPARE(first->state(), QProcess::Running);
-        first->terminate();
-        QVERIFY(first->waitForFinished(10000));
     }
 };
 

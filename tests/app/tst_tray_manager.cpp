@@ -17,22 +17,6 @@ class TrayManagerTest : public QObject {
     }
 
 private slots:
-    void iconToolTipAndMenu()
-    {
-        TrayManager tray;
-        QSystemTrayIcon *icon = iconOf(tray);
-        QVERIFY(icon);
-        QCOMPARE(icon->toolTip(), QStringLiteral("Tarvell Vorn"));
-        QVERIFY(icon->contextMenu());
-        const QList<QAction *> actions = icon->contextMenu()->actions();
-        QCOMPARE(actions.size(), 1);
-        QCOMPARE(actions.first()->text(), QStringLiteral("Exit"));
-        tray.hideIcon();
-        QVERIFY(!icon->isVisible());
-        tray.showIcon();
-        QVERIFY(icon->isVisible());
-    }
-
     void onlyAPlainClickAsksForTheWindow()
     {
         TrayManager tray;
