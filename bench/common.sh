@@ -41,6 +41,15 @@ run_ns()
     awk '{ s += $1 } END { printf "%d", s }' /proc/"$1"/task/*/schedstat
 }
 
+# "tid name run-ns" for every thread, sorted for join.
+thread_ns()
+{
+    local t
+    for t in /proc/"$1"/task/*; do
+        echo "${t##*/} $(tr ' ' _ <"$t/comm") $(awk '{ print $1 }' "$t/schedstat")"
+    done | sort
+}
+
 # start_program NAME [extra card-sim options...]
 start_program()
 {
@@ -70,12 +79,13 @@ program_window()
     done
 }
 
-# A second start asks the running one for its window.
+# Asks the running program for its window the way a second start does: it
+# writes "1" into the show-window marker. Timed from that write.
 show_window()
 {
     local t0 t1 w=
     t0=$(date +%s%N)
-    env ${program_env[$1]} "$build/bin/tarvell-vorn" >/dev/null 2>&1 &
+    printf 1 >"$work/$1/home/data/tarvell-vorn/tarvell.txt"
     for _ in $(seq 300); do w=$(program_window "$1"); [[ -n $w ]] && break; sleep 0.01; done
     t1=$(date +%s%N)
     [[ -n $w ]] || { echo "program $1: no window" >&2; exit 1; }

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFile>
 #include <QMutexLocker>
 #include <QStandardPaths>
 
@@ -41,6 +42,7 @@ GPU_WORKER::GPU_WORKER(worker::Backends backends)
     versionFilePath = appDataPath + QStringLiteral("/version.txt");
     settingsfiles::createDirectory(appDataPath);
     userDataPath = appDataPath + QStringLiteral("/userData.json");
+    watchMarker();
     for (const known_card::Row &row : known_card::kRows)
         knownCardList.append(KnownCard{int(row.vendorId), int(row.deviceId), int(row.subsystemId),
                                        int(row.subsystemVendorId), QString::fromLatin1(row.name)});
@@ -98,6 +100,25 @@ void GPU_WORKER::receiveDataFromQML(QVariantMap data)
         }
     }
     ops.pacer->wake();
+}
+
+void GPU_WORKER::watchMarker()
+{
+    // The folder tells when the marker appears or is replaced; the file when
+    // it is written. Both wake the loop, which reads the marker in mode 101.
+    markerWatcher.addPath(appDataPath);
+    const auto touched = [this] {
+        if (!markerWatcher.files().contains(markerPath()) && QFile::exists(markerPath()))
+            markerWatcher.addPath(markerPath());
+        markerWatched = markerWatcher.files().contains(markerPath());
+        markerTouched = true;
+        ops.pacer->wake();
+    };
+    connect(&markerWatcher, &QFileSystemWatcher::fileChanged, this, touched);
+    connect(&markerWatcher, &QFileSystemWatcher::directoryChanged, this, touched);
+    if (QFile::exists(markerPath()))
+        markerWatcher.addPath(markerPath());
+    markerWatched = markerWatcher.files().contains(markerPath());
 }
 
 void GPU_WORKER::reapplySavedChoices()

@@ -7,6 +7,7 @@
 #include "worker/backends.h"
 
 #include <QByteArray>
+#include <QFileSystemWatcher>
 #include <QMap>
 #include <QMutex>
 #include <QString>
@@ -149,6 +150,13 @@ private:
     bool startUpRestoreDone = false;
     qint64 restoreAtMs = 0;
     std::atomic<bool> reapplyRequested{false};
+    // In the tray the marker is read when it changes, not on a short poll:
+    // a thread that wakes seven times a second costs more than the tray
+    // program the user compares it with.
+    QFileSystemWatcher markerWatcher;
+    std::atomic<bool> markerTouched{false};
+    std::atomic<bool> markerWatched{false};
+    void watchMarker();
     int lastCardCount = -1;
     worker::Backends ops;
 };

@@ -23,7 +23,11 @@ constexpr int kPassPauseMs = 100;
 constexpr int kMonitorPauseMs = 1000;
 constexpr int kRestoreDelayMs = 4000;
 constexpr int kRefreshDelayMs = 1000;
-constexpr int kMarkerPollMs = 50;
+// The marker is read when it changes. The poll covers a change the watcher
+// missed: seldom while the file is watched, at the monitoring pass rate when
+// it cannot be (a file system that reports no changes).
+constexpr int kMarkerWatchedPollMs = 10000;
+constexpr int kMarkerPollMs = 1100;
 constexpr int kBeforeLightingMs = 80;
 constexpr int kAfterFanSwitchMs = 80;
 
@@ -127,14 +131,17 @@ void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
     if (mode == Request::Monitor)
         ms = Request::isOneShot(f) ? kPassPauseMs : kMonitorPauseMs + kPassPauseMs;
     else if (mode == Request::WatchMarker)
-        ms = Request::isOneShot(f) ? kPassPauseMs : kMarkerPollMs + kPassPauseMs;
+        ms = Request::isOneShot(f) ? kPassPauseMs
+            : markerWatched                ? kMarkerWatchedPollMs
+                                           : kMarkerPollMs;
     qint64 end = ms < 0 ? -1 : ops.pacer->nowMs() + ms;
     if (restoreArmed && (end < 0 || restoreAtMs < end))
         end = restoreAtMs;
     // A wake with nothing behind it (a request already taken) does not cut
     // the pause short.
     for (;;) {
-        if (stopFlag || reapplyRequested || newerRequestSince(seen))
+        if (stopFlag || reapplyRequested || newerRequestSince(seen)
+            || (mode == Request::WatchMarker && markerTouched))
             return;
         const qint64 left = end < 0 ? worker::Pacer::kForever : end - ops.pacer->nowMs();
         if (end >= 0 && left <= 0)
@@ -366,6 +373,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         }
         return;
     case Request::WatchMarker:
+        markerTouched = false;
         if (settingsfiles::pollMarker(markerPath()) == 1) {
             dictDataToQML[Key::Function] = int(Reply::ShowWindow);
             dictDataToQML[Key::StartGUI] = 1;
