@@ -1,6 +1,7 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
+#include "app/hiddenwindowtrim.h"
 #include "app/quitonsignals.h"
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
@@ -112,6 +113,7 @@ int main(int argc, char *argv[])
     int exitCode = -1;
     if (!engine->rootObjects().isEmpty()) {
         QObject *root = engine->rootObjects().first();
+        HiddenWindowTrim trim(qobject_cast<QQuickWindow *>(root));
         QObject::connect(tray.get(), &TrayManager::showWindowRequested, root,
                          [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
         exitCode = QApplication::exec();

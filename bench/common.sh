@@ -93,11 +93,18 @@ show_window()
     sleep 1.5
 }
 
+# Without a window manager a close is now and then not taken; it is sent
+# again then.
 close_window()
 {
     [[ -x $work/close_window ]] || cc -O2 -o "$work/close_window" "$here/close_window.c" -lxcb
-    "$work/close_window" "$(program_window "$1")"
-    for _ in $(seq 100); do [[ -z $(program_window "$1") ]] && return; sleep 0.05; done
+    local w
+    for _ in 1 2 3 4 5; do
+        w=$(program_window "$1")
+        [[ -z $w ]] && return
+        "$work/close_window" "$w"
+        for _ in $(seq 20); do [[ -z $(program_window "$1") ]] && return; sleep 0.05; done
+    done
     echo "program $1: window did not hide" >&2; exit 1
 }
 

@@ -459,7 +459,8 @@ ApplicationWindow {
     Image {
         id: background
         anchors.fill: parent
-        source: Theme.colour("background", window.displayMode)
+        // A hidden window keeps no decoded picture of its background.
+        source: window.visible ? Theme.colour("background", window.displayMode) : ""
         fillMode: Image.PreserveAspectCrop
     }
 
