@@ -7,6 +7,7 @@
 
 #include <QMutex>
 #include <QMutexLocker>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <functional>
@@ -21,36 +22,24 @@ struct EventLog {
     QStringList all() const { QMutexLocker l(&mutex); return events; }
     QStringList matching(const QString &prefix) const
     {
-        QStringList out;
-        for (const QString &e : all())
-            if (e.startsWith(prefix))
-                out << e;
-        return out;
+        return all().filter(QRegularExpression("^" + QRegularExpression::escape(prefix)));
     }
     // The events after the last occurrence of marker.
-    QStringList after(const QString &marker) const
-    {
-        const QStringList e = all();
-        const int i = e.lastIndexOf(marker);
-        return i < 0 ? QStringList() : e.mid(i + 1);
-    }
+    QStringList after(const QString &marker) const { const QStringList e = all(); return e.mid(e.lastIndexOf(marker) + 1); }
 };
 
 class FakeCard : public worker::CardBackend {
 public:
     explicit FakeCard(EventLog &log) : log(log) {}
     EventLog &log;
-    int argbResult = 9, gpuMcuResult = 5, syncResult = 5, fanResult = 3, fanPwm = 1234;
+    int argbResult = 9, gpuMcuResult = 5, syncResult = 5, fanResult = 3;
     QByteArray effectSpeed = QByteArray("\x05\xFE", 2);
-    QByteArray syncCable = QByteArray("\x01\x00", 2);
     QByteArray argbValue = QByteArray("\x00\x11\x22\x33", 4);
     std::function<void()> onSwitch; // runs inside the next fan switch, once
 
-    int argbControl(const QString &e, const QString &r, const QString &g, const QString &b,
-                    const QString &s) override
+    int argbControl(const QString &e, const QString &r, const QString &g, const QString &b, const QString &s) override
     {
-        log.add(QStringLiteral("argb %1 %2 %3 %4 %5").arg(e, r, g, b, s));
-        return argbResult;
+        return log.add(QStringLiteral("argb %1 %2 %3 %4 %5").arg(e, r, g, b, s)), argbResult;
     }
     int switchGpuMcuControl(int m) override
     {
@@ -66,18 +55,10 @@ public:
             throw std::out_of_range("ERROR: IntToUint8 input: 0 to 255");
         return fanResult;
     }
-    int switchSyncMotherboardControl(int m) override
-    {
-        log.add(QStringLiteral("sync %1").arg(m));
-        return syncResult;
-    }
-    QByteArray readSyncCable() override { log.add("readSyncCable"); return syncCable; }
-    int readFanPwm() override { log.add("readFanPwm"); return fanPwm; }
-    QByteArray readArgbValue(int mode) override
-    {
-        log.add(QStringLiteral("readArgbValue %1").arg(mode));
-        return argbValue;
-    }
+    int switchSyncMotherboardControl(int m) override { log.add(QStringLiteral("sync %1").arg(m)); return syncResult; }
+    QByteArray readSyncCable() override { log.add("readSyncCable"); return QByteArray("\x01\x00", 2); }
+    int readFanPwm() override { log.add("readFanPwm"); return 1234; }
+    QByteArray readArgbValue(int m) override { log.add(QStringLiteral("readArgbValue %1").arg(m)); return argbValue; }
     QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return effectSpeed; }
     QByteArray readFwVersion() override { return {}; }
     int lastCommandStatus() const override { return 0; }
@@ -89,19 +70,15 @@ public:
     explicit FakeGpu(EventLog &log) : log(log) {}
     EventLog &log;
     int cards = 1;
-    int getGpuInformation(QVariantMap &facts, QVariantMap &reply) override
+    int getGpuInformation(QVariantMap &, QVariantMap &reply) override
     {
         log.add("gpu");
-        facts.insert(QStringLiteral("CheckCTL"), 1);
         reply.insert(QStringLiteral("GPU_count"), cards);
         return cards;
     }
     worker::TelemetryRates rates() const override { return {150.0, 90.0, 0.25}; }
     void getAdapterDriverVersion(ctl_device_adapter_properties_t *, QVariantMap &) override {}
-    std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t) override
-    {
-        return {};
-    }
+    std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t) override { return {}; }
     void ctlPciTest(ctl_device_adapter_handle_t, QVariantMap &) override {}
 };
 
@@ -112,30 +89,16 @@ public:
     void motherboardInfo(QVariantMap &) override {}
 };
 
+// No update server: the manifest is empty. Driver installs are recorded.
 class FakeMaintenance : public worker::MaintenanceBackend {
 public:
     explicit FakeMaintenance(EventLog &log) : log(log) {}
     EventLog &log;
-    QMap<QString, QVariantList> manifest;
-    bool downloadOk = true, driverOk = true;
-
-    QMap<QString, QVariantList> checkNewVersion() override { log.add("manifest"); return manifest; }
-    bool download(const std::wstring &url, const std::wstring &path,
-                  const worker::ProgressFn &progress) override
-    {
-        log.add(QStringLiteral("download %1 -> %2")
-                    .arg(QString::fromStdWString(url), QString::fromStdWString(path)));
-        progress(50);
-        progress(100);
-        return downloadOk;
-    }
-    QString installerSavePath(const QString &version) override
-    {
-        if (version.contains(QLatin1Char('/')) || version.isEmpty())
-            return {};
-        return QStringLiteral("/downloads/TARVELL_VORN_") + version;
-    }
-    void runInstaller(const QString &path) override { log.add("install " + path); }
+    bool driverOk = true;
+    QMap<QString, QVariantList> checkNewVersion() override { return {}; }
+    bool download(const std::wstring &, const std::wstring &, const worker::ProgressFn &) override { return false; }
+    QString installerSavePath(const QString &) override { return {}; }
+    void runInstaller(const QString &) override {}
     void setAutoStart(bool) override {}
     bool installDriver(const QString &inf) override { log.add("driver " + inf); return driverOk; }
 };
@@ -156,10 +119,8 @@ public:
         log.add(QStringLiteral("wait %1").arg(ms));
         if (!woken && onWait)
             onWait(ms);
-        if (woken) {
-            woken = false;
+        if (std::exchange(woken, false))
             return true;
-        }
         now += std::max(ms, 0);
         return false;
     }
@@ -176,11 +137,6 @@ public:
 
 inline worker::Backends fakeBackends(EventLog &log, std::unique_ptr<worker::Pacer> pacer)
 {
-    worker::Backends b;
-    b.card = std::make_unique<FakeCard>(log);
-    b.gpu = std::make_unique<FakeGpu>(log);
-    b.system = std::make_unique<FakeSystem>();
-    b.maintenance = std::make_unique<FakeMaintenance>(log);
-    b.pacer = std::move(pacer);
-    return b;
+    return {std::make_unique<FakeCard>(log), std::make_unique<FakeGpu>(log),
+            std::make_unique<FakeSystem>(), std::make_unique<FakeMaintenance>(log), std::move(pacer)};
 }
