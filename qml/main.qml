@@ -459,8 +459,7 @@ ApplicationWindow {
     Image {
         id: background
         anchors.fill: parent
-        // A hidden window keeps no decoded picture of its background.
-        source: window.visible ? Theme.colour("background", window.displayMode) : ""
+        source: Theme.colour("background", window.displayMode)
         fillMode: Image.PreserveAspectCrop
     }
 
