@@ -11,9 +11,16 @@ namespace worker {
 namespace {
 class LinuxMaintenance final : public MaintenanceBackend {
 public:
+    LinuxMaintenance(QString manifest, const maintenance::TransferLimits &manifestBounds,
+                     const maintenance::TransferLimits &downloadBounds, QString folder)
+        : manifestUrl(std::move(manifest)), manifestLimits(manifestBounds), downloadLimits(downloadBounds),
+          downloadDir(std::move(folder))
+    {
+    }
+
     QMap<QString, QVariantList> checkNewVersion() override
     {
-        return maintenance::check_NewVersionFromServer(maintenance::manifestUrl());
+        return maintenance::check_NewVersionFromServer(manifestUrl, manifestLimits);
     }
 
     bool download(const std::wstring &url, const std::wstring &savePath,
@@ -28,7 +35,7 @@ public:
         failure.clear();
         return maintenance::downloadFileFromServer(QString::fromStdWString(url),
                                                    QString::fromStdWString(savePath), progress,
-                                                   {}, sha256, &failure);
+                                                   downloadLimits, sha256, &failure);
     }
 
     QString lastFailure() const override { return failure; }
@@ -37,7 +44,8 @@ public:
     {
         if (!maintenance::isPlainVersion(version))
             return {};
-        return maintenance::installerSavePath(maintenance::downloadFolder(), version);
+        return maintenance::installerSavePath(
+            downloadDir.isEmpty() ? maintenance::downloadFolder() : downloadDir, version);
     }
 
     void runInstaller(const QString &path) override { maintenance::runInstaller(path); }
@@ -51,12 +59,24 @@ public:
     }
 
 private:
+    QString manifestUrl;
+    maintenance::TransferLimits manifestLimits;
+    maintenance::TransferLimits downloadLimits;
+    QString downloadDir;
     QString failure;
 };
 } // namespace
 
 std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend()
 {
-    return std::make_unique<LinuxMaintenance>();
+    return std::make_unique<LinuxMaintenance>(maintenance::manifestUrl(), maintenance::manifestLimits(),
+                                              maintenance::TransferLimits{}, QString());
+}
+
+std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend(const QString &manifestUrl,
+                                                           const maintenance::TransferLimits &limits,
+                                                           const QString &downloadDir)
+{
+    return std::make_unique<LinuxMaintenance>(manifestUrl, limits, limits, downloadDir);
 }
 } // namespace worker

@@ -3,6 +3,7 @@
 // The real build composes the card link, the control library, the system
 // probes and the maintenance code; tests substitute any of them.
 
+#include "maintenance/http_stream.h"
 #include "gpu/ctl_fwd.h"
 
 #include <QByteArray>
@@ -123,6 +124,10 @@ std::unique_ptr<CardBackend> makeCardBackend(const std::string &devicePath);
 std::unique_ptr<GpuBackend> makeGpuBackend();
 std::unique_ptr<SystemBackend> makeSystemBackend();
 std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend();
+// The same against another manifest, with other bounds and download folder.
+std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend(const QString &manifestUrl,
+                                                           const maintenance::TransferLimits &limits,
+                                                           const QString &downloadDir);
 std::unique_ptr<Pacer> makeRealPacer();
 
 } // namespace worker

@@ -1,11 +1,10 @@
 // The update request end to end: the worker's loop with the real manifest
 // fetch, download and installer start against a loopback server.
 #include "loopback_http.h"
-#include "stream_capture.h"
 #include "tests/platform/card_sim_process.h"
 #include "tests/worker/fakes.h"
 
-#include "maintenance/update_client.h"
+#include "maintenance/http_stream.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -23,41 +22,6 @@ maintenance::TransferLimits quickLimits()
     limits.deadlineMs = 1500;
     return limits;
 }
-
-// The program's own maintenance backend with quick bounds, a loopback
-// manifest and a scratch download folder.
-class LoopbackMaintenance final : public worker::MaintenanceBackend {
-public:
-    LoopbackMaintenance(QString manifest, QString downloads)
-        : manifestUrl(std::move(manifest)), downloadDir(std::move(downloads))
-    {
-    }
-    QMap<QString, QVariantList> checkNewVersion() override
-    {
-        return maintenance::check_NewVersionFromServer(manifestUrl, quickLimits());
-    }
-    bool download(const std::wstring &url, const std::wstring &path, const worker::ProgressFn &p) override
-    {
-        return downloadChecked(url, path, {}, p);
-    }
-    bool downloadChecked(const std::wstring &url, const std::wstring &path, const QString &sha256,
-                         const worker::ProgressFn &progress) override
-    {
-        return maintenance::downloadFileFromServer(QString::fromStdWString(url), QString::fromStdWString(path),
-                                                   progress, quickLimits(), sha256, &failure);
-    }
-    QString lastFailure() const override { return failure; }
-    QString installerSavePath(const QString &version) override
-    {
-        return maintenance::installerSavePath(downloadDir, version);
-    }
-    void runInstaller(const QString &path) override { maintenance::runInstaller(path); }
-    void setAutoStart(bool) override {}
-    bool installDriver(const QString &) override { return false; }
-
-private:
-    QString manifestUrl, downloadDir, failure;
-};
 
 const QByteArray kInstaller = "#!/bin/sh\nbasename \"$0\" >> \"$(dirname \"$0\")/run.log\"\n";
 
@@ -120,10 +84,7 @@ private slots:
         }
         logged.clear();
         const QtMessageHandler old = qInstallMessageHandler(collect);
-        {
-            StreamCapture err(std::cerr), out(std::cout);
-            run(std::make_unique<FakeCard>(events), true);
-        }
+        run(std::make_unique<FakeCard>(events), true);
         qInstallMessageHandler(old);
         const QVariantMap last = replies.last();
         QCOMPARE(last.value("function").toInt(), 12);
@@ -166,8 +127,8 @@ private:
         auto pacer = std::make_unique<ScriptedPacer>(events);
         ScriptedPacer *pacerPtr = pacer.get();
         worker::Backends b{std::move(card), std::make_unique<FakeGpu>(events), std::make_unique<FakeSystem>(),
-                           std::make_unique<LoopbackMaintenance>(server->url("/Tarvell/latest_version.json"),
-                                                                 downloads),
+                           worker::makeMaintenanceBackend(server->url("/Tarvell/latest_version.json"),
+                                                          quickLimits(), downloads),
                            std::move(pacer)};
         TestableWorker w(std::move(b));
         QObject::connect(&w, &GPU_WORKER::dataChanged, [this](const QVariantMap &r) { replies << r; });
