@@ -11,19 +11,13 @@
 #include <algorithm>
 #include <chrono>
 
-namespace {
-
-bool sendAll(int fd, const char *data, qint64 size)
+static bool sendAll(int fd, const char *data, qint64 size)
 {
-    for (ssize_t n = 0; size > 0; data += n, size -= n) {
-        n = ::send(fd, data, size_t(size), MSG_NOSIGNAL);
-        if (n <= 0)
+    for (ssize_t n = 0; size > 0; data += n, size -= n)
+        if ((n = ::send(fd, data, size_t(size), MSG_NOSIGNAL)) <= 0)
             return false;
-    }
     return true;
 }
-
-} // namespace
 
 LoopbackHttpServer::LoopbackHttpServer()
 {
@@ -34,8 +28,7 @@ LoopbackHttpServer::LoopbackHttpServer()
     socklen_t len = sizeof addr;
     if (listenFd < 0 || ::bind(listenFd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0
         || ::getsockname(listenFd, reinterpret_cast<sockaddr *>(&addr), &len) != 0 || ::listen(listenFd, 16) != 0) {
-        if (listenFd >= 0)
-            ::close(listenFd);
+        ::close(listenFd);
         listenFd = -1;
         return;
     }

@@ -3,11 +3,16 @@
 // path (responses served in turn, the last one repeats), each request on its
 // own thread.
 
+#include "maintenance/http_stream.h"
+
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QFile>
 #include <QList>
 #include <QMap>
 #include <QMutex>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <thread>
@@ -46,3 +51,29 @@ private:
     QMap<QString, QList<ScriptedResponse>> routes;
     QMap<QString, int> hits;
 };
+
+// Bounds quick enough for tests: 1 KB/s over half a second, 1.5 s in all.
+inline maintenance::TransferLimits quickLimits()
+{
+    maintenance::TransferLimits limits;
+    limits.connectTimeoutMs = 2000;
+    limits.floorWindowMs = 500;
+    limits.deadlineMs = 1500;
+    return limits;
+}
+
+inline QString sha(const QByteArray &data)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+}
+
+inline QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+inline QStringList readLines(const QString &path)
+{
+    return QString::fromUtf8(readAll(path)).split('\n', Qt::SkipEmptyParts);
+}
