@@ -137,11 +137,11 @@ private slots:
     {
         QTest::addColumn<QString>("tamper");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("untouched") << "" << 0;
-        QTest::newRow("rule writable by group") << "g+w 70-tarvell-vorn-i2c.rules" << 2;
-        QTest::newRow("conf writable by all") << "o+w tarvell-vorn-i2c.conf" << 2;
-        QTest::newRow("script owned by a user") << "chown install-tarvell-i2c.sh" << 2;
-        QTest::newRow("folder writable by group") << "g+w ." << 2;
+        QTest::newRow("untouched") << "chmod go-w ." << 0;
+        QTest::newRow("rule writable by group") << "chmod g+w 70-tarvell-vorn-i2c.rules" << 2;
+        QTest::newRow("conf writable by all") << "chmod o+w tarvell-vorn-i2c.conf" << 2;
+        QTest::newRow("script owned by a user") << "chown 65534 install-tarvell-i2c.sh" << 2;
+        QTest::newRow("folder writable by group") << "chmod g+w ." << 2;
     }
 
     void installerTrustsOnlyRootOwnedFiles()
@@ -152,29 +152,19 @@ private slots:
         QFETCH(int, exitCode);
         // Not under /tmp: a world-writable folder above the package is refused.
         QTemporaryDir scratch(QCoreApplication::applicationDirPath() + "/pkg-XXXXXX");
-        QVERIFY(QFile::setPermissions(scratch.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         const QString shipped = QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver";
-        const QString package = scratch.filePath("package");
+        const QString package = scratch.filePath("package"), root = scratch.filePath("root");
+        const QString tools = scratch.filePath("tools");
         QCOMPARE(QProcess::execute("cp", {"-r", shipped, package}), 0);
         const QStringList t = tamper.split(' ');
-        if (t.first() == "chown")
-            QVERIFY(::chown(QFile::encodeName(package + "/" + t.last()).constData(), 65534, 65534) == 0);
-        else if (!tamper.isEmpty())
-            QCOMPARE(QProcess::execute("chmod", {t.first(), package + "/" + t.last()}), 0);
-        const QString root = scratch.filePath("root");
-        const QString tools = scratch.filePath("tools");
+        QCOMPARE(QProcess::execute(t.at(0), {t.at(1), package + "/" + t.at(2)}), 0);
         QVERIFY(QDir().mkpath(tools));
-        const QByteArray recorder = "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + tools.toUtf8() + "/calls'\n";
-        QVERIFY(writeFile(tools + "/udevadm", recorder, kExecutable));
-        QVERIFY(writeFile(tools + "/modprobe", recorder, kExecutable));
-        QProcess script;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TARVELL_I2C_ROOT", root);
-        env.insert("PATH", tools + ":" + env.value("PATH"));
-        script.setProcessEnvironment(env);
-        script.start(package + "/install-tarvell-i2c.sh", QStringList());
-        QVERIFY(script.waitForFinished(30000));
-        QCOMPARE(script.exitCode(), exitCode);
+        for (const QString name : {"udevadm", "modprobe"})
+            QVERIFY(writeFile(tools + "/" + name, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + tools.toUtf8() + "/calls'\n",
+                              kExecutable));
+        const QString path = "PATH=" + tools + ":" + qEnvironmentVariable("PATH");
+        QCOMPARE(QProcess::execute("env", {"TARVELL_I2C_ROOT=" + root, path, package + "/install-tarvell-i2c.sh"}),
+                 exitCode);
         const QByteArray rule = readFile(root + "/etc/udev/rules.d/70-tarvell-vorn-i2c.rules");
         QCOMPARE(rule, exitCode == 0 ? readFile(shipped + "/70-tarvell-vorn-i2c.rules") : QByteArray());
         QCOMPARE(readFile(tools + "/calls").startsWith("udevadm control --reload\nmodprobe i2c-dev\n"), exitCode == 0);
@@ -183,11 +173,9 @@ private slots:
     void autostartEntryRoundTripsThePath_data()
     {
         QTest::addColumn<QString>("exePath");
-        QTest::newRow("plain") << "/usr/bin/tarvell-vorn";
         QTest::newRow("spaces") << "/opt/Tarvell Vorn/bin/tarvell vorn";
         QTest::newRow("quotes and dollar") << "/home/u/it's \"mine\"/$HOME/tarvell-vorn";
-        QTest::newRow("backslash and backtick") << "/home/u/a\\b`c`/tarvell-vorn";
-        QTest::newRow("percent") << "/home/u/100%f/tarvell-vorn";
+        QTest::newRow("backslash, backtick, percent") << "/home/u/a\\b`c`/100%f/tarvell-vorn";
         QTest::newRow("line feed and tab") << "/home/u/odd\nname\tdir/tarvell-vorn";
         QTest::newRow("shell characters") << "/tmp/a;b&c|d>e<f*g?h#i(j)k~/tarvell-vorn";
     }

@@ -1,6 +1,9 @@
-// The update client against a loopback server that acts as a network
-// attacker or a compromised server would.
+// The update path against a loopback server that acts as a network attacker
+// or a compromised server would: the client itself, and the worker's update
+// request and start-up end to end.
 #include "loopback_http.h"
+#include "tests/platform/card_sim_process.h"
+#include "tests/worker/fakes.h"
 
 #include "maintenance/update_client.h"
 
@@ -20,6 +23,17 @@ const QByteArray kInstaller = "#!/bin/sh\necho \"$0 $(cut -d' ' -f6 /proc/$$/sta
 
 ScriptedResponse redirect(const QByteArray &to) { return {302, {}, 0, true, -1, -1, 0, to}; }
 
+QByteArray entry(const QString &version, const QString &link, const QString &sha256 = {})
+{
+    return QStringLiteral(R"({"software":[{"name":"Tarvell \u001b[2J\u009b\u202e\nVorn","version":"%1",)"
+                          R"("downloadLink":"%2","sha256":"%3"}]})")
+        .arg(version, link, sha256)
+        .toUtf8();
+}
+
+QStringList logged;
+void collect(QtMsgType, const QMessageLogContext &, const QString &text) { logged << text; }
+
 } // namespace
 
 class TestUpdate : public QObject {
@@ -31,6 +45,8 @@ private slots:
         server = std::make_unique<LoopbackHttpServer>();
         QVERIFY(server->isListening());
         folder = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_DATA_HOME", folder->filePath("data").toUtf8());
+        replies.clear();
     }
     void cleanup() { server.reset(); }
 
@@ -41,9 +57,7 @@ private slots:
         QTest::addColumn<QString>("sha256");
         QTest::addColumn<QString>("toUser");
 
-        ScriptedResponse endless;
-        endless.patternBytes = qint64(1) << 40;
-        endless.announceLength = false;
+        const ScriptedResponse endless{200, {}, qint64(1) << 40, false};
         const ScriptedResponse huge{200, kInstaller, 0, true, kInstallerCeiling + 1};
         const ScriptedResponse drip{200, QByteArray(4000, '#'), 0, true, -1, -1, 100};
         const ScriptedResponse cut{200, QByteArray(50000, '#'), 0, true, -1, 1000};
@@ -57,8 +71,6 @@ private slots:
         QTest::newRow("beyond the ceiling") << QList<ScriptedResponse>{huge} << self << "" << "too large";
         QTest::newRow("checksum mismatch") << QList<ScriptedResponse>{ScriptedResponse{200, kInstaller}} << self
                                            << sha("other") << "integrity check";
-        QTest::newRow("malformed checksum") << QList<ScriptedResponse>{ScriptedResponse{200, kInstaller}} << self << "abc"
-                                            << "malformed";
         QTest::newRow("slow drip") << QList<ScriptedResponse>{drip} << self << "" << "too slow";
         QTest::newRow("cut off") << QList<ScriptedResponse>{cut} << self << "" << "broke off";
     }
@@ -138,11 +150,93 @@ private slots:
         QCOMPARE(first.at(2), first.at(3)); // session id is its own pid
     }
 
-private:
-    QStringList readLog() const { return readLines(folder->filePath("run.log")); }
+    void updateOutcomeReachesTheScene_data()
+    {
+        QTest::addColumn<QByteArray>("manifest");
+        QTest::addColumn<QString>("failure"); // empty: downloaded and started
+        QTest::newRow("started") << entry("25.4.0", "LINK", sha(kInstaller)) << "";
+        QTest::newRow("same version") << entry("25.04.00", "LINK") << "No update";
+        QTest::newRow("checksum mismatch") << entry("25.05.00", "LINK", sha("x"))
+                                           << "integrity check";
+        QTest::newRow("no manifest") << QByteArray() << "could not be reached";
+    }
 
+    void updateOutcomeReachesTheScene()
+    {
+        QFETCH(QByteArray, manifest);
+        QFETCH(QString, failure);
+        server->route("/a.run", {ScriptedResponse{200, kInstaller}});
+        if (!manifest.isEmpty())
+            server->route("/Tarvell/latest_version.json",
+                          {{200, manifest.replace("LINK", server->url("/a.run").toUtf8())}});
+        logged.clear();
+        const QtMessageHandler old = qInstallMessageHandler(collect);
+        run(std::make_unique<FakeCard>(events), true);
+        qInstallMessageHandler(old);
+        const QVariantMap last = replies.last();
+        QCOMPARE(last.value("function").toInt(), 12);
+        QCOMPARE(readLog().size(), failure.isEmpty() ? 1 : 0);
+        QVERIFY(failure.isEmpty() == readLog().value(0).contains("/TARVELL_VORN_25.4.0.run "));
+        if (failure.isEmpty()) {
+            QCOMPARE(last.value("progress").toInt(), 100);
+            QVERIFY(!last.contains("downloadResult"));
+        } else {
+            QCOMPARE(last.value("downloadResult").toInt(), 1);
+            QVERIFY2(last.value("failureText").toString().contains(failure),
+                     qPrintable(last.value("failureText").toString()));
+            QCOMPARE(QDir(folder->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
+        // Server texts are logged escaped: no terminal control, no forged lines.
+        QCOMPARE(logged.filter("  Name: Tarvell").isEmpty(), manifest.isEmpty());
+        for (const QString &line : logged)
+            for (const QChar c : {QChar(0x1b), QChar(0x9b), QChar(0x202e), QChar('\n')})
+                QVERIFY2(!line.contains(c) || !line.contains("Tarvell"), qPrintable(line));
+    }
+
+    void drippingManifestStillLetsTheRestoreReachTheCard()
+    {
+        QTemporaryDir runtime;
+        cardLogPath = runtime.filePath("transfers.log");
+        CardSimProcess sim(runtime.path(), {"--log", cardLogPath});
+        QVERIFY(sim.start());
+        qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+        server->route("/Tarvell/latest_version.json", {{200, QByteArray(100000, ' ') + "{}", 0, true, -1, -1, 10}});
+        run(worker::makeCardBackend("\\\\.\\NF_I2C_BUS_00_0X0060"), false);
+        QVERIFY(cardLog().count('\n') > 0);
+        QCOMPARE(replies.first().value("MonitorInfoDict").toMap().value("updateApp").toInt(), 0);
+    }
+
+private:
+    // Start-up, the first monitoring pass with its restore, then request 12
+    // when asked, one more wait, stop.
+    void run(std::unique_ptr<worker::CardBackend> card, bool update)
+    {
+        auto pacer = std::make_unique<ScriptedPacer>(events);
+        ScriptedPacer *pacerPtr = pacer.get();
+        worker::Backends b{std::move(card), std::make_unique<FakeGpu>(events), std::make_unique<FakeSystem>(),
+                           worker::makeMaintenanceBackend(server->url("/Tarvell/latest_version.json"),
+                                                          quickLimits(), folder->path()),
+                           std::move(pacer)};
+        TestableWorker w(std::move(b));
+        QObject::connect(&w, &GPU_WORKER::dataChanged, [this](const QVariantMap &r) { replies << r; });
+        int waits = 0;
+        pacerPtr->onWait = [&](int) {
+            if (update && waits++ == 0)
+                w.receiveDataFromQML({{"function", 12}});
+            else if (update || ++waits > 20 || cardLog().size() > 0)
+                w.stopThread();
+        };
+        w.runHere();
+    }
+
+    QStringList readLog() const { return readLines(folder->filePath("run.log")); }
+    QByteArray cardLog() const { return readAll(cardLogPath); }
+
+    QString cardLogPath;
     std::unique_ptr<LoopbackHttpServer> server;
     std::unique_ptr<QTemporaryDir> folder;
+    EventLog events;
+    QList<QVariantMap> replies;
 };
 
 QTEST_GUILESS_MAIN(TestUpdate)
