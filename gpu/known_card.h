@@ -1,36 +1,4 @@
 #pragma once
-// The one card this program recognises, by its four PCI identifiers.
-//
-// Vendor and device are Intel's Arc B580 (8086:E20B). The subsystem pair is
-// the board maker's own: Tarvell is a small maker without identifiers listed
-// in the public PCI id registry, so the project fixes them here, once:
-// subsystem id 0x4158 for the ZEPH MIRO OC ULTRA model and subsystem vendor id
-// 0x1F2E for the maker. The simulated card publishes exactly these values, and
-// a B580 of any other board maker (Intel's own reference board reports
-// 8086:1100) is deliberately not recognised: its MCU, lighting and fan
-// protocol are not this card's.
-
-#include <cstdint>
-
-namespace known_card {
-
-constexpr uint32_t kPciVendorId = 0x8086;          // Intel
-constexpr uint32_t kPciDeviceId = 0xE20B;          // Arc B580
-constexpr uint32_t kPciSubsystemId = 0x4158;       // ZEPH MIRO OC ULTRA
-constexpr uint32_t kPciSubsystemVendorId = 0x1F2E; // Tarvell
-constexpr const char kDisplayName[] = "TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA";
-
-struct Row {
-    uint32_t vendorId;
-    uint32_t deviceId;
-    uint32_t subsystemId;
-    uint32_t subsystemVendorId;
-    const char *name;
-};
-
-// The known-card list: a card matches a row only when all four ids are equal.
-constexpr Row kRows[] = {
-    {kPciVendorId, kPciDeviceId, kPciSubsystemId, kPciSubsystemVendorId, kDisplayName},
-};
-
-} // namespace known_card
+// The known card is defined beside the I2C backend, which must refuse every
+// other board, and is used from here by the telemetry and the worker.
+#include "platform/known_card.h"

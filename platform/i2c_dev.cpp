@@ -2,11 +2,18 @@
 
 #include "platform/control_codes.h"
 #include "platform/device_base.h"
+#include "platform/known_card.h"
 #include "platform/sequence_descriptor.h"
 
 #include <linux/i2c-dev.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <tuple>
 #include <cctype>
 #include <cstdlib>
 #include <cerrno>
@@ -27,8 +34,11 @@ const char kCardAdapterName[] = "Synopsys DesignWare I2C adapter";
 namespace {
 
 constexpr std::uint32_t kErrorInvalidFunction = 1;
-// Parents to climb from an adapter before giving up on finding its PCI device.
+// Parents to climb from an adapter before giving up on finding its PCI function.
 constexpr int kMaxClimb = 16;
+// A transfer that takes longer than this goes pending, so that the caller's
+// own limit on a pending write runs from the start of the transfer.
+constexpr auto kAtOnce = std::chrono::milliseconds(50);
 
 class RealI2cSystem final : public I2cSystem {
 public:
@@ -40,6 +50,12 @@ public:
         return fd >= 0 ? fd : -errno;
     }
     int lock(int fd) override { return ::flock(fd, LOCK_EX | LOCK_NB) == 0 ? 0 : -errno; }
+    int setTimeout(int fd, unsigned milliseconds) override
+    {
+        // The adapter counts in tens of milliseconds.
+        const unsigned long ticks = (milliseconds + 9) / 10;
+        return ::ioctl(fd, I2C_TIMEOUT, ticks) < 0 ? -errno : 0;
+    }
     int transfer(int fd, i2c_msg *messages, unsigned count) override
     {
         i2c_rdwr_ioctl_data data{messages, count};
@@ -92,155 +108,322 @@ bool adapterNumber(const std::string &entry, unsigned *number)
     return true;
 }
 
-// True when the nearest PCI function above the adapter is the known card.
-bool belongsToCard(const fs::path &adapter, const fs::path &root)
+// "DDDD:BB:DD.F" as one number that sorts like the address; nothing when the
+// folder does not name a PCI function.
+std::optional<std::uint64_t> pciAddress(const std::string &name)
+{
+    unsigned domain = 0, bus = 0, slot = 0, function = 0;
+    char tail = 0;
+    if (std::sscanf(name.c_str(), "%x:%2x:%2x.%1x%c", &domain, &bus, &slot, &function, &tail) !=
+            4 ||
+        slot > 0x1F || function > 7)
+        return std::nullopt;
+    return std::uint64_t(domain) << 16 | bus << 8 | slot << 3 | function;
+}
+
+bool isKnownCard(const fs::path &function)
+{
+    std::uint32_t vendor = 0, device = 0, subsystemVendor = 0, subsystem = 0;
+    if (!readHex(function / "vendor", &vendor) || !readHex(function / "device", &device) ||
+        !readHex(function / "subsystem_vendor", &subsystemVendor) ||
+        !readHex(function / "subsystem_device", &subsystem))
+        return false;
+    for (const known_card::Row &row : known_card::kRows) {
+        if (vendor == row.vendorId && device == row.deviceId &&
+            subsystemVendor == row.subsystemVendorId && subsystem == row.subsystemId)
+            return true;
+    }
+    return false;
+}
+
+// The address of the nearest PCI function above the adapter when that
+// function is a known card; nothing for any other board or none at all.
+std::optional<std::uint64_t> knownCardAbove(const fs::path &adapter, const fs::path &root)
 {
     fs::path p = adapter.parent_path();
     for (int i = 0; i < kMaxClimb && !p.empty(); ++i) {
         const auto rel = p.lexically_relative(root);
         if (rel.empty() || *rel.begin() == "..")
-            return false;
+            return std::nullopt;
         std::error_code ec;
-        if (fs::is_regular_file(p / "vendor", ec) && fs::is_regular_file(p / "device", ec)) {
-            std::uint32_t vendor = 0, device = 0;
-            return readHex(p / "vendor", &vendor) && readHex(p / "device", &device) &&
-                   vendor == kCardPciVendor && device == kCardPciDevice;
-        }
+        const auto address = pciAddress(p.filename().string());
+        if (address && fs::is_regular_file(p / "vendor", ec))
+            return isKnownCard(p) ? address : std::nullopt;
         if (p == p.parent_path())
             break;
         p = p.parent_path();
     }
-    return false;
+    return std::nullopt;
 }
 
-class I2cDevDevice final : public SynchronousDevice {
+bool isTimeout(int rc) { return rc == -ETIMEDOUT; }
+
+// Bus transfers run on a thread of the device, so that a slow one can go
+// pending and be waited for, or cancelled, like any driver request. One runs
+// at a time.
+class I2cDevDevice final : public Device {
 public:
-    I2cDevDevice(std::shared_ptr<I2cSystem> system, int fd, unsigned address)
-        : system_(std::move(system)), fd_(fd), address_(static_cast<std::uint16_t>(address))
+    I2cDevDevice(std::shared_ptr<I2cSystem> system, int fd)
+        : system_(std::move(system)), fd_(fd), thread_([this] { serve(); })
     {
     }
-    ~I2cDevDevice() override { system_->close(fd_); }
 
-protected:
-    std::uint32_t doWrite(const std::uint8_t *data, std::uint32_t length,
-                          std::uint32_t *done) override
+    ~I2cDevDevice() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            quit_ = true;
+            cond_.notify_all();
+        }
+        thread_.join();
+        // Closing the handle aborts what is still outstanding.
+        if (stalled_)
+            finishRecord(*stalled_, kErrorOperationAborted, 0);
+        system_->close(fd_);
+    }
+
+    bool write(const void *data, std::uint32_t length, std::uint32_t *transferred,
+               Overlapped &ov) override
     {
         if (length > 0xFFFF || (length > 0 && !data))
-            return kErrorInvalidParameter;
-        i2c_msg message{address_, 0, static_cast<std::uint16_t>(length),
-                        const_cast<std::uint8_t *>(data)};
-        return run(&message, 1, length, done);
+            return failAtOnce(kErrorInvalidParameter, transferred, ov);
+        auto job = std::make_shared<Transfer>();
+        job->messages.push_back({kCardMcuAddress, 0, static_cast<std::uint16_t>(length),
+                                 static_cast<std::uint8_t *>(const_cast<void *>(data))});
+        job->bytes = length;
+        job->isWrite = true;
+        return start(std::move(job), transferred, ov);
     }
 
-    std::uint32_t doRead(std::uint8_t *buffer, std::uint32_t length, std::uint32_t *done) override
+    bool read(void *buffer, std::uint32_t length, std::uint32_t *transferred,
+              Overlapped &ov) override
     {
         if (length > 0xFFFF || (length > 0 && !buffer))
-            return kErrorInvalidParameter;
-        i2c_msg message{address_, I2C_M_RD, static_cast<std::uint16_t>(length), buffer};
-        return run(&message, 1, length, done);
+            return failAtOnce(kErrorInvalidParameter, transferred, ov);
+        auto job = std::make_shared<Transfer>();
+        job->messages.push_back({kCardMcuAddress, I2C_M_RD, static_cast<std::uint16_t>(length),
+                                 static_cast<std::uint8_t *>(buffer)});
+        job->bytes = length;
+        return start(std::move(job), transferred, ov);
     }
 
-    std::uint32_t doIoControl(std::uint32_t code, const std::uint8_t *in, std::uint32_t inLength,
-                              std::uint8_t *out, std::uint32_t outLength,
-                              std::uint32_t *done) override
+    bool ioControl(std::uint32_t code, const void *inData, std::uint32_t inLength, void *outData,
+                   std::uint32_t outLength, std::uint32_t *transferred, Overlapped &ov) override
     {
+        const auto *in = static_cast<const std::uint8_t *>(inData);
+        auto *out = static_cast<std::uint8_t *>(outData);
         switch (code) {
         case kIoctlOpenTarget: {
             if (inLength < 4 || !in)
-                return kErrorInvalidParameter;
+                return failAtOnce(kErrorInvalidParameter, transferred, ov);
             const std::uint32_t index = std::uint32_t(in[0]) | std::uint32_t(in[1]) << 8 |
                                         std::uint32_t(in[2]) << 16 | std::uint32_t(in[3]) << 24;
-            // This handle reaches one target: the address in its name.
+            // This handle reaches one target: the card MCU.
             if (index != 0)
-                return kErrorInvalidParameter;
-            targetOpen_ = true;
-            return 0;
+                return failAtOnce(kErrorInvalidParameter, transferred, ov);
+            return failAtOnce(0, transferred, ov);
         }
         case kIoctlCloseTarget:
-            targetOpen_ = false;
-            return 0;
         case kIoctlLockBus:
         case kIoctlLockConnection:
         case kIoctlUnlockBus:
         case kIoctlUnlockConnection:
             // The adapter is already held exclusively by this handle.
-            return 0;
-        case kIoctlWriteRead:
-            return writeRead(in, inLength, out, outLength, done);
+            return failAtOnce(0, transferred, ov);
+        case kIoctlWriteRead: {
+            if (inLength == 0 || !in || inLength > 0xFFFF || outLength > 0xFFFF ||
+                (outLength > 0 && !out))
+                return failAtOnce(kErrorInvalidParameter, transferred, ov);
+            auto job = std::make_shared<Transfer>();
+            job->messages.push_back({kCardMcuAddress, 0, static_cast<std::uint16_t>(inLength),
+                                     const_cast<std::uint8_t *>(in)});
+            if (outLength > 0)
+                job->messages.push_back(
+                    {kCardMcuAddress, I2C_M_RD, static_cast<std::uint16_t>(outLength), out});
+            job->bytes = outLength;
+            return start(std::move(job), transferred, ov);
+        }
         case kIoctlSequence:
-            return sequence(in, inLength, out, outLength, done);
+            return sequence(in, inLength, out, outLength, transferred, ov);
         case kIoctlGpio:
         case kIoctlEnableInterrupt:
         case kIoctlDisableInterrupt:
         case kIoctlSignalInterrupt:
         case kIoctlPdInterrupt:
-            return kErrorNotSupported;
+            return failAtOnce(kErrorNotSupported, transferred, ov);
         default:
-            return kErrorInvalidFunction;
+            return failAtOnce(kErrorInvalidFunction, transferred, ov);
+        }
+    }
+
+    bool cancelIo() override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (running_)
+            cancelled_ = true;
+        if (stalled_) {
+            finishRecord(*stalled_, kErrorOperationAborted, 0);
+            stalled_ = nullptr;
+        }
+        cond_.notify_all();
+        return true;
+    }
+
+    bool overlappedResult(Overlapped &ov, std::uint32_t *transferred, bool wait) override
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            if (resultOfRecord(ov, transferred))
+                return true;
+            if (lastError() != kErrorIoPending || !wait)
+                return false;
+            if (&ov == stalled_) {
+                // The adapter gave up on it, so nothing would ever finish it.
+                finishRecord(ov, kErrorSemTimeout, 0);
+                stalled_ = nullptr;
+                continue;
+            }
+            if (!running_ || running_->record != &ov) {
+                setLastError(kErrorInvalidParameter);
+                return false;
+            }
+            cond_.wait(lock);
         }
     }
 
 private:
-    std::uint32_t run(i2c_msg *messages, unsigned count, std::uint32_t bytes, std::uint32_t *done)
-    {
-        const int rc = system_->transfer(fd_, messages, count);
-        if (rc < 0)
-            return win32FromErrno(-rc);
-        *done = bytes;
-        return 0;
-    }
-
-    std::uint32_t writeRead(const std::uint8_t *in, std::uint32_t inLength, std::uint8_t *out,
-                            std::uint32_t outLength, std::uint32_t *done)
-    {
-        if (inLength == 0 || !in || inLength > 0xFFFF || outLength > 0xFFFF ||
-            (outLength > 0 && !out))
-            return kErrorInvalidParameter;
-        i2c_msg messages[2] = {
-            {address_, 0, static_cast<std::uint16_t>(inLength), const_cast<std::uint8_t *>(in)},
-            {address_, I2C_M_RD, static_cast<std::uint16_t>(outLength), out},
-        };
-        return run(messages, outLength > 0 ? 2 : 1, outLength, done);
-    }
-
-    std::uint32_t sequence(const std::uint8_t *in, std::uint32_t inLength, std::uint8_t *out,
-                           std::uint32_t outLength, std::uint32_t *done)
-    {
-        auto plan = decodeSequence(in, inLength);
-        if (!plan)
-            return kErrorInvalidParameter;
-        if (plan->totalRead > outLength || (plan->totalRead > 0 && !out))
-            return kErrorInsufficientBuffer;
-        if (plan->elementCount > I2C_RDWR_IOCTL_MAX_MSGS)
-            return kErrorInvalidParameter;
+    struct Transfer {
         std::vector<i2c_msg> messages;
+        std::optional<SequencePlan> plan; // owns the write data of a sequence
+        std::uint32_t bytes = 0;          // reported on success
+        bool isWrite = false;
+        Overlapped *record = nullptr;
+        bool done = false;
+        bool callerWaiting = false;       // start() still decides the outcome
+        int rc = 0;
+    };
+
+    bool failAtOnce(std::uint32_t error, std::uint32_t *transferred, Overlapped &ov)
+    {
+        beginRequest(ov);
+        finishRecord(ov, error, 0);
+        if (transferred)
+            *transferred = 0;
+        setLastError(error);
+        return error == 0;
+    }
+
+    bool sequence(const std::uint8_t *in, std::uint32_t inLength, std::uint8_t *out,
+                  std::uint32_t outLength, std::uint32_t *transferred, Overlapped &ov)
+    {
+        auto job = std::make_shared<Transfer>();
+        job->plan = decodeSequence(in, inLength);
+        if (!job->plan)
+            return failAtOnce(kErrorInvalidParameter, transferred, ov);
+        const SequencePlan &plan = *job->plan;
+        if (plan.totalRead > outLength || (plan.totalRead > 0 && !out))
+            return failAtOnce(kErrorInsufficientBuffer, transferred, ov);
+        if (plan.elementCount > I2C_RDWR_IOCTL_MAX_MSGS)
+            return failAtOnce(kErrorInvalidParameter, transferred, ov);
         std::uint32_t readOffset = 0;
-        for (const SequenceEntry &entry : plan->entries) {
+        for (const SequenceEntry &entry : plan.entries) {
             // One combined transfer cannot pause between its messages.
             if (entry.delayUs != 0)
-                return kErrorNotSupported;
+                return failAtOnce(kErrorNotSupported, transferred, ov);
             for (const SequenceElement &e : entry.elements) {
                 if (e.length > 0xFFFF)
-                    return kErrorInvalidParameter;
-                i2c_msg m{address_, 0, static_cast<std::uint16_t>(e.length), nullptr};
+                    return failAtOnce(kErrorInvalidParameter, transferred, ov);
+                i2c_msg m{kCardMcuAddress, 0, static_cast<std::uint16_t>(e.length), nullptr};
                 if (e.read) {
                     m.flags = I2C_M_RD;
                     m.buf = out + readOffset;
                     readOffset += e.length;
                 } else {
-                    m.buf = plan->writeData.data() + e.dataOffset;
+                    m.buf = job->plan->writeData.data() + e.dataOffset;
                 }
-                messages.push_back(m);
+                job->messages.push_back(m);
             }
         }
-        return run(messages.data(), static_cast<unsigned>(messages.size()), plan->totalRead,
-                   done);
+        job->bytes = plan.totalRead;
+        return start(std::move(job), transferred, ov);
+    }
+
+    bool start(std::shared_ptr<Transfer> job, std::uint32_t *transferred, Overlapped &ov)
+    {
+        if (transferred)
+            *transferred = 0;
+        std::unique_lock<std::mutex> lock(mutex_);
+        cond_.wait(lock, [this] { return !running_; });
+        beginRequest(ov);
+        job->record = &ov;
+        job->callerWaiting = true;
+        running_ = job;
+        cancelled_ = false;
+        cond_.notify_all();
+        const bool done = cond_.wait_for(lock, kAtOnce, [&] { return job->done; });
+        job->callerWaiting = false;
+        if (!done) {
+            setLastError(kErrorIoPending);
+            return false;
+        }
+        settle(*job);
+        const std::uint32_t status = win32FromStatus(ov.internal.load());
+        if (status == kErrorIoPending) {
+            setLastError(kErrorIoPending);
+            return false;
+        }
+        if (transferred)
+            *transferred = static_cast<std::uint32_t>(ov.internalHigh.load());
+        setLastError(status);
+        return status == 0;
+    }
+
+    // Called with mutex_ held once the transfer has ended.
+    void settle(Transfer &job)
+    {
+        running_.reset();
+        if (isTimeout(job.rc) && job.isWrite && !cancelled_) {
+            // Left pending for the caller's limit to run out and cancel it,
+            // as a write the driver never finishes.
+            stalled_ = job.record;
+        } else if (cancelled_ && job.rc != 0) {
+            finishRecord(*job.record, kErrorOperationAborted, 0);
+        } else {
+            finishRecord(*job.record, job.rc == 0 ? 0 : win32FromErrno(-job.rc),
+                         job.rc == 0 ? job.bytes : 0);
+        }
+        cond_.notify_all();
+    }
+
+    void serve()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            cond_.wait(lock, [this] { return quit_ || (running_ && !running_->done); });
+            if (!running_ || running_->done)
+                return;
+            std::shared_ptr<Transfer> job = running_;
+            lock.unlock();
+            const int rc = system_->transfer(fd_, job->messages.data(),
+                                             static_cast<unsigned>(job->messages.size()));
+            lock.lock();
+            job->rc = rc;
+            job->done = true;
+            if (!job->callerWaiting)
+                settle(*job);
+            cond_.notify_all();
+        }
     }
 
     std::shared_ptr<I2cSystem> system_;
     int fd_;
-    std::uint16_t address_;
-    bool targetOpen_ = false;
+    std::mutex mutex_;
+    std::condition_variable cond_;
+    std::shared_ptr<Transfer> running_;
+    Overlapped *stalled_ = nullptr; // a timed-out write, pending until cancelled
+    bool cancelled_ = false;
+    bool quit_ = false;
+    std::thread thread_;
 };
 
 } // namespace
@@ -281,7 +464,8 @@ std::string findCardAdapter(const std::string &sysfsRoot, unsigned index)
     const fs::path root = fs::canonical(sysfsRoot, ec);
     if (ec)
         return {};
-    std::vector<std::pair<unsigned, std::string>> found;
+    // (card address, adapter number, node name)
+    std::vector<std::tuple<std::uint64_t, unsigned, std::string>> found;
     for (const char *folder : {"class/i2c-adapter", "bus/i2c/devices"}) {
         fs::directory_iterator it(root / folder, ec);
         if (ec)
@@ -292,19 +476,20 @@ std::string findCardAdapter(const std::string &sysfsRoot, unsigned index)
             if (!adapterNumber(name, &number))
                 continue;
             const fs::path adapter = fs::canonical(entry.path(), ec);
-            if (ec)
+            if (ec || readTrimmed(adapter / "name") != kCardAdapterName)
                 continue;
-            if (readTrimmed(adapter / "name") != kCardAdapterName || !belongsToCard(adapter, root))
+            const auto card = knownCardAbove(adapter, root);
+            if (!card)
                 continue;
             if (std::none_of(found.begin(), found.end(),
-                             [&](const auto &f) { return f.first == number; }))
-                found.emplace_back(number, name);
+                             [&](const auto &f) { return std::get<1>(f) == number; }))
+                found.emplace_back(*card, number, name);
         }
         if (!found.empty())
             break;
     }
     std::sort(found.begin(), found.end());
-    return index < found.size() ? found[index].second : std::string();
+    return index < found.size() ? std::get<2>(found[index]) : std::string();
 }
 
 std::unique_ptr<Device> openI2cCard(const std::string &name, std::shared_ptr<I2cSystem> system,
@@ -312,7 +497,7 @@ std::unique_ptr<Device> openI2cCard(const std::string &name, std::shared_ptr<I2c
 {
     *error = kErrorFileNotFound;
     const auto parsed = parseI2cDeviceName(name);
-    if (!parsed || !system)
+    if (!parsed || parsed->address != kCardMcuAddress || !system)
         return nullptr;
     const std::string adapter = findCardAdapter(system->sysfsRoot(), parsed->bus);
     if (adapter.empty())
@@ -322,14 +507,22 @@ std::unique_ptr<Device> openI2cCard(const std::string &name, std::shared_ptr<I2c
         *error = win32FromErrno(-fd);
         return nullptr;
     }
-    const int locked = system->lock(fd);
-    if (locked < 0) {
+    int rc = system->lock(fd);
+    if (rc < 0) {
         system->close(fd);
-        *error = (locked == -EWOULDBLOCK) ? kErrorSharingViolation : win32FromErrno(-locked);
+        *error = (rc == -EWOULDBLOCK) ? kErrorSharingViolation : win32FromErrno(-rc);
+        return nullptr;
+    }
+    // Without its own time-out the adapter could hold a request for as long
+    // as it likes; such a node is not used.
+    rc = system->setTimeout(fd, kAdapterTimeoutMs);
+    if (rc < 0) {
+        system->close(fd);
+        *error = win32FromErrno(-rc);
         return nullptr;
     }
     *error = 0;
-    return std::make_unique<I2cDevDevice>(std::move(system), fd, parsed->address);
+    return std::make_unique<I2cDevDevice>(std::move(system), fd);
 }
 
 } // namespace platform

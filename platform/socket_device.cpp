@@ -3,7 +3,9 @@
 #include "platform/device_base.h"
 #include "platform/endpoint_wire.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <map>
@@ -18,9 +20,24 @@ namespace platform {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
 // How long an endpoint may take to greet a new client before it is taken for
 // broken; a live endpoint answers at once.
-constexpr int kGreetingTimeoutMs = 5000;
+constexpr int kGreetingTimeoutMs = 1000;
+// How long a request waits for the endpoint's first answer (finished, or
+// pending) before it counts as pending. A write goes pending early, so that
+// its caller's 500 ms limit runs from the start; an answer that comes later
+// still finishes it.
+constexpr milliseconds kWriteAnswerWait{50};
+constexpr milliseconds kAnswerWait{500};
+// How long a request may stay unfinished before this side cancels it, and
+// how long a cancelled one may wait for the endpoint to confirm. An endpoint
+// that misses either, or never answered at all, is taken for hung: its
+// requests fail here and the connection takes no more.
+constexpr milliseconds kRequestLimit{600};
+constexpr milliseconds kCancelGrace{100};
 
 class Fd {
 public:
@@ -79,8 +96,24 @@ public:
     bool cancelIo() override
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        if (slots_.empty() || broken_)
+        if (slots_.empty())
             return true;
+        const auto graceEnds = Clock::now() + kCancelGrace;
+        std::vector<std::uint32_t> silent;
+        for (auto &entry : slots_) {
+            if (!entry.second->answered)
+                silent.push_back(entry.first);
+            entry.second->cancelled = true;
+            entry.second->deadline = std::min(entry.second->deadline, graceEnds);
+        }
+        // An endpoint that has not even taken a request up is not going to
+        // confirm its cancel.
+        if (!silent.empty())
+            giveUp(silent);
+        if (slots_.empty() || broken_) {
+            failAll(kErrorOperationAborted);
+            return true;
+        }
         lock.unlock();
         wire::Request cancel;
         cancel.op = wire::Op::Cancel;
@@ -101,11 +134,31 @@ public:
                 return true;
             if (lastError() != kErrorIoPending || !wait)
                 return false;
-            if (!owns(ov)) {
+            const auto it = slotOf(ov);
+            if (it == slots_.end()) {
                 setLastError(kErrorInvalidParameter);
                 return false;
             }
-            done_.wait(lock);
+            const std::uint32_t id = it->first;
+            const std::shared_ptr<Slot> slot = it->second;
+            if (done_.wait_until(lock, slot->deadline) != std::cv_status::timeout ||
+                slot->finished || Clock::now() < slot->deadline)
+                continue;
+            if (slot->cancelled || !slot->answered) {
+                giveUp({id});
+                continue;
+            }
+            // Past its limit: cancel it and give the endpoint a moment to say so.
+            slot->cancelled = true;
+            slot->deadline = Clock::now() + kCancelGrace;
+            lock.unlock();
+            wire::Request cancel;
+            cancel.op = wire::Op::Cancel;
+            cancel.id = id;
+            const int sent = send(cancel);
+            lock.lock();
+            if (sent != 0)
+                failAll(kErrorOperationAborted);
         }
     }
 
@@ -118,16 +171,29 @@ private:
         bool isWrite = false;
         bool answered = false; // Pending or Done arrived
         bool finished = false;
+        bool cancelled = false;
+        Clock::time_point deadline;
         std::uint32_t error = 0;
         std::uint32_t information = 0;
     };
 
-    bool owns(const Overlapped &ov) const
+    std::map<std::uint32_t, std::shared_ptr<Slot>>::iterator slotOf(const Overlapped &ov)
     {
-        for (const auto &entry : slots_)
-            if (entry.second->ov == &ov)
-                return true;
-        return false;
+        for (auto it = slots_.begin(); it != slots_.end(); ++it)
+            if (it->second->ov == &ov)
+                return it;
+        return slots_.end();
+    }
+
+    // Called with mutex_ held: the endpoint is not answering. The requests
+    // fail here as cancelled, and the connection takes no new ones, so that a
+    // hung endpoint costs one limit and not one per request.
+    void giveUp(const std::vector<std::uint32_t> &ids)
+    {
+        broken_ = true;
+        for (std::uint32_t id : ids)
+            finish(id, kErrorOperationAborted, 0, {});
+        done_.notify_all();
     }
 
     int send(const wire::Request &request)
@@ -174,6 +240,7 @@ private:
         if (++nextId_ == 0)
             nextId_ = 1;
         request.id = nextId_;
+        slot->deadline = Clock::now() + kRequestLimit;
         slots_[request.id] = slot;
         lock.unlock();
 
@@ -189,7 +256,8 @@ private:
         }
 
         lock.lock();
-        done_.wait(lock, [&] { return slot->answered || slot->finished; });
+        done_.wait_for(lock, slot->isWrite ? kWriteAnswerWait : kAnswerWait,
+                       [&] { return slot->answered || slot->finished; });
         if (!slot->finished) {
             setLastError(kErrorIoPending);
             return false;

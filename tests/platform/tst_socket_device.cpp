@@ -9,42 +9,30 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace platform;
 
 namespace {
 
-const char kCardPath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
-
 std::unique_ptr<Device> openCard(std::uint32_t *error)
 {
-    return openDevice(kCardPath, error);
+    return openDevice("\\\\.\\NF_I2C_BUS_00_0X0060", error);
 }
 
-// The pattern the command objects follow when a request does not go
-// pending: record the status themselves, signal, then ask for the result.
-bool runLikeCommand(Device &device, Overlapped &ov, bool started, std::uint32_t transferred,
-                    std::uint32_t *result)
+// Runs one request to its end. A write-read may use all of *out but its last
+// byte, which must come back untouched.
+bool run(Device &device, bool isWrite, const QByteArray &in, QByteArray *out, std::uint32_t *n)
 {
-    if (!started && lastError() == kErrorIoPending)
-        return device.overlappedResult(ov, result, true);
-    ov.internal = started ? 0u : hresultFromWin32(lastError());
-    ov.internalHigh = transferred;
-    if (ov.event)
-        ov.event->set();
-    return device.overlappedResult(ov, result, true);
-}
-
-bool writeBytes(Device &device, std::initializer_list<std::uint8_t> bytes)
-{
-    const std::vector<std::uint8_t> data(bytes);
     Overlapped ov;
-    std::uint32_t n = 0;
-    if (device.write(data.data(), std::uint32_t(data.size()), &n, ov))
-        return n == data.size();
-    return lastError() == kErrorIoPending && device.overlappedResult(ov, &n, true) &&
-           n == data.size();
+    const bool started =
+        isWrite ? device.write(in.constData(), uint(in.size()), n, ov)
+                : device.ioControl(kIoctlWriteRead, in.constData(), uint(in.size()), out->data(),
+                                   uint(out->size() - 1), n, ov);
+    if (started || lastError() != kErrorIoPending)
+        return started;
+    return device.overlappedResult(ov, n, true);
 }
 
 } // namespace
@@ -61,267 +49,185 @@ private slots:
         qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
     }
 
-    void absentDeviceIsFileNotFound()
+    void staleSocketIsNoDevice()
     {
-        std::uint32_t error = 0;
-        QVERIFY(!openCard(&error));
-        QCOMPARE(error, 2u);
-        QCOMPARE(lastError(), 2u);
-
         // A socket left behind by a simulator that died is not served.
-        const QString stale = runtime_.path() + "/NF_I2C_BUS_00_0X0060";
         const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, stale.toUtf8().constData(), sizeof address.sun_path);
+        qstrncpy(address.sun_path, (runtime_.path() + "/NF_I2C_BUS_00_0X0060").toUtf8(),
+                 sizeof address.sun_path);
         QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
         ::close(fd);
+        std::uint32_t error = 0;
         QVERIFY(!openCard(&error));
         QCOMPARE(error, 2u);
-
-        // The simulator takes the dead socket's place.
         CardSimProcess sim(runtime_.path());
         QVERIFY(sim.start());
         QVERIFY(openCard(&error));
     }
 
-    void immediateSuccessReportsBytes()
+    void requestsAgainstTheCard_data()
     {
-        CardSimProcess sim(runtime_.path());
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QByteArray>("writes"); // written first, blank-separated hex
+        QTest::addColumn<QByteArray>("reg");
+        QTest::addColumn<int>("outLength");
+        QTest::addColumn<uint>("error");
+        QTest::addColumn<QByteArray>("reply"); // the bytes reported read
+        QTest::newRow("effect read back") << "" << QByteArray("00E021 020BFE") << QByteArray("\x82")
+                                          << 2 << 0u << QByteArray::fromHex("0BFE");
+        QTest::newRow("driver error") << "error=31" << QByteArray() << QByteArray("\x82") << 2
+                                      << 31u << QByteArray();
+        QTest::newRow("reply too long") << "long-reply" << QByteArray() << QByteArray("\x82") << 2
+                                        << 0u << QByteArray(2, '\0');
+        QTest::newRow("reply too short") << "short-reply" << QByteArray("00B500")
+                                         << QByteArray("\x86") << 6 << 0u
+                                         << QByteArray::fromHex("0100031904");
+    }
+    void requestsAgainstTheCard()
+    {
+        QFETCH(QString, fault);
+        CardSimProcess sim(runtime_.path(), fault.isEmpty() ? QStringList()
+                                                            : QStringList{"--fault", fault});
         QVERIFY(sim.start());
-        std::uint32_t error = 99;
-        auto device = openCard(&error);
+        std::uint32_t openError = 0, n = 0;
+        auto device = openCard(&openError);
         QVERIFY(device);
-        QCOMPARE(error, 0u);
-
-        Event event(true);
-        Overlapped ov;
-        ov.event = &event;
-        const std::uint8_t bytes[] = {0x00, 0xE0, 0x21};
-        std::uint32_t n = 0;
-        QVERIFY(device->write(bytes, 3, &n, ov));
-        QCOMPARE(n, 3u);
-        QCOMPARE(ov.internal.load(), 0u);
-        QCOMPARE(ov.internalHigh.load(), 3u);
-        QCOMPARE(event.wait(0), kWaitObject0);
-        std::uint32_t result = 0;
-        QVERIFY(device->overlappedResult(ov, &result, false));
-        QCOMPARE(result, 3u);
-
-        // Open target 0 through a control request without output.
-        const std::uint8_t index[4] = {0, 0, 0, 0};
-        Overlapped ov2;
-        QVERIFY(device->ioControl(kIoctlOpenTarget, index, 4, nullptr, 0, &n, ov2));
-        QCOMPARE(n, 0u);
+        QFETCH(QByteArray, writes);
+        for (const QByteArray &w : writes.split(' '))
+            QVERIFY(w.isEmpty() || (run(*device, true, QByteArray::fromHex(w), nullptr, &n) &&
+                                    n == uint(w.size() / 2)));
+        QFETCH(QByteArray, reg);
+        QFETCH(int, outLength);
+        QByteArray buffer(outLength + 1, '\xAA');
+        const bool ok = run(*device, false, reg, &buffer, &n);
+        QFETCH(uint, error);
+        QCOMPARE(ok, error == 0);
+        if (!ok)
+            QCOMPARE(lastError(), error);
+        QFETCH(QByteArray, reply);
+        QCOMPARE(buffer.left(int(n)), reply);
+        QCOMPARE(int(n), reply.size());
+        QCOMPARE(buffer.at(outLength), '\xAA');
     }
 
-    void writeReadGetsTheMcuReply()
-    {
-        CardSimProcess sim(runtime_.path());
-        QVERIFY(sim.start());
-        std::uint32_t error = 0;
-        auto device = openCard(&error);
-        QVERIFY(device);
-        QVERIFY(writeBytes(*device, {0x00, 0xE0, 0x21}));
-        QVERIFY(writeBytes(*device, {0x02, 0x0B, 0xFE}));
-
-        const std::uint8_t reg = 0x82;
-        std::uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-        Overlapped ov;
-        std::uint32_t n = 0;
-        QVERIFY(device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, ov));
-        QCOMPARE(n, 2u);
-        QCOMPARE(out[0], std::uint8_t(0x0B));
-        QCOMPARE(out[1], std::uint8_t(0xFE));
-        QCOMPARE(out[2], std::uint8_t(0xAA)); // nothing past the buffer
-    }
-
-    void immediateErrorIsRecordedAsHresult()
-    {
-        CardSimProcess sim(runtime_.path(), {"--fault", "error=31"});
-        QVERIFY(sim.start());
-        std::uint32_t error = 0;
-        auto device = openCard(&error);
-        QVERIFY(device);
-
-        Event event(true);
-        Overlapped ov;
-        ov.event = &event;
-        const std::uint8_t reg = 0x82;
-        std::uint8_t out[2] = {};
-        std::uint32_t n = 0;
-        const bool started = device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, ov);
-        QVERIFY(!started);
-        QCOMPARE(lastError(), 31u);
-        std::uint32_t result = 0;
-        QVERIFY(!runLikeCommand(*device, ov, started, n, &result));
-        QCOMPARE(ov.internal.load(), 0x8007001Fu);
-        QCOMPARE(lastError(), 31u);
-        QCOMPARE(event.wait(0), kWaitObject0);
-    }
-
-    void pendingWriteTimesOutAndIsCancelled()
+    void pendingWriteIsCancelled()
     {
         CardSimProcess sim(runtime_.path(), {"--fault", "pending-write-ms=20000"});
         QVERIFY(sim.start());
-        std::uint32_t error = 0;
+        std::uint32_t error = 0, n = 0;
         auto device = openCard(&error);
         QVERIFY(device);
-
         Event event(true, true);
         Overlapped ov;
         ov.event = &event;
         const std::uint8_t bytes[] = {0x00, 0xE0, 0x21};
-        std::uint32_t n = 0;
         QVERIFY(!device->write(bytes, 3, &n, ov));
         QCOMPARE(lastError(), kErrorIoPending);
-        QCOMPARE(ov.internal.load(), kStatusPending);
         QCOMPARE(event.wait(500), kWaitTimeout); // starting reset the event
-        std::uint32_t result = 0;
-        QVERIFY(!device->overlappedResult(ov, &result, false));
+        QVERIFY(!device->overlappedResult(ov, &n, false));
         QCOMPARE(lastError(), kErrorIoPending);
-
-        QVERIFY(device->cancelIo());
-        QVERIFY(!device->overlappedResult(ov, &result, true));
-        QCOMPARE(lastError(), kErrorOperationAborted);
-        QCOMPARE(event.wait(0), kWaitObject0);
-
-        // The device stays usable, and the cancelled write never reached the MCU.
-        const std::uint8_t reg = 0x82;
-        std::uint8_t out[2] = {0xAA, 0xAA};
-        Overlapped ov2;
-        QVERIFY(device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, ov2));
-        QCOMPARE(out[0], std::uint8_t(0x00));
-    }
-
-    void pendingRequestsFinishInOrderWithoutEvents()
-    {
-        CardSimProcess sim(runtime_.path(), {"--fault", "pending-write-ms=50"});
-        QVERIFY(sim.start());
-        std::uint32_t error = 0;
-        auto device = openCard(&error);
-        QVERIFY(device);
-
-        const std::uint8_t select[] = {0x00, 0xE0, 0x21};
-        const std::uint8_t mode[] = {0x02, 0x07, 0xFF};
-        const std::uint8_t reg = 0x82;
-        std::uint8_t out[2] = {};
-        Overlapped a, b, c; // no events: waited for through the device
-        std::uint32_t n = 0;
-        QVERIFY(!device->write(select, 3, &n, a));
-        QCOMPARE(lastError(), kErrorIoPending);
-        QVERIFY(!device->write(mode, 3, &n, b));
-        QCOMPARE(lastError(), kErrorIoPending);
-        // Queued behind the writes, so it goes pending too.
-        QVERIFY(!device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, c));
-        QCOMPARE(lastError(), kErrorIoPending);
-
-        std::uint32_t result = 0;
-        QVERIFY(device->overlappedResult(c, &result, true));
-        QCOMPARE(result, 2u);
-        QCOMPARE(out[0], std::uint8_t(0x07));
-        QCOMPARE(out[1], std::uint8_t(0xFF));
-        QVERIFY(device->overlappedResult(a, &result, true));
-        QCOMPARE(result, 3u);
-        QVERIFY(device->overlappedResult(b, &result, true));
-        QCOMPARE(result, 3u);
-
         // A record this device never started cannot be waited for.
         Overlapped stranger;
         stranger.internal = kStatusPending;
-        QVERIFY(!device->overlappedResult(stranger, &result, true));
+        QVERIFY(!device->overlappedResult(stranger, &n, true));
         QCOMPARE(lastError(), kErrorInvalidParameter);
+
+        QVERIFY(device->cancelIo());
+        QVERIFY(!device->overlappedResult(ov, &n, true));
+        QCOMPARE(lastError(), kErrorOperationAborted);
+        QCOMPARE(event.wait(0), kWaitObject0);
+        // The device stays usable, and the cancelled write never reached the MCU.
+        QByteArray out(3, '\xAA');
+        QVERIFY(run(*device, false, "\x82", &out, &n));
+        QCOMPARE(out.left(2), QByteArray(2, '\0'));
+
+        // Closing aborts what is still pending.
+        Overlapped last;
+        last.event = &event;
+        QVERIFY(!device->write(bytes, 3, &n, last));
+        device.reset();
+        QCOMPARE(event.wait(0), kWaitObject0);
+        QCOMPARE(win32FromStatus(last.internal.load()), kErrorOperationAborted);
+    }
+
+    void stoppedEndpointCannotHoldARequest_data()
+    {
+        QTest::addColumn<bool>("isWrite");
+        QTest::newRow("write") << true;
+        QTest::newRow("write-read") << false;
+    }
+    void stoppedEndpointCannotHoldARequest()
+    {
+        QFETCH(bool, isWrite);
+        CardSimProcess sim(runtime_.path());
+        QVERIFY(sim.start());
+        std::uint32_t error = 0, n = 0;
+        auto device = openCard(&error);
+        QVERIFY(device);
+        const pid_t pid = pid_t(sim.process().processId());
+        QCOMPARE(::kill(pid, SIGSTOP), 0);
+        // Let it go again long after any limit, so a request held until then
+        // ends instead of hanging the test.
+        std::thread resume([pid] {
+            std::this_thread::sleep_for(std::chrono::seconds(8));
+            ::kill(pid, SIGCONT);
+        });
+        Event event(true);
+        Overlapped ov;
+        ov.event = &event;
+        const std::uint8_t reg = 0x82;
+        std::uint8_t out[2];
+        const bool started = isWrite ? device->write(&reg, 1, &n, ov)
+                                     : device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, ov);
+        const std::uint32_t startError = lastError();
+        if (isWrite) {
+            // The write's own limit runs out; its cancel then ends it here.
+            QVERIFY(!started);
+            QCOMPARE(startError, kErrorIoPending);
+            QCOMPARE(event.wait(500), kWaitTimeout);
+            QVERIFY(device->cancelIo());
+        }
+        QVERIFY(!started && !device->overlappedResult(ov, &n, true));
+        QCOMPARE(lastError(), kErrorOperationAborted);
+        // The connection takes nothing more from an endpoint that hangs.
+        QVERIFY(!run(*device, true, "\x01", nullptr, &n));
+        QCOMPARE(lastError(), kErrorDeviceNotConnected);
+        ::kill(pid, SIGCONT);
+        resume.join();
     }
 
     void secondClientIsRefused()
     {
         CardSimProcess sim(runtime_.path());
         QVERIFY(sim.start());
-        std::uint32_t error = 0;
+        std::uint32_t error = 0, n = 0;
         auto first = openCard(&error);
         QVERIFY(first);
         QVERIFY(!openCard(&error));
         QCOMPARE(error, kErrorSharingViolation);
-        QVERIFY(writeBytes(*first, {0x00, 0xE0, 0x21}));
         first.reset();
         auto again = openCard(&error);
         QVERIFY(again);
-        QVERIFY(writeBytes(*again, {0x00, 0xE0, 0x21}));
-    }
-
-    void repliesNeverOverrunTheCallersBuffer()
-    {
-        CardSimProcess sim(runtime_.path(), {"--fault", "long-reply"});
-        QVERIFY(sim.start());
-        std::uint32_t error = 0;
-        auto device = openCard(&error);
-        QVERIFY(device);
-        const std::uint8_t reg = 0x82;
-        std::uint8_t out[3] = {0x11, 0x11, 0x11};
-        Overlapped ov;
-        std::uint32_t n = 0;
-        QVERIFY(device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, ov));
-        QCOMPARE(n, 2u);
-        QCOMPARE(ov.internalHigh.load(), 2u);
-        QCOMPARE(out[2], std::uint8_t(0x11));
-    }
-
-    void shortReplyReportsFewerBytes()
-    {
-        CardSimProcess sim(runtime_.path(), {"--fault", "short-reply"});
-        QVERIFY(sim.start());
-        std::uint32_t error = 0;
-        auto device = openCard(&error);
-        QVERIFY(device);
-        const std::uint8_t reg = 0x86;
-        std::uint8_t out[6] = {};
-        Overlapped ov;
-        std::uint32_t n = 0;
-        QVERIFY(writeBytes(*device, {0x00, 0xB5, 0x00}));
-        QVERIFY(device->ioControl(kIoctlWriteRead, &reg, 1, out, 6, &n, ov));
-        QCOMPARE(n, 5u);
-        QCOMPARE(out[0], std::uint8_t(0x01));
+        QVERIFY(run(*again, true, "\x01", nullptr, &n));
     }
 
     void vanishedDeviceFailsRequestsAndOpens()
     {
         CardSimProcess sim(runtime_.path(), {"--fault", "vanish-after=2"});
         QVERIFY(sim.start());
-        std::uint32_t error = 0;
+        std::uint32_t error = 0, n = 0;
         auto device = openCard(&error);
         QVERIFY(device);
-        QVERIFY(writeBytes(*device, {0x00, 0xE0, 0x21}));
-        QVERIFY(writeBytes(*device, {0x00, 0xE0, 0x21}));
-        const std::uint8_t bytes[] = {0x00, 0xE0, 0x21};
-        Overlapped ov;
-        std::uint32_t n = 0;
-        bool ok = device->write(bytes, 3, &n, ov);
-        if (!ok && lastError() == kErrorIoPending)
-            ok = device->overlappedResult(ov, &n, true);
-        QVERIFY(!ok);
+        QVERIFY(run(*device, true, "\x01", nullptr, &n));
+        QVERIFY(run(*device, true, "\x01", nullptr, &n));
+        QVERIFY(!run(*device, true, "\x01", nullptr, &n));
         QCOMPARE(lastError(), kErrorDeviceNotConnected);
         device.reset();
         QVERIFY(!QFile::exists(sim.socketPath()));
         QVERIFY(!openCard(&error));
         QCOMPARE(error, 2u);
-    }
-
-    void closingAbortsWhatIsPending()
-    {
-        CardSimProcess sim(runtime_.path(), {"--fault", "pending-write-ms=20000"});
-        QVERIFY(sim.start());
-        std::uint32_t error = 0;
-        auto device = openCard(&error);
-        QVERIFY(device);
-        Event event(true);
-        Overlapped ov;
-        ov.event = &event;
-        const std::uint8_t bytes[] = {0x00, 0xE0, 0x21};
-        std::uint32_t n = 0;
-        QVERIFY(!device->write(bytes, 3, &n, ov));
-        device.reset();
-        QCOMPARE(event.wait(0), kWaitObject0);
-        QCOMPARE(win32FromStatus(ov.internal.load()), kErrorOperationAborted);
     }
 };
 
