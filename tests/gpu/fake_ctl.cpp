@@ -18,11 +18,6 @@ FakeAdapter *adapterOf(ctl_device_adapter_handle_t h)
             return &a;
     return nullptr;
 }
-
-void record(const char *name)
-{
-    std::strncpy(g_scenario.lastCall, name, sizeof g_scenario.lastCall - 1);
-}
 } // namespace
 
 extern "C" {
@@ -141,88 +136,23 @@ CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci
     return adapterOf(h) ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
 }
 
-// Entry points of each remaining parameter list, recording what arrived.
-CTL_APIEXPORT ctl_result_t ctlFanSetDefaultMode(ctl_fan_handle_t h)
-{
-    record("ctlFanSetDefaultMode");
-    g_scenario.pointers[0] = h;
-    return CTL_RESULT_ERROR_INVALID_ARGUMENT;
-}
-
+// Two forwarded parameter lists that a wrong cast would garble: a double, and
+// values mixed with pointers.
 CTL_APIEXPORT ctl_result_t ctlOverclockPowerLimitSet(ctl_device_adapter_handle_t h, double limit)
 {
-    record("ctlOverclockPowerLimitSet");
     g_scenario.pointers[0] = h;
     g_scenario.number = limit;
     return CTL_RESULT_ERROR_CORE_OVERCLOCK_POWER_OUTSIDE_RANGE;
 }
 
-CTL_APIEXPORT ctl_result_t ctlAllowPCIeLinkSpeedUpdate(ctl_device_adapter_handle_t h, bool allow)
-{
-    record("ctlAllowPCIeLinkSpeedUpdate");
-    g_scenario.pointers[0] = h;
-    g_scenario.flag = allow;
-    return CTL_RESULT_SUCCESS;
-}
-
-CTL_APIEXPORT ctl_result_t ctlCheckDriverVersion(ctl_device_adapter_handle_t h, ctl_version_info_t v)
-{
-    record("ctlCheckDriverVersion");
-    g_scenario.pointers[0] = h;
-    g_scenario.values[0] = v;
-    return CTL_RESULT_ERROR_UNSUPPORTED_VERSION;
-}
-
-CTL_APIEXPORT ctl_result_t ctlFanGetState(ctl_fan_handle_t h, uint32_t units, int32_t *speed)
-{
-    record("ctlFanGetState");
-    g_scenario.pointers[0] = h;
-    g_scenario.values[0] = units;
-    if (speed)
-        *speed = 1500;
-    return CTL_RESULT_SUCCESS;
-}
-
-CTL_APIEXPORT ctl_result_t ctlLedSetState(ctl_led_handle_t h, void *buffer, uint32_t size)
-{
-    record("ctlLedSetState");
-    g_scenario.pointers[0] = h;
-    g_scenario.pointers[1] = buffer;
-    g_scenario.values[0] = size;
-    return CTL_RESULT_ERROR_DATA_WRITE;
-}
-
-CTL_APIEXPORT ctl_result_t ctlOverclockGpuLockSet(ctl_device_adapter_handle_t h,
-                                                 ctl_voltage_frequency_point_t point)
-{
-    record("ctlOverclockGpuLockSet");
-    g_scenario.pointers[0] = h;
-    g_scenario.point = point;
-    return CTL_RESULT_SUCCESS;
-}
-
-CTL_APIEXPORT ctl_result_t ctlGetSetDisplayGenlock(ctl_device_adapter_handle_t *adapters, void *args,
-                                                  uint32_t count, ctl_device_adapter_handle_t *failed)
-{
-    record("ctlGetSetDisplayGenlock");
-    g_scenario.pointers[0] = adapters;
-    g_scenario.pointers[1] = args;
-    g_scenario.values[0] = count;
-    g_scenario.pointers[2] = failed;
-    return CTL_RESULT_ERROR_NOT_AVAILABLE;
-}
-
 CTL_APIEXPORT ctl_result_t ctlOverclockReadVFCurve(ctl_device_adapter_handle_t h, uint32_t curveType,
                                                   uint32_t pointType, uint32_t *count, void *points)
 {
-    record("ctlOverclockReadVFCurve");
     g_scenario.pointers[0] = h;
     g_scenario.values[0] = curveType;
     g_scenario.values[1] = pointType;
     g_scenario.pointers[1] = count;
     g_scenario.pointers[2] = points;
-    if (count)
-        *count = 42;
     return CTL_RESULT_SUCCESS;
 }
 

@@ -1,7 +1,8 @@
-// The binding with nothing in its system directory, a library beside the
-// executable and another on LD_LIBRARY_PATH: only an explicit runtime path
-// may load anything.
-#include "tests/gpu/binding_helpers.h"
+// The control library binding, built twice: once with nothing in its system
+// directory (while copies lie beside the executable and on LD_LIBRARY_PATH,
+// where they must stay untouched), once with the scripted library installed
+// there (the systemDirectory tests).
+#include "tests/gpu/fake_ctl.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,108 +10,156 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <dlfcn.h>
+
 #include <set>
 #include <string>
+#include <vector>
+
+namespace {
+
+ctl_init_args_t initArgs(ctl_version_info_t version)
+{
+    ctl_init_args_t args{};
+    args.Size = sizeof args;
+    args.AppVersion = version;
+    return args;
+}
+
+// A runtime-path record with its own copy of the path.
+struct RuntimePath {
+    explicit RuntimePath(const QString &path) : chars(std::size_t(path.size()) + 1, L'\0')
+    {
+        path.toWCharArray(chars.data());
+        args.Size = sizeof args;
+        args.pRuntimePath = chars.data();
+    }
+    std::vector<wchar_t> chars;
+    ctl_runtime_path_args_t args{};
+};
+
+bool isMapped(const char *path)
+{
+    void *h = dlopen(path, RTLD_NOW | RTLD_NOLOAD);
+    if (h)
+        dlclose(h);
+    return h != nullptr;
+}
+
+template <typename T>
+T zero()
+{
+    return T{};
+}
+
+// Every forwarder, called once with null handles and zero values.
+std::vector<std::pair<std::string, ctl_result_t>> callEveryForwarder()
+{
+    std::vector<std::pair<std::string, ctl_result_t>> calls;
+#define TV_CALL_1(n, A) calls.emplace_back(#n, n(zero<A>()));
+#define TV_CALL_2(n, A, B) calls.emplace_back(#n, n(zero<A>(), zero<B>()));
+#define TV_CALL_3(n, A, B, C) calls.emplace_back(#n, n(zero<A>(), zero<B>(), zero<C>()));
+#define TV_CALL_4(n, A, B, C, D) calls.emplace_back(#n, n(zero<A>(), zero<B>(), zero<C>(), zero<D>()));
+#define TV_CALL_5(n, A, B, C, D, E) \
+    calls.emplace_back(#n, n(zero<A>(), zero<B>(), zero<C>(), zero<D>(), zero<E>()));
+    CTL_FORWARDED_ENTRY_POINTS(TV_CALL_1, TV_CALL_2, TV_CALL_3, TV_CALL_4, TV_CALL_5)
+    return calls;
+}
+
+ctl_result_t initWith(const char *runtimePath, ctl_version_info_t version = ctlMakeVersion(1, 1),
+                      ctl_api_handle_t *api = nullptr)
+{
+    static RuntimePath *path = nullptr;
+    delete path;
+    path = nullptr;
+    if (runtimePath) {
+        path = new RuntimePath(QString::fromLocal8Bit(runtimePath));
+        ctlSetRuntimePath(&path->args);
+    }
+    ctl_init_args_t args = initArgs(version);
+    ctl_api_handle_t own = nullptr;
+    return ctlInit(&args, api ? api : &own);
+}
+
+bool unloaded()
+{
+    ctl_pci_state_t state{};
+    return ctlPciGetState(nullptr, &state) == CTL_RESULT_ERROR_NOT_INITIALIZED;
+}
+
+} // namespace
 
 class CtlBindingTest : public QObject {
     Q_OBJECT
     void *fakeHandle = nullptr;
     FakeCtlScenario *s = nullptr;
-
-    void expectUnloaded()
-    {
-        ctl_pci_state_t state{};
-        QCOMPARE(ctlPciGetState(nullptr, &state), CTL_RESULT_ERROR_NOT_INITIALIZED);
-    }
+    const bool systemLibrary = QFile::exists(QStringLiteral(TV_CTL_LIBDIR "/libControlLib.so"));
 
 private slots:
     void initTestCase()
     {
-        s = openScenario(FAKE_CTL_PATH, &fakeHandle);
-        QVERIFY2(s, dlerror());
-        QVERIFY(QDir(QStringLiteral(TV_CTL_LIBDIR)).exists());
-        QVERIFY(!QFile::exists(QStringLiteral(TV_CTL_LIBDIR "/libControlLib.so")));
+        // The test holds its own reference, so the binding's unloads never
+        // drop the scenario it steers.
+        fakeHandle = dlopen(systemLibrary ? TV_CTL_LIBDIR "/libControlLib.so" : FAKE_CTL_PATH,
+                            RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(fakeHandle, dlerror());
+        s = reinterpret_cast<FakeScenarioFn>(dlsym(fakeHandle, "fakectl_scenario"))();
     }
-    void init() { *s = FakeCtlScenario{}; }
-    void cleanup() { unloadBinding(s); }
+    void init()
+    {
+        if (QByteArray(QTest::currentTestFunction()).startsWith("systemDirectory") != systemLibrary)
+            QSKIP("for the other library set-up");
+        *s = FakeCtlScenario{};
+    }
+    void cleanup()
+    {
+        s->closeResult = CTL_RESULT_SUCCESS;
+        for (int i = 0; i < 3 && ctlClose(nullptr) != CTL_RESULT_ERROR_NOT_INITIALIZED; ++i) {
+        }
+    }
     void cleanupTestCase() { dlclose(fakeHandle); }
 
     void missingLibraryLeavesEveryForwarderUninitialised()
     {
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
+        QVERIFY(QFile::exists(QStringLiteral(BESIDE_CTL_PATH)));
+        QVERIFY(qEnvironmentVariable("LD_LIBRARY_PATH").contains(QStringLiteral(LDPATH_DIR)));
         ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_ERROR_LOAD);
+        QCOMPARE(initWith(nullptr, ctlMakeVersion(1, 1), &api), CTL_RESULT_ERROR_LOAD);
         QVERIFY(!api);
+        QVERIFY(!isMapped(BESIDE_CTL_PATH));
+        QVERIFY(!isMapped(LDPATH_CTL_PATH));
 
-        const auto calls = callEveryForwarder();
-        QCOMPARE(int(calls.size()), CTL_FORWARDED_ENTRY_POINT_COUNT);
         std::set<std::string> names;
-        for (const ForwarderCall &c : calls) {
-            names.insert(c.name);
-            QVERIFY2(c.result == CTL_RESULT_ERROR_NOT_INITIALIZED, c.name);
+        for (const auto &call : callEveryForwarder()) {
+            names.insert(call.first);
+            QVERIFY2(call.second == CTL_RESULT_ERROR_NOT_INITIALIZED, call.first.c_str());
         }
         QCOMPARE(int(names.size()), CTL_FORWARDED_ENTRY_POINT_COUNT);
         QCOMPARE(ctlClose(api), CTL_RESULT_ERROR_NOT_INITIALIZED);
         ctl_runtime_path_args_t noPath{};
         QCOMPARE(ctlSetRuntimePath(&noPath), CTL_RESULT_ERROR_NOT_INITIALIZED);
         QCOMPARE(ctlSetRuntimePath(nullptr), CTL_RESULT_ERROR_NOT_INITIALIZED);
+        ctl_api_handle_t none = nullptr;
+        QCOMPARE(ctlInit(nullptr, &none), CTL_RESULT_ERROR_INVALID_NULL_POINTER);
     }
 
-    void librariesBesideTheProgramOrOnTheLibraryPathAreNotLoaded()
-    {
-        const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/libControlLib.so");
-        QVERIFY(QFile::exists(beside));
-        QCOMPARE(QFileInfo(beside).canonicalFilePath(), QFileInfo(QStringLiteral(BESIDE_CTL_PATH)).canonicalFilePath());
-        QVERIFY(QFile::exists(QStringLiteral(LDPATH_CTL_PATH)));
-        QVERIFY(qEnvironmentVariable("LD_LIBRARY_PATH").contains(QStringLiteral(LDPATH_DIR)));
-
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_ERROR_LOAD);
-        QVERIFY(!isMapped(BESIDE_CTL_PATH));
-        QVERIFY(!isMapped(LDPATH_CTL_PATH));
-        expectUnloaded();
-    }
-
-    void versionCheck_data()
-    {
-        QTest::addColumn<uint>("version");
-        QTest::addColumn<uint>("expected");
-        // Refused before any load is tried; the others try and find nothing.
-        QTest::newRow("2.0") << 0x00020000u << uint(CTL_RESULT_ERROR_UNSUPPORTED_VERSION);
-        QTest::newRow("65535.0") << 0xFFFF0000u << uint(CTL_RESULT_ERROR_UNSUPPORTED_VERSION);
-        QTest::newRow("1.65535") << 0x0001FFFFu << uint(CTL_RESULT_ERROR_LOAD);
-        QTest::newRow("0.9") << 0x00000009u << uint(CTL_RESULT_ERROR_LOAD);
-    }
     void versionCheck()
     {
-        QFETCH(uint, version);
-        QFETCH(uint, expected);
-        ctl_init_args_t args = initArgs(version);
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), ctl_result_t(expected));
-        expectUnloaded();
+        // Refused before any load is tried; the others try and find nothing.
+        const struct {
+            ctl_version_info_t version;
+            ctl_result_t result;
+        } rows[] = {{0x00020000u, CTL_RESULT_ERROR_UNSUPPORTED_VERSION},
+                    {0xFFFF0000u, CTL_RESULT_ERROR_UNSUPPORTED_VERSION},
+                    {0x0001FFFFu, CTL_RESULT_ERROR_LOAD},
+                    {0x00000009u, CTL_RESULT_ERROR_LOAD}};
+        for (const auto &row : rows) {
+            QCOMPARE(initWith(nullptr, row.version), row.result);
+            QVERIFY(unloaded());
+        }
     }
 
-    void initWithoutArgumentsIsRefused()
-    {
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(nullptr, &api), CTL_RESULT_ERROR_INVALID_NULL_POINTER);
-        expectUnloaded();
-    }
-
-    void closeWithoutLibraryStillForgetsTheRuntimePath()
-    {
-        RuntimePath path(QStringLiteral(FAKE_CTL_PATH));
-        QCOMPARE(ctlSetRuntimePath(&path.args), CTL_RESULT_SUCCESS);
-        QCOMPARE(ctlClose(nullptr), CTL_RESULT_ERROR_NOT_INITIALIZED);
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_ERROR_LOAD); // the default, not the recorded path
-        QCOMPARE(s->initCalls, 0);
-    }
-
-    void runtimePathIsLoadedAndHandedToTheLibrary()
+    void runtimePathIsLoadedHandedOverAndForgotten()
     {
         RuntimePath path(QStringLiteral(FAKE_CTL_PATH));
         QCOMPARE(ctlSetRuntimePath(&path.args), CTL_RESULT_SUCCESS);
@@ -118,72 +167,45 @@ private slots:
         ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
         ctl_api_handle_t api = nullptr;
         QCOMPARE(ctlInit(&args, &api), CTL_RESULT_SUCCESS);
-        QCOMPARE(s->setRuntimePathCalls, 1);
         QCOMPARE(s->runtimePathArgs, &path.args);
-        QCOMPARE(s->initCalls, 1);
         QCOMPARE(s->initArgsPointer, &args);
         QCOMPARE(api, fakeApiHandle(s));
 
-        // Loaded: ctlSetRuntimePath now goes to the library.
+        // Loaded: ctlSetRuntimePath goes to the library, and a second
+        // ctlInit goes straight to it, version check and handover included.
         RuntimePath other(QStringLiteral("/elsewhere/libControlLib.so"));
         s->setRuntimePathResult = CTL_RESULT_ERROR_INVALID_ARGUMENT;
         QCOMPARE(ctlSetRuntimePath(&other.args), CTL_RESULT_ERROR_INVALID_ARGUMENT);
-        QCOMPARE(s->runtimePathArgs, &other.args);
-
-        QCOMPARE(ctlClose(api), CTL_RESULT_SUCCESS);
-        QCOMPARE(s->closedHandle, api);
-        expectUnloaded();
-    }
-
-    void loadedLibraryIsNotLoadedAgain()
-    {
-        RuntimePath path(QStringLiteral(FAKE_CTL_PATH));
-        ctlSetRuntimePath(&path.args);
-        s->initResults[0] = CTL_RESULT_ERROR_NOT_AVAILABLE;
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_ERROR_NOT_AVAILABLE);
-        // Still loaded: the second call goes straight to the library, version
-        // check and path handover included.
+        s->initResults[1] = CTL_RESULT_ERROR_NOT_AVAILABLE;
         ctl_init_args_t newer = initArgs(ctlMakeVersion(2, 0));
-        QCOMPARE(ctlInit(&newer, &api), CTL_RESULT_SUCCESS);
-        QCOMPARE(s->initCalls, 2);
-        QCOMPARE(s->setRuntimePathCalls, 1);
-    }
+        QCOMPARE(ctlInit(&newer, &api), CTL_RESULT_ERROR_NOT_AVAILABLE);
+        QCOMPARE(s->setRuntimePathCalls, 2);
 
-    void failedCloseKeepsTheLibraryLoaded()
-    {
-        RuntimePath path(QStringLiteral(FAKE_CTL_PATH));
-        ctlSetRuntimePath(&path.args);
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_SUCCESS);
+        // A failing close keeps the library; a good one unloads it.
         s->closeResult = CTL_RESULT_ERROR_DEVICE_LOST;
         QCOMPARE(ctlClose(api), CTL_RESULT_ERROR_DEVICE_LOST);
-        ctl_pci_state_t state{};
-        QCOMPARE(ctlPciGetState(reinterpret_cast<ctl_device_adapter_handle_t>(&s->adapters[0]), &state),
-                 CTL_RESULT_SUCCESS);
-        QCOMPARE(s->pciStateCalls, 1);
+        QVERIFY(!unloaded());
         s->closeResult = CTL_RESULT_SUCCESS;
         QCOMPARE(ctlClose(api), CTL_RESULT_SUCCESS);
-        QCOMPARE(s->closeCalls, 2);
-        expectUnloaded();
+        QCOMPARE(s->closedHandle, api);
+        QVERIFY(unloaded());
+
+        // Every close forgets the recorded path, also without a library.
+        QCOMPARE(ctlSetRuntimePath(&path.args), CTL_RESULT_SUCCESS);
+        QCOMPARE(ctlClose(nullptr), CTL_RESULT_ERROR_NOT_INITIALIZED);
+        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_ERROR_LOAD);
+        QCOMPARE(s->initCalls, 2);
     }
 
-    void libraryWithoutCtlInit()
+    void libraryWithoutCtlInitIsLoadedButNotInitialised()
     {
-        RuntimePath path(QStringLiteral(NOINIT_CTL_PATH));
-        QCOMPARE(ctlSetRuntimePath(&path.args), CTL_RESULT_SUCCESS);
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
         ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_SUCCESS); // loaded, never initialised
+        QCOMPARE(initWith(NOINIT_CTL_PATH, ctlMakeVersion(1, 1), &api), CTL_RESULT_SUCCESS);
         QVERIFY(!api);
-        QVERIFY(isMapped(NOINIT_CTL_PATH));
-        for (const ForwarderCall &c : callEveryForwarder()) {
-            const ctl_result_t expected = std::string(c.name) == "ctlPciGetState"
-                                              ? CTL_RESULT_ERROR_DATA_READ
-                                              : CTL_RESULT_ERROR_NOT_INITIALIZED;
-            QVERIFY2(c.result == expected, c.name);
+        for (const auto &call : callEveryForwarder()) {
+            const ctl_result_t expected = call.first == "ctlPciGetState" ? CTL_RESULT_ERROR_DATA_READ
+                                                                         : CTL_RESULT_ERROR_NOT_INITIALIZED;
+            QVERIFY2(call.second == expected, call.first.c_str());
         }
         QCOMPARE(ctlClose(api), CTL_RESULT_SUCCESS);
         QVERIFY(!isMapped(NOINIT_CTL_PATH));
@@ -193,110 +215,60 @@ private slots:
     {
         const QString previous = QDir::currentPath();
         QVERIFY(QDir::setCurrent(QFileInfo(QStringLiteral(FAKE_CTL_PATH)).absolutePath()));
-        RuntimePath path(QStringLiteral("libControlLib.so"));
-        ctlSetRuntimePath(&path.args);
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        const ctl_result_t r = ctlInit(&args, &api);
+        const ctl_result_t r = initWith("libControlLib.so");
         QDir::setCurrent(previous);
         QCOMPARE(r, CTL_RESULT_SUCCESS);
-        QCOMPARE(s->initCalls, 1); // the working directory's file, not the one on LD_LIBRARY_PATH
+        QCOMPARE(s->initCalls, 1); // not the copy on LD_LIBRARY_PATH
         QVERIFY(!isMapped(LDPATH_CTL_PATH));
     }
 
     void runtimePathLongerThanTheBufferIsNotCutShort()
     {
-        // A copy of the library whose path is exactly 511 characters long,
-        // and a longer path that begins with it.
+        // A copy of the library at a path of exactly 511 characters, and a
+        // longer path that begins with it.
         QTemporaryDir tmp;
-        QVERIFY(tmp.isValid());
-        QString dir = tmp.path() + QLatin1Char('/') + QString(200, QLatin1Char('a'));
-        dir += QLatin1Char('/') + QString(200, QLatin1Char('b'));
+        const QString dir = tmp.path() + '/' + QString(200, 'a') + '/' + QString(200, 'b');
         QVERIFY(QDir().mkpath(dir));
-        const QString prefix = dir + QLatin1Char('/') + QString(511 - dir.size() - 1, QLatin1Char('c'));
-        QCOMPARE(prefix.size(), 511);
-        QVERIFY(QFile::copy(QStringLiteral(FAKE_CTL_PATH), prefix));
-        const QByteArray prefixNative = QFile::encodeName(prefix);
-
-        RuntimePath tooLong(prefix + QStringLiteral("d"));
-        ctlSetRuntimePath(&tooLong.args);
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_ERROR_LOAD);
-        QVERIFY(!isMapped(prefixNative.constData()));
-        ctlClose(api);
-
-        RuntimePath exact(prefix);
-        ctlSetRuntimePath(&exact.args);
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_SUCCESS);
-        QVERIFY(isMapped(prefixNative.constData()));
-        QCOMPARE(ctlClose(api), CTL_RESULT_SUCCESS);
-        QVERIFY(!isMapped(prefixNative.constData()));
+        const QString exact = dir + '/' + QString(511 - dir.size() - 1, 'c');
+        QVERIFY(QFile::copy(QStringLiteral(FAKE_CTL_PATH), exact));
+        const QByteArray native = QFile::encodeName(exact);
+        QCOMPARE(initWith(QFile::encodeName(exact + 'd').constData()), CTL_RESULT_ERROR_LOAD);
+        QVERIFY(!isMapped(native.constData()));
+        QCOMPARE(initWith(native.constData()), CTL_RESULT_SUCCESS);
+        QVERIFY(isMapped(native.constData()));
     }
 
-    void forwardersPassEveryParameterListThrough()
+    void forwardersPassTheirParametersThrough()
     {
-        RuntimePath path(QStringLiteral(FAKE_CTL_PATH));
-        ctlSetRuntimePath(&path.args);
-        ctl_init_args_t args = initArgs(ctlMakeVersion(1, 1));
-        ctl_api_handle_t api = nullptr;
-        QCOMPARE(ctlInit(&args, &api), CTL_RESULT_SUCCESS);
+        QCOMPARE(initWith(FAKE_CTL_PATH), CTL_RESULT_SUCCESS);
         auto adapter = reinterpret_cast<ctl_device_adapter_handle_t>(0x1234);
-        auto fan = reinterpret_cast<ctl_fan_handle_t>(0x5678);
-        auto led = reinterpret_cast<ctl_led_handle_t>(0x9abc);
-
-        QCOMPARE(ctlFanSetDefaultMode(fan), CTL_RESULT_ERROR_INVALID_ARGUMENT);
-        QCOMPARE(s->pointers[0], static_cast<void *>(fan));
-
-        QCOMPARE(ctlOverclockPowerLimitSet(adapter, 187.25), CTL_RESULT_ERROR_CORE_OVERCLOCK_POWER_OUTSIDE_RANGE);
-        QCOMPARE(s->lastCall, "ctlOverclockPowerLimitSet");
-        QCOMPARE(s->number, 187.25);
-
-        QCOMPARE(ctlAllowPCIeLinkSpeedUpdate(adapter, true), CTL_RESULT_SUCCESS);
-        QCOMPARE(s->flag, true);
-
-        QCOMPARE(ctlCheckDriverVersion(adapter, 0x00010002u), CTL_RESULT_ERROR_UNSUPPORTED_VERSION);
-        QCOMPARE(s->values[0], 0x00010002u);
-
-        int32_t speed = 0;
-        QCOMPARE(ctlFanGetState(fan, 9, &speed), CTL_RESULT_SUCCESS);
-        QCOMPARE(s->values[0], 9u);
-        QCOMPARE(speed, 1500);
-
-        char buffer[17] = {};
-        QCOMPARE(ctlLedSetState(led, buffer, 17), CTL_RESULT_ERROR_DATA_WRITE);
-        QCOMPARE(s->pointers[1], static_cast<void *>(buffer));
-        QCOMPARE(s->values[0], 17u);
-
-        ctl_voltage_frequency_point_t point{};
-        point.Size = sizeof point;
-        point.Voltage = 1050.5;
-        point.Frequency = 2850.0;
-        QCOMPARE(ctlOverclockGpuLockSet(adapter, point), CTL_RESULT_SUCCESS);
+        QCOMPARE(ctlOverclockPowerLimitSet(adapter, 187.25),
+                 CTL_RESULT_ERROR_CORE_OVERCLOCK_POWER_OUTSIDE_RANGE);
         QCOMPARE(s->pointers[0], static_cast<void *>(adapter));
-        QCOMPARE(s->point.Voltage, 1050.5);
-        QCOMPARE(s->point.Frequency, 2850.0);
-        QCOMPARE(s->point.Size, uint32_t(sizeof point));
-
-        ctl_device_adapter_handle_t adapters[3] = {adapter, adapter, adapter};
-        ctl_device_adapter_handle_t failed = nullptr;
-        int genlock = 0;
-        QCOMPARE(ctlGetSetDisplayGenlock(adapters, &genlock, 3, &failed), CTL_RESULT_ERROR_NOT_AVAILABLE);
-        QCOMPARE(s->pointers[0], static_cast<void *>(adapters));
-        QCOMPARE(s->pointers[1], static_cast<void *>(&genlock));
-        QCOMPARE(s->values[0], 3u);
-        QCOMPARE(s->pointers[2], static_cast<void *>(&failed));
-
+        QCOMPARE(s->number, 187.25);
         uint32_t count = 0;
         double points[4] = {};
         QCOMPARE(ctlOverclockReadVFCurve(adapter, 5, 6, &count, points), CTL_RESULT_SUCCESS);
         QCOMPARE(s->values[0], 5u);
         QCOMPARE(s->values[1], 6u);
+        QCOMPARE(s->pointers[1], static_cast<void *>(&count));
         QCOMPARE(s->pointers[2], static_cast<void *>(points));
-        QCOMPARE(count, 42u);
-
         // An entry point this library does not export.
         QCOMPARE(ctlEnumFans(adapter, &count, nullptr), CTL_RESULT_ERROR_NOT_INITIALIZED);
+    }
+
+    void systemDirectoryHoldsTheDefaultLibrary()
+    {
+        QCOMPARE(initWith(nullptr, ctlMakeVersion(2, 0)), CTL_RESULT_ERROR_UNSUPPORTED_VERSION);
+        QCOMPARE(s->initCalls, 0);
+        QVERIFY(unloaded());
+        ctl_api_handle_t api = nullptr;
+        QCOMPARE(initWith(nullptr, ctlMakeVersion(1, 1), &api), CTL_RESULT_SUCCESS);
+        QCOMPARE(s->setRuntimePathCalls, 0); // nothing recorded, nothing handed over
+        QCOMPARE(s->initArgs.AppVersion, 0x00010001u);
+        QCOMPARE(api, fakeApiHandle(s));
+        QCOMPARE(ctlClose(api), CTL_RESULT_SUCCESS);
+        QVERIFY(unloaded());
     }
 };
 
