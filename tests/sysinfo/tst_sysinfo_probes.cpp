@@ -12,9 +12,17 @@
 
 namespace {
 
+// A null content makes no file; "DIR" makes a folder of that name, which
+// cannot be read as a file.
 void writeFile(const QString &path, const QByteArray &content)
 {
     QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
+    if (content.isNull())
+        return;
+    if (content == "DIR") {
+        QVERIFY(QDir().mkdir(path));
+        return;
+    }
     QFile f(path);
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(f.write(content), qint64(content.size()));
@@ -23,17 +31,7 @@ void writeFile(const QString &path, const QByteArray &content)
 // The 48 brand bytes as CPUID hands them over: text, NUL padding, terminator.
 QByteArray brandBytes(const QByteArray &text)
 {
-    QByteArray b = text.left(48);
-    b.append(QByteArray(49 - b.size(), '\0'));
-    return b;
-}
-
-QByteArray meminfo(quint64 totalKb, quint64 availableKb)
-{
-    return "MemTotal:       " + QByteArray::number(totalKb) + " kB\n"
-           "MemFree:         1234 kB\n"
-           "MemAvailable:   " + QByteArray::number(availableKb) + " kB\n"
-           "Buffers:          100 kB\n";
+    return text.isNull() ? QByteArray() : text.left(48) + QByteArray(49 - qMin(48, text.size()), '\0');
 }
 
 } // namespace
@@ -42,187 +40,103 @@ class TestSysinfoProbes : public QObject {
     Q_OBJECT
 
 private slots:
-    void brandCutBeforeCpu_data()
+    void cpuName()
     {
-        QTest::addColumn<QByteArray>("brand");
-        QTest::addColumn<QString>("name");
-        QTest::newRow("intel") << QByteArray("Intel(R) Core(TM) i7-9700K CPU @ 3.60GHz")
-                               << QString("Intel(R) Core(TM) i7-9700K");
-        QTest::newRow("no CPU, returned whole and untrimmed")
-            << QByteArray("AMD Ryzen 7 7800X3D 8-Core Processor    ")
-            << QString("AMD Ryzen 7 7800X3D 8-Core Processor    ");
-        QTest::newRow("leading space") << QByteArray("        Intel(R) Xeon(R) CPU E5-2690 0 @ 2.90GHz")
-                                       << QString("Intel(R) Xeon(R)");
-        QTest::newRow("lower-case cpu is not the marker")
-            << QByteArray("Virtual cpu model") << QString("Virtual cpu model");
-        QTest::newRow("CPU first") << QByteArray("CPU X") << QString();
-        QTest::newRow("text behind the terminator") << QByteArray("Foo Processor\0CPU", 17) << QString("Foo Processor");
-    }
-    void brandCutBeforeCpu()
-    {
-        QFETCH(QByteArray, brand);
-        QFETCH(QString, name);
-        QCOMPARE(sysinfo::cpuNameFromBrand(brandBytes(brand)), name);
-    }
-
-    void cpuNameFallsBackToProcCpuinfo()
-    {
-        QTemporaryDir proc;
-        QVERIFY(proc.isValid());
-        writeFile(proc.filePath("cpuinfo"),
-                  "processor\t: 0\nvendor_id\t: GenuineIntel\n"
-                  "model name\t: Intel(R) Core(TM) i5-8400 CPU @ 2.80GHz\nflags\t\t: fpu\n\n"
-                  "processor\t: 1\nmodel name\t: Something Else\n");
-
-        // No brand leaves, or leaves that hold only blanks.
-        QCOMPARE(sysinfo::GetCPUInfo(QByteArray(), proc.path()), QString("Intel(R) Core(TM) i5-8400"));
-        QCOMPARE(sysinfo::GetCPUInfo(brandBytes("                "), proc.path()),
-                 QString("Intel(R) Core(TM) i5-8400"));
-        // A real brand wins over the kernel's text.
-        QCOMPARE(sysinfo::GetCPUInfo(brandBytes("AMD Ryzen 5 5600X 6-Core Processor"), proc.path()),
-                 QString("AMD Ryzen 5 5600X 6-Core Processor"));
-
-        QTemporaryDir empty;
-        QCOMPARE(sysinfo::GetCPUInfo(QByteArray(), empty.path()), QString());
-        writeFile(empty.filePath("cpuinfo"), "processor\t: 0\nHardware\t: BCM2835\n");
-        QCOMPARE(sysinfo::GetCPUInfo(QByteArray(), empty.path()), QString());
-    }
-
-    void gibRoundsUp_data()
-    {
-        QTest::addColumn<quint64>("bytes");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("16 GiB exactly") << quint64(17179869184ull) << QString("16 GB");
-        QTest::newRow("one byte more") << quint64(17179869185ull) << QString("17 GB");
-        QTest::newRow("31.9 GiB") << quint64(34256363520ull) << QString("32 GB");
-        QTest::newRow("nothing") << quint64(0) << QString("0 GB");
-    }
-    void gibRoundsUp()
-    {
-        QFETCH(quint64, bytes);
-        QFETCH(QString, text);
-        QCOMPARE(sysinfo::gibText(bytes), text);
-    }
-
-    void memoryFromMeminfo_data()
-    {
-        QTest::addColumn<quint64>("totalKb");
-        QTest::addColumn<quint64>("availableKb");
-        QTest::addColumn<QString>("total");
-        QTest::addColumn<QString>("available");
-        QTest::newRow("16 GiB exactly") << quint64(16777216) << quint64(8388608) << QString("16 GB") << QString("8 GB");
-        QTest::newRow("one kB more") << quint64(16777217) << quint64(8388609) << QString("17 GB") << QString("9 GB");
-        QTest::newRow("31.9 GiB") << quint64(33453480) << quint64(1) << QString("32 GB") << QString("1 GB");
-    }
-    void memoryFromMeminfo()
-    {
-        QFETCH(quint64, totalKb);
-        QFETCH(quint64, availableKb);
-        QFETCH(QString, total);
-        QFETCH(QString, available);
-        QTemporaryDir proc;
-        writeFile(proc.filePath("meminfo"), meminfo(totalKb, availableKb));
-
-        QVariantMap facts;
-        std::ostringstream out, err;
-        sysinfo::GetMemoryInfo(facts, proc.path(), out, err);
-        QCOMPARE(facts.value("TotalSysRAM").toString(), total);
-        QCOMPARE(facts.value("AvailableSysRAM").toString(), available);
-        QCOMPARE(QString::fromStdString(out.str()), "Total RAM: " + total + "\n");
-        QVERIFY(err.str().empty());
-    }
-
-    void memoryFailureWritesNothing_data()
-    {
-        QTest::addColumn<QByteArray>("content");
-        QTest::addColumn<bool>("present");
-        QTest::newRow("no meminfo") << QByteArray() << false;
-        QTest::newRow("no MemAvailable") << QByteArray("MemTotal: 1024 kB\nMemFree: 12 kB\n") << true;
-        QTest::newRow("no MemTotal") << QByteArray("MemAvailable: 1024 kB\n") << true;
-        QTest::newRow("not a number") << QByteArray("MemTotal: lots kB\nMemAvailable: 12 kB\n") << true;
-        QTest::newRow("unknown unit") << QByteArray("MemTotal: 12 MB\nMemAvailable: 12 kB\n") << true;
-        QTest::newRow("overflow")
-            << QByteArray("MemTotal: 18446744073709551615 kB\nMemAvailable: 12 kB\n") << true;
-    }
-    void memoryFailureWritesNothing()
-    {
-        QFETCH(QByteArray, content);
-        QFETCH(bool, present);
-        QTemporaryDir proc;
-        if (present)
-            writeFile(proc.filePath("meminfo"), content);
-        QVariantMap facts{{"TotalSysRAM", "8 GB"}, {"AvailableSysRAM", "2 GB"}};
-        std::ostringstream out, err;
-        sysinfo::GetMemoryInfo(facts, proc.path(), out, err);
-        QCOMPARE(QString::fromStdString(err.str()), QString("Failed to get memory info!\n"));
-        QVERIFY(out.str().empty());
-        QCOMPARE(facts.value("TotalSysRAM").toString(), QString("8 GB"));
-        QCOMPARE(facts.value("AvailableSysRAM").toString(), QString("2 GB"));
-    }
-
-    void motherboardFromDmi()
-    {
-        QTemporaryDir dmi;
-        writeFile(dmi.filePath("board_vendor"), "ASUSTeK COMPUTER INC.\n");
-        writeFile(dmi.filePath("board_name"), "ROG STRIX B650E-F GAMING WIFI   \n");
-        writeFile(dmi.filePath("sys_vendor"), "System manufacturer\n");
-        QVariantMap facts;
-        std::ostringstream out, err;
-        sysinfo::GetMotherboardInfo(facts, dmi.path(), out, err);
-        QCOMPARE(facts.value("MotherboardManufacturer").toString(), QString("ASUSTeK COMPUTER INC."));
-        QCOMPARE(facts.value("MotherboardModel").toString(), QString("ROG STRIX B650E-F GAMING WIFI"));
-        QCOMPARE(QString::fromStdString(out.str()),
-                 QString("Motherboard Manufacturer: ASUSTeK COMPUTER INC.\n"));
-        QVERIFY(err.str().empty());
-    }
-
-    void motherboardWithOnlyAModel()
-    {
-        QTemporaryDir dmi;
-        writeFile(dmi.filePath("board_name"), "X570 AORUS ELITE\n");
-        QVariantMap facts{{"MotherboardManufacturer", "old"}};
-        std::ostringstream out, err;
-        sysinfo::GetMotherboardInfo(facts, dmi.path(), out, err);
-        QCOMPARE(facts.value("MotherboardManufacturer").toString(), QString(""));
-        QCOMPARE(facts.value("MotherboardModel").toString(), QString("X570 AORUS ELITE"));
-    }
-
-    void noBoardLeavesKeysUntouched_data()
-    {
-        QTest::addColumn<bool>("folder");
-        QTest::newRow("no DMI folder") << false;
-        QTest::newRow("DMI folder without board") << true;
-    }
-    void noBoardLeavesKeysUntouched()
-    {
-        QFETCH(bool, folder);
-        QTemporaryDir base;
-        const QString dmi = base.filePath("class/dmi/id");
-        if (folder) {
-            writeFile(dmi + "/bios_vendor", "SeaBIOS\n");
+        const QByteArray cpuinfo = "processor\t: 0\nvendor_id\t: GenuineIntel\n"
+                                   "model name\t: Intel(R) Core(TM) i5-8400 CPU @ 2.80GHz\nflags\t\t: fpu\n\n"
+                                   "processor\t: 1\nmodel name\t: Something Else\n";
+        const struct {
+            QByteArray brand, cpuinfo;
+            QString name;
+        } rows[] = {
+            {"Intel(R) Core(TM) i7-9700K CPU @ 3.60GHz", cpuinfo, "Intel(R) Core(TM) i7-9700K"},
+            {"AMD Ryzen 7 7800X3D 8-Core Processor    ", {}, "AMD Ryzen 7 7800X3D 8-Core Processor    "},
+            {"        Intel(R) Xeon(R) CPU E5-2690 0 @ 2.90GHz", {}, "Intel(R) Xeon(R)"},
+            {"Virtual cpu model", {}, "Virtual cpu model"},
+            {QByteArray("Foo Processor\0CPU", 17), {}, "Foo Processor"},
+            // No brand, or one of blanks: the kernel's first model name.
+            {{}, cpuinfo, "Intel(R) Core(TM) i5-8400"},
+            {"                ", cpuinfo, "Intel(R) Core(TM) i5-8400"},
+            {{}, {}, ""},
+            {{}, "processor\t: 0\nHardware\t: BCM2835\n", ""},
+        };
+        for (const auto &row : rows) {
+            QTemporaryDir proc;
+            writeFile(proc.filePath("cpuinfo"), row.cpuinfo);
+            QCOMPARE(sysinfo::GetCPUInfo(brandBytes(row.brand), proc.path()), row.name);
         }
-        QVariantMap facts{{"MotherboardManufacturer", "Earlier"}, {"MotherboardModel", "Board"}};
-        std::ostringstream out, err;
-        sysinfo::GetMotherboardInfo(facts, dmi, out, err);
-        QCOMPARE(facts.value("MotherboardManufacturer").toString(), QString("Earlier"));
-        QCOMPARE(facts.value("MotherboardModel").toString(), QString("Board"));
-        QVERIFY(out.str().empty());
-        QVERIFY(err.str().empty());
+        QCOMPARE(sysinfo::cpuNameFromBrand(brandBytes("CPU X")), QString());
     }
 
-    void unreadableBoardFileIsAFailedQuery()
+    void memory()
     {
-        QTemporaryDir dmi;
-        writeFile(dmi.filePath("board_vendor"), "Micro-Star International Co., Ltd.\n");
-        // A board_name that cannot be read as a file stands for a read error.
-        QVERIFY(QDir(dmi.path()).mkdir("board_name"));
-        QVariantMap facts{{"MotherboardManufacturer", "Earlier"}};
-        std::ostringstream out, err;
-        sysinfo::GetMotherboardInfo(facts, dmi.path(), out, err);
-        QCOMPARE(QString::fromStdString(err.str()), QString("Query for motherboard info failed.\n"));
-        QCOMPARE(facts.value("MotherboardManufacturer").toString(), QString("Earlier"));
-        QVERIFY(!facts.contains("MotherboardModel"));
-        QVERIFY(out.str().empty());
+        // An empty total: the query fails and the earlier values stay.
+        const struct {
+            QByteArray meminfo;
+            QString total, available;
+        } rows[] = {
+            {"MemTotal:       16777216 kB\nMemFree: 1234 kB\nMemAvailable:    8388608 kB\n", "16 GB", "8 GB"},
+            {"MemTotal: 16777217 kB\nMemAvailable: 8388609 kB\nBuffers: 100 kB\n", "17 GB", "9 GB"},
+            {"MemTotal: 33453480 kB\nMemAvailable: 1 kB\n", "32 GB", "1 GB"},
+            {{}, "", ""},
+            {"MemTotal: 1024 kB\nMemFree: 12 kB\n", "", ""},
+            {"MemAvailable: 1024 kB\n", "", ""},
+            {"MemTotal: lots kB\nMemAvailable: 12 kB\n", "", ""},
+            {"MemTotal: 12 MB\nMemAvailable: 12 kB\n", "", ""},
+            {"MemTotal: 18446744073709551615 kB\nMemAvailable: 12 kB\n", "", ""},
+        };
+        for (const auto &row : rows) {
+            QTemporaryDir proc;
+            writeFile(proc.filePath("meminfo"), row.meminfo);
+            QVariantMap facts{{"TotalSysRAM", "8 GB"}, {"AvailableSysRAM", "2 GB"}};
+            std::ostringstream out, err;
+            sysinfo::GetMemoryInfo(facts, proc.path(), out, err);
+            const bool ok = !row.total.isEmpty();
+            QCOMPARE(facts.value("TotalSysRAM").toString(), ok ? row.total : "8 GB");
+            QCOMPARE(facts.value("AvailableSysRAM").toString(), ok ? row.available : "2 GB");
+            QCOMPARE(QString::fromStdString(out.str()), ok ? "Total RAM: " + row.total + "\n" : "");
+            QCOMPARE(QString::fromStdString(err.str()), ok ? "" : "Failed to get memory info!\n");
+        }
+        QCOMPARE(sysinfo::gibText(17179869184ull), QString("16 GB"));
+        QCOMPARE(sysinfo::gibText(17179869185ull), QString("17 GB"));
+        QCOMPARE(sysinfo::gibText(0), QString("0 GB"));
+    }
+
+    void motherboard()
+    {
+        // Keys as they are before the probe: manufacturer "Earlier", model "Board".
+        const struct {
+            const char *name;
+            QByteArray vendor, board;
+            bool folder;
+            const char *manufacturer, *model, *out, *err;
+        } rows[] = {
+            {"both", "ASUSTeK COMPUTER INC.\n", "ROG STRIX B650E-F GAMING WIFI   \n", true,
+             "ASUSTeK COMPUTER INC.", "ROG STRIX B650E-F GAMING WIFI",
+             "Motherboard Manufacturer: ASUSTeK COMPUTER INC.\n", ""},
+            {"model only", {}, "X570 AORUS ELITE\n", true, "", "X570 AORUS ELITE", nullptr, ""},
+            {"no folder", {}, {}, false, "Earlier", "Board", "", ""},
+            {"no board files", {}, {}, true, "Earlier", "Board", "", ""},
+            {"unreadable name", "Micro-Star International Co., Ltd.\n", "DIR", true, "Earlier", "Board", "",
+             "Query for motherboard info failed.\n"},
+        };
+        for (const auto &row : rows) {
+            QTemporaryDir base;
+            const QString dmi = base.filePath("class/dmi/id");
+            if (row.folder) {
+                writeFile(dmi + "/sys_vendor", "System manufacturer\n");
+                writeFile(dmi + "/board_vendor", row.vendor);
+                writeFile(dmi + "/board_name", row.board);
+            }
+            QVariantMap facts{{"MotherboardManufacturer", "Earlier"}, {"MotherboardModel", "Board"}};
+            std::ostringstream out, err;
+            sysinfo::GetMotherboardInfo(facts, dmi, out, err);
+            QVERIFY2(facts.value("MotherboardManufacturer").toString() == row.manufacturer, row.name);
+            QVERIFY2(facts.value("MotherboardModel").toString() == row.model, row.name);
+            if (row.out)
+                QVERIFY2(out.str() == row.out, row.name);
+            QVERIFY2(err.str() == row.err, row.name);
+        }
     }
 };
 
