@@ -30,35 +30,30 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Reads an Exec value back the way a launcher does: the entry's string
-// escapes, then the quoting of the arguments, then "%%". An independent
-// reading, so a quoting mistake shows as a different path.
-QStringList execArguments(const QByteArray &entry)
+// Reads the one Exec argument back the way a launcher does: the entry's
+// string escapes, then the double quoting, then "%%". An independent reading,
+// so a quoting mistake shows as a different path; anything a launcher would
+// split or take for a field code reads as nothing.
+QString execArgument(const QByteArray &entry)
 {
     const int at = entry.indexOf("\nExec=");
     const QString value = QString::fromUtf8(entry.mid(at + 6, entry.indexOf('\n', at + 1) - at - 6));
-    QString text;
+    QString text, arg;
     for (int i = 0; i < value.size(); ++i) {
         const QChar c = value.at(i) == '\\' && i + 1 < value.size() ? value.at(++i) : QChar();
         text += c.isNull() ? value.at(i) : c == 'n' ? '\n' : c == 't' ? '\t' : c == 'r' ? '\r' : c == 's' ? ' ' : c;
     }
-    QStringList args;
-    QString current;
-    bool quoted = false, inArgument = false;
-    for (int i = 0; i < text.size(); ++i) {
+    if (text.size() < 2 || !text.startsWith('"') || !text.endsWith('"'))
+        return {};
+    for (int i = 1; i < text.size() - 1; ++i) {
         const QChar c = text.at(i);
-        if (quoted && c == '\\' && i + 1 < text.size())
-            current += text.at(++i);
-        else if (c == '"')
-            quoted = !quoted, inArgument = true;
-        else if (c == ' ' && !quoted && inArgument)
-            args << current.replace("%%", "%"), current.clear(), inArgument = false;
-        else if (c != ' ' || quoted)
-            current += c, inArgument = true;
+        if (c == '"' || (c == '\\' && !QString("\"`$\\").contains(text.at(++i))))
+            return {};
+        if (c == '%' && text.at(++i) != '%')
+            return {};
+        arg += text.at(i);
     }
-    if (inArgument)
-        args << current.replace("%%", "%");
-    return args;
+    return arg;
 }
 
 const auto kExecutable = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
@@ -153,17 +148,14 @@ private slots:
         // Not under /tmp: a world-writable folder above the package is refused.
         QTemporaryDir scratch(QCoreApplication::applicationDirPath() + "/pkg-XXXXXX");
         const QString shipped = QCoreApplication::applicationDirPath() + "/NF_I2CPeripheralDriver";
-        const QString package = scratch.filePath("package"), root = scratch.filePath("root");
-        const QString tools = scratch.filePath("tools");
-        QCOMPARE(QProcess::execute("cp", {"-r", shipped, package}), 0);
-        const QStringList t = tamper.split(' ');
-        QCOMPARE(QProcess::execute(t.at(0), {t.at(1), package + "/" + t.at(2)}), 0);
-        QVERIFY(QDir().mkpath(tools));
+        const QString package = scratch.filePath("package"), root = scratch.filePath("root"), tools = scratch.path();
+        // The tampering runs inside the copy; udevadm and modprobe stand-ins log their calls.
+        QCOMPARE(QProcess::execute("sh", {"-c", "cp -r \"$0\" \"$1\" && cd \"$1\" && " + tamper, shipped, package}), 0);
         for (const QString name : {"udevadm", "modprobe"})
-            QVERIFY(writeFile(tools + "/" + name, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> '" + tools.toUtf8() + "/calls'\n",
+            QVERIFY(writeFile(tools + "/" + name, "#!/bin/sh\necho \"$(basename \"$0\") $*\" >> \"$(dirname \"$0\")/calls\"\n",
                               kExecutable));
-        const QString path = "PATH=" + tools + ":" + qEnvironmentVariable("PATH");
-        QCOMPARE(QProcess::execute("env", {"TARVELL_I2C_ROOT=" + root, path, package + "/install-tarvell-i2c.sh"}),
+        QCOMPARE(QProcess::execute("env", {"TARVELL_I2C_ROOT=" + root, "PATH=" + tools + ":" + qgetenv("PATH"),
+                                           package + "/install-tarvell-i2c.sh"}),
                  exitCode);
         const QByteArray rule = readFile(root + "/etc/udev/rules.d/70-tarvell-vorn-i2c.rules");
         QCOMPARE(rule, exitCode == 0 ? readFile(shipped + "/70-tarvell-vorn-i2c.rules") : QByteArray());
@@ -183,17 +175,12 @@ private slots:
     {
         QFETCH(QString, exePath);
         QTemporaryDir config;
-        QTest::ignoreMessage(QtDebugMsg, "Start with Windows");
         QVERIFY(writeAutoStart(config.path(), "tarvell-vorn", exePath, true));
         const QByteArray entry = readFile(config.filePath("autostart/tarvell-vorn.desktop"));
-        QVERIFY(entry.startsWith("[Desktop Entry]\n"));
-        QVERIFY(entry.contains("\nType=Application\n"));
-        QCOMPARE(execArguments(entry), QStringList{exePath});
-        QTest::ignoreMessage(QtDebugMsg, "uncheck Start with Windows");
+        QCOMPARE(execArgument(entry), exePath);
         QVERIFY(writeAutoStart(config.path(), "tarvell-vorn", exePath, false));
         QVERIFY(!QFile::exists(config.filePath("autostart/tarvell-vorn.desktop")));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestDriverAutostart)
