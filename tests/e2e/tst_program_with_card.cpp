@@ -1,22 +1,12 @@
 // The program and the simulated card as separate processes, the way a user
-// runs them: what reaches the card after a start and what the program reads
-// of the GPU.
+// runs them, with a private system bus and a stand-in for logind: what reaches
+// the card after a start and again after a resume from suspend, and what the
+// program reads of the GPU.
 
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "program.h"
+#include "../platform/card_sim_process.h"
 
 namespace {
-
-QStringList readLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
-}
 
 QString repeat(const QString &triple, int n)
 {
@@ -26,59 +16,62 @@ QString repeat(const QString &triple, int n)
     return parts.join(' ');
 }
 
+// A bus of the test's own: anybody may own a name and send signals.
+const char kBusConfig[] =
+    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
+    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+    "<busconfig><listen>unix:path=%1</listen><auth>EXTERNAL</auth><policy context=\"default\">\n"
+    "  <allow user=\"*\"/> <allow own=\"*\"/> <allow send_destination=\"*\"/>\n"
+    "  <allow receive_sender=\"*\"/> <allow receive_requested_reply=\"true\"/>\n"
+    "</policy></busconfig>\n";
+
 } // namespace
 
 class ProgramWithCardTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir home;
-    QString runtimeDir, sysfsDir, transferLog;
-    QProcess card;
+    PrivateHome home;
+    const QString transferLog = home.path("transfers.log"), socket = home.path("system_bus_socket");
+    std::unique_ptr<QProcess> bus, login1;
+    CardSimProcess card{home.runtime(), {"--sysfs", home.runtime() + "/sysfs", "--log", transferLog}};
 
     QProcessEnvironment environment() const
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("HOME", home.path());
-        env.insert("XDG_DATA_HOME", home.filePath("data"));
-        env.insert("XDG_CONFIG_HOME", home.filePath("config"));
-        env.insert("XDG_RUNTIME_DIR", runtimeDir);
-        env.insert("TMPDIR", home.filePath("tmp"));
-        env.insert("CTL_SYSFS_ROOT", sysfsDir);
-        // Offscreen with no display and no scene-graph choice: no OpenGL at all.
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        env.remove("QT_QUICK_BACKEND");
-        env.remove("DISPLAY");
+        QProcessEnvironment env = home.environment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + socket);
         return env;
+    }
+
+    // Lines the card's log holds after `from` once it has grown by `count`
+    // and then stayed quiet half a second.
+    QStringList transfersAfter(int from, int count)
+    {
+        (void)QTest::qWaitFor([&] { return readLines(transferLog).size() - from >= count; }, 15000);
+        QTest::qWait(500);
+        return readLines(transferLog).mid(from);
     }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists(CONTROL_LIBRARY),
-                 "the stand-in control library is not installed; run cmake --install first");
-        runtimeDir = home.filePath("run");
-        sysfsDir = runtimeDir + "/sysfs";
-        transferLog = home.filePath("transfers.log");
-        QDir().mkpath(runtimeDir);
-        QDir().mkpath(home.filePath("tmp"));
-        QFile::setPermissions(runtimeDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-        card.setProcessEnvironment(environment());
-        card.setProcessChannelMode(QProcess::MergedChannels);
-        card.start(CARD_SIM, {"--runtime-dir", runtimeDir, "--sysfs", sysfsDir, "--log", transferLog});
-        QVERIFY(card.waitForStarted());
-        QByteArray said;
-        QTRY_VERIFY2_WITH_TIMEOUT((said += card.readAll()).contains("serving"), said.constData(),
-                                  5000);
+        QVERIFY2(QFile::exists(CONTROL_LIBRARY), "the stand-in control library is not installed; run cmake --install");
+        QVERIFY(writeFile(home.path("bus.conf"), QString::fromLatin1(kBusConfig).arg(socket).toUtf8()));
+        bus = home.start("dbus-daemon", {"--config-file=" + home.path("bus.conf"), "--nofork", "--nopidfile"});
+        QVERIFY2(bus->waitForStarted(), "dbus-daemon is needed (package dbus-daemon)");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 10000);
+        login1 = home.start(LOGIN1_STANDIN, {}, environment());
+        QVERIFY(login1->waitForReadyRead(10000) && login1->readLine() == "ready\n");
+        QVERIFY(card.start());
     }
 
     void cleanupTestCase()
     {
-        card.terminate();
-        card.waitForFinished(5000);
+        for (QProcess *p : {login1.get(), bus.get()})
+            if (p && (p->terminate(), !p->waitForFinished(5000)))
+                p->kill();
     }
 
-    void startRestoresTheSavedChoicesOnTheCard_data()
+    void startAndResumeRestoreTheSavedChoices_data()
     {
         QTest::addColumn<QByteArray>("settings");
         QTest::addColumn<QStringList>("fan");
@@ -92,26 +85,16 @@ private slots:
                           R"("argb_effect":5,"r_hex":"fb","g_hex":"00","b_hex":"00","speed":"FE"}])")
             << toMcu + QStringList{"OPEN 0", "W 00 D8 10", "W 01 64"};
     }
-    void startRestoresTheSavedChoicesOnTheCard()
+    void startAndResumeRestoreTheSavedChoices()
     {
         QFETCH(QByteArray, settings);
         QFETCH(QStringList, fan);
-        const QString settingsFile = home.filePath("data/tarvell-vorn/userData.json");
-        QFile::remove(settingsFile);
-        if (!settings.isEmpty()) {
-            QDir().mkpath(QFileInfo(settingsFile).path());
-            QFile f(settingsFile);
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(settings) == settings.size());
-        }
+        QFile::remove(home.data("userData.json"));
+        QVERIFY(settings.isEmpty() || writeFile(home.data("userData.json"), settings));
         // The simulator holds the log open: count what is there, never remove it.
         const int before = readLines(transferLog).size();
-        QProcess program;
-        program.setProcessEnvironment(environment());
-        program.setProcessChannelMode(QProcess::MergedChannels);
+        auto program = home.start(TARVELL_VORN, {}, environment());
         QByteArray output;
-        connect(&program, &QProcess::readyRead, this, [&] { output += program.readAll(); });
-        program.start(TARVELL_VORN, QStringList());
-        QVERIFY(program.waitForStarted());
 
         // Within three seconds the log names the card and shows one line per
         // reading the stand-in library supports.
@@ -119,10 +102,8 @@ private slots:
                                    "Gpu Current Frequency: ", "Gpu Current Temperature: ",
                                    "VRAM Temperature: ", "Fan 0 Speed: "};
         const auto allReadingsLogged = [&] {
-            for (const QString &r : readings)
-                if (!output.contains(r.toUtf8()))
-                    return false;
-            return true;
+            output += program->readAll();
+            return std::all_of(readings.begin(), readings.end(), [&](const QString &r) { return output.contains(r.toUtf8()); });
         };
         QTRY_VERIFY2_WITH_TIMEOUT(allReadingsLogged(), output.left(3000).constData(), 5000);
 
@@ -131,22 +112,21 @@ private slots:
             "OPEN 0", "W 00 E3 00", "W 03 20 " + colour, "W 03 20 " + colour,
             "W 03 11 " + repeat("FB 00 00", 5), "W 00 E0 21", "W 02 05 FE", "W 00 E0 2F", "W 01 01",
             "OPEN 0", "W 00 E0 21", "W 02 81 00", "W 00 E0 2F", "W 01 01"} + fan;
-        QTRY_VERIFY2_WITH_TIMEOUT(readLines(transferLog).size() - before >= restore.size(),
-                                  qPrintable(readLines(transferLog).join('\n')), 15000);
-        QTest::qWait(500); // nothing more follows
-        QCOMPARE(readLines(transferLog).mid(before), restore);
-        QCOMPARE(program.state(), QProcess::Running);
-        if (!settings.isEmpty()) {
-            QFile f(settingsFile);
-            QVERIFY(f.open(QIODevice::ReadOnly));
-            QVERIFY(f.readAll().contains("\"fanSpeed\": 100"));
-        }
-        program.disconnect();
-        program.terminate(); // SIGTERM: the normal teardown
-        QVERIFY(program.waitForFinished(10000));
-        QCOMPARE(program.exitCode(), 0);
-    }
+        QCOMPARE(transfersAfter(before, restore.size()), restore);
+        if (!settings.isEmpty())
+            QVERIFY(readFile(home.data("userData.json")).contains("\"fanSpeed\": 100"));
 
+        // Going to sleep sends nothing; the resume sends the same again.
+        login1->write("sleep\n");
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += login1->readAll()).contains("sent sleep"), 10000);
+        QTest::qWait(1500);
+        QCOMPARE(readLines(transferLog).size(), before + restore.size());
+        login1->write("resume\n");
+        QCOMPARE(transfersAfter(before + restore.size(), restore.size()), restore);
+        QVERIFY((output += program->readAll()).contains("Resumed from suspend"));
+        PrivateHome::stop(program.get());
+    }
 };
 
 QTEST_GUILESS_MAIN(ProgramWithCardTest)
