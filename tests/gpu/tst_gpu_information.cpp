@@ -2,13 +2,15 @@
 #include "gpu/gpu_information.h"
 #include "gpu/known_card.h"
 #include "tests/gpu/fake_ctl.h"
-#include "tests/gpu/stdout_capture.h"
 
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <dlfcn.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -16,6 +18,29 @@ namespace {
 
 QStringList g_log;
 void collect(QtMsgType, const QMessageLogContext &, const QString &text) { g_log << text; }
+
+// What the code under test prints to standard output meanwhile.
+struct StdoutCapture {
+    QTemporaryFile file;
+    int saved = -1;
+    StdoutCapture()
+    {
+        if (file.open() && (std::fflush(stdout), saved = dup(STDOUT_FILENO)) >= 0)
+            dup2(file.handle(), STDOUT_FILENO);
+    }
+    ~StdoutCapture() { text(); }
+    QByteArray text()
+    {
+        if (saved >= 0) {
+            std::fflush(stdout);
+            dup2(saved, STDOUT_FILENO);
+            close(saved);
+            saved = -1;
+        }
+        file.seek(0);
+        return file.readAll();
+    }
+};
 
 void setItem(ctl_oc_telemetry_item_t &item, double value, bool supported = true)
 {
@@ -39,7 +64,6 @@ Q_DECLARE_METATYPE(QList<Cycle>)
 
 class GpuInformationTest : public QObject {
     Q_OBJECT
-    void *fakeHandle = nullptr;
     FakeCtlScenario *s = nullptr;
     std::vector<wchar_t> pathChars;
     ctl_runtime_path_args_t pathArgs{};
@@ -59,11 +83,11 @@ class GpuInformationTest : public QObject {
         return a;
     }
 
-    FakeAdapter &addCard()
+    FakeAdapter &addCard(uint32_t vendor = known_card::kPciVendorId, uint32_t device = known_card::kPciDeviceId,
+                         uint16_t subsys = known_card::kPciSubsystemId,
+                         uint16_t subsysVendor = known_card::kPciSubsystemVendorId)
     {
-        FakeAdapter &a = addAdapter(known_card::kPciVendorId, known_card::kPciDeviceId,
-                                    known_card::kPciSubsystemId, known_card::kPciSubsystemVendorId,
-                                    "Intel(R) Arc(TM) B580 Graphics");
+        FakeAdapter &a = addAdapter(vendor, device, subsys, subsysVendor, "Intel(R) Arc(TM) B580 Graphics");
         ctl_power_telemetry_t &t = a.telemetry;
         for (ctl_oc_telemetry_item_t *item : {&t.timeStamp, &t.totalCardEnergyCounter, &t.gpuEnergyCounter,
                                               &t.globalActivityCounter, &t.gpuCurrentClockFrequency})
@@ -84,9 +108,9 @@ class GpuInformationTest : public QObject {
 private slots:
     void initTestCase()
     {
-        fakeHandle = dlopen(FAKE_CTL_PATH, RTLD_NOW | RTLD_LOCAL);
-        QVERIFY2(fakeHandle, dlerror());
-        s = reinterpret_cast<FakeScenarioFn>(dlsym(fakeHandle, "fakectl_scenario"))();
+        void *fake = dlopen(FAKE_CTL_PATH, RTLD_NOW | RTLD_LOCAL);
+        QVERIFY2(fake, dlerror());
+        s = reinterpret_cast<FakeScenarioFn>(dlsym(fake, "fakectl_scenario"))();
         const QString path = QStringLiteral(FAKE_CTL_PATH);
         pathChars.assign(path.size() + 1, L'\0');
         path.toWCharArray(pathChars.data());
@@ -103,17 +127,40 @@ private slots:
     }
     void cleanup() { QCOMPARE(ctlClose(nullptr), CTL_RESULT_ERROR_NOT_INITIALIZED); } // nothing left loaded
 
-    void recognisedCardAmongOtherAdapters()
+    // Only all four ids together are the card; any other board gets no telemetry read.
+    void knownCardNeedsAllFourIds()
+    {
+        const uint32_t v = known_card::kPciVendorId, d = known_card::kPciDeviceId;
+        const uint16_t sub = known_card::kPciSubsystemId, sv = known_card::kPciSubsystemVendorId;
+        const struct {
+            uint32_t vendor, device;
+            uint16_t subsys, subsysVendor;
+            int matched;
+        } rows[] = {{v, d, sub, sv, 1}, {v ^ 1, d, sub, sv, 0}, {v, d ^ 1, sub, sv, 0},
+                    {v, d, uint16_t(sub ^ 1), sv, 0}, {v, d, sub, uint16_t(sv ^ 1), 0},
+                    {v, d, sv, sub, 0}, {v, d, 0x1100, 0x8086, 0}};
+        for (const auto &row : rows) {
+            init();
+            addCard(row.vendor, row.device, row.subsys, row.subsysVendor);
+            gpu::GpuInformation g;
+            QCOMPARE(refresh(g), row.matched);
+            QCOMPARE(reply["GPU_count"], QVariant(row.matched));
+            QCOMPARE(info["deviceName"].toString(), row.matched ? QString(known_card::kDisplayName) : QString());
+            QCOMPARE(s->telemetryCalls, row.matched ? 2 : 0);
+        }
+    }
+
+    void readingsAmongOtherAdapters()
     {
         addCard().telemetry.gpuVoltage.bSupported = false;
         addAdapter(0x8086, 0xA780, 0x7D1A, 0x1462, "Intel(R) UHD Graphics 770").properties.rev_id = 0x0C;
         addAdapter(0x10DE, 0x2684, 0x16F1, 0x10DE, "NVIDIA GeForce RTX 4090",
                    (31ULL << 48) | (5798ULL << 16) | 6795ULL);
         addAdapter(0x8086, 0x1234, 0, 0, "Intel system device").properties.device_type = CTL_DEVICE_TYPE_SYSTEM;
-        FakeAdapter &typed = s->adapters[0];
-        typed.telemetry.gpuCurrentTemperature.type = CTL_DATA_TYPE_INT32;
-        typed.telemetry.gpuCurrentTemperature.value.datau64 = 0;
-        typed.telemetry.gpuCurrentTemperature.value.data32 = 64;
+        ctl_oc_telemetry_item_t &temperature = s->adapters[0].telemetry.gpuCurrentTemperature;
+        temperature.type = CTL_DATA_TYPE_INT32;
+        temperature.value.datau64 = 0;
+        temperature.value.data32 = 64;
         gpu::GpuInformation g;
         StdoutCapture out;
         QCOMPARE(refresh(g), 1);
@@ -122,21 +169,20 @@ private slots:
         QCOMPARE(info["AdapterName"].toString(), QStringLiteral("Intel(R) UHD Graphics 770"));
         QCOMPARE(info["RevID"], QVariant(uint(0x0C)));
         QCOMPARE(info["DriverVersion"].toString(), QStringLiteral("31.0.5798.6795"));
-        QCOMPARE(info["deviceName"].toString(), QString::fromLatin1(known_card::kDisplayName));
-        QCOMPARE(reply["GPU_count"], QVariant(1));
-        // The card's readings as the types they declare; what it does not
-        // report is there as no value, which reads as 0 to a number reader.
+        // Readings as the types they declare; what the card does not report
+        // is no value, which reads as 0 to a number reader.
         QCOMPARE(info["GpuCurrentTemperature"], QVariant(64.0));
         QCOMPARE(info["FanSpeed"], QVariant(1450.0));
         for (const char *key : {"GpuVoltage", "VRAM_Temperature", "GPU_PowerPercentage"}) {
             QCOMPARE(info[key].userType(), int(QMetaType::Nullptr));
             QCOMPARE(info[key].toInt(), 0);
         }
-        QVERIFY(out.text().startsWith("EnumerateDevices returned 4 adapters\n"));
-        QVERIFY(out.text().endsWith("This is not a Graphics device \n"));
+        const QByteArray printed = out.text();
+        QVERIFY(printed.startsWith("EnumerateDevices returned 4 adapters\n"));
+        QVERIFY(printed.endsWith("This is not a Graphics device \n"));
         QCOMPARE(info["PCIE"].toString(), QStringLiteral("PCIE 4.0 X8 "));
         QVERIFY(g_log.contains(QStringLiteral("Fan 0 Speed: 1450 (Angular Speed in RPM)")));
-        // The records handed over.
+        // The records handed over, which the real library checks.
         const uint32_t sizes[] = {s->initArgs.Size, s->propertiesSize, s->deviceIdSize, s->telemetrySize,
                                   s->pciPropertiesSize, s->pciStateSize, s->initArgs.AppVersion};
         QCOMPARE(std::vector<uint32_t>(std::begin(sizes), std::end(sizes)),
