@@ -1,4 +1,4 @@
-// The i2c-dev backend through its system seam, on made-up sysfs trees.
+// The i2c-dev backend through its system seam, on a made-up sysfs tree.
 
 #include "platform/control_codes.h"
 #include "platform/i2c_dev.h"
@@ -11,6 +11,7 @@
 #include <thread>
 
 using namespace platform;
+using namespace known_card;
 
 namespace {
 
@@ -20,59 +21,41 @@ public:
     QStringList opened;
     QList<unsigned> timeouts;
     QList<QByteArray> sent; // per transfer: "w<addr>:<hex>" / "r<addr>:<len>" joined by blanks
-    int openResult = 42, lockResult = 0, timeoutResult = 0, transferResult = 0;
-    int transferDelayMs = 0;
-    bool closed = false;
+    int transferResult = 0, transferDelayMs = 0;
 
     std::string sysfsRoot() const override { return (root + "/sys").toStdString(); }
     std::string devRoot() const override { return (root + "/dev").toStdString(); }
-    int open(const std::string &path) override
-    {
-        opened << QString::fromStdString(path);
-        return openResult;
-    }
-    int lock(int) override { return lockResult; }
-    int setTimeout(int, unsigned ms) override
-    {
-        timeouts << ms;
-        return timeoutResult;
-    }
+    int open(const std::string &path) override { return opened << QString::fromStdString(path), 42; }
+    int lock(int) override { return 0; }
+    int setTimeout(int, unsigned ms) override { return timeouts << ms, 0; }
     int transfer(int, i2c_msg *messages, unsigned count) override
     {
         QByteArrayList parts;
-        for (unsigned i = 0; i < count; ++i) {
-            const i2c_msg &m = messages[i];
-            const QByteArray head = (m.flags & I2C_M_RD ? "r" : "w") + QByteArray::number(m.addr, 16);
-            if (m.flags & I2C_M_RD) {
-                parts << head + ":" + QByteArray::number(m.len);
-                for (int k = 0; k < m.len; ++k)
-                    m.buf[k] = std::uint8_t(0x30 + k);
-            } else {
-                parts << head + ":" + QByteArray(reinterpret_cast<char *>(m.buf), m.len).toHex();
-            }
+        for (i2c_msg *m = messages; m != messages + count; ++m) {
+            const QByteArray head = (m->flags & I2C_M_RD ? "r" : "w") + QByteArray::number(m->addr, 16) + ":";
+            for (int k = 0; (m->flags & I2C_M_RD) && k < m->len; ++k)
+                m->buf[k] = std::uint8_t(0x30 + k);
+            parts << head + (m->flags & I2C_M_RD ? QByteArray::number(m->len)
+                                                 : QByteArray(reinterpret_cast<char *>(m->buf), m->len).toHex());
         }
         sent << parts.join(' ');
         std::this_thread::sleep_for(std::chrono::milliseconds(transferDelayMs));
         return transferResult;
     }
-    void close(int) override { closed = true; }
+    void close(int) override {}
 };
 
 void writeFile(const QString &path, const QByteArray &content)
 {
-    QDir().mkpath(QFileInfo(path).path());
     QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(content + "\n");
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()) && f.open(QIODevice::WriteOnly) && f.write(content + "\n") > 0);
 }
 
-void pciFunction(const QString &dir, unsigned vendor, unsigned device, unsigned subVendor,
-                 unsigned sub)
+void pciFunction(const QString &dir, std::initializer_list<unsigned> ids)
 {
-    const char *names[] = {"vendor", "device", "subsystem_vendor", "subsystem_device"};
-    const unsigned values[] = {vendor, device, subVendor, sub};
-    for (int i = 0; i < 4; ++i)
-        writeFile(dir + "/" + names[i], "0x" + QByteArray::number(values[i], 16).rightJustified(4, '0'));
+    auto id = ids.begin();
+    for (const char *name : {"vendor", "device", "subsystem_vendor", "subsystem_device"})
+        writeFile(dir + "/" + name, "0x" + QByteArray::number(*id++, 16).rightJustified(4, '0'));
 }
 
 void adapter(const QString &sys, const QString &parent, const QString &node, const char *name)
@@ -82,42 +65,38 @@ void adapter(const QString &sys, const QString &parent, const QString &node, con
     QVERIFY(QFile::link(parent + "/" + node, sys + "/class/i2c-adapter/" + node));
 }
 
-constexpr char kDw[] = "Synopsys DesignWare I2C adapter";
-using namespace known_card;
-
-// Bus transfers may go pending on a loaded machine; wait them out.
-bool finish(Device &device, bool started, Overlapped &ov, std::uint32_t *n)
+QByteArray le32s(std::initializer_list<std::uint32_t> values)
 {
-    return started || (lastError() == kErrorIoPending && device.overlappedResult(ov, n, true));
-}
-
-std::vector<std::uint8_t> le32s(std::initializer_list<std::uint32_t> values)
-{
-    std::vector<std::uint8_t> out;
+    QByteArray out;
     for (std::uint32_t v : values)
         for (int i = 0; i < 4; ++i)
-            out.push_back(std::uint8_t(v >> (8 * i)));
+            out += char(v >> (8 * i));
     return out;
 }
 
+constexpr char kDw[] = "Synopsys DesignWare I2C adapter";
+
+// code 0: a write, 1: a read; wire empty: nothing may be sent.
+struct Request {
+    std::uint32_t code; QByteArray input; std::uint32_t outLength; QByteArray wire;
+    std::uint32_t error, transferred; int transferResult = 0;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Request)
 
 class TestI2cDev : public QObject {
     Q_OBJECT
 
-    QTemporaryDir machine_;   // another maker's B580 first, two of ours, an iGPU, DDC buses
-    QTemporaryDir foreign_;   // only another maker's B580
+    QTemporaryDir machine_; // another maker's B580 first, two of ours, an iGPU, DDC and AUX buses
+    QTemporaryDir foreign_; // only another maker's B580
 
-    std::unique_ptr<Device> open(const std::shared_ptr<FakeSystem> &fake, std::uint32_t *error,
-                                 const QString &root, const char *name = "NF_I2C_BUS_00_0X0060")
-    {
-        fake->root = root;
-        return openI2cCard(name, fake, error);
-    }
     std::unique_ptr<Device> openCard(const std::shared_ptr<FakeSystem> &fake)
     {
+        fake->root = machine_.path();
         std::uint32_t error = 99;
-        auto device = open(fake, &error, machine_.path());
+        auto device = openI2cCard("NF_I2C_BUS_00_0X0060", fake, &error);
         return error == 0 ? std::move(device) : nullptr;
     }
 
@@ -127,25 +106,25 @@ private slots:
         for (QTemporaryDir *dir : {&machine_, &foreign_}) {
             const QString sys = dir->path() + "/sys", pci = sys + "/devices/pci0000:00";
             const QString other = pci + "/0000:00:01.0/0000:03:00.0";
-            pciFunction(other, kPciVendorId, kPciDeviceId, 0x1849, 0x6025);
+            pciFunction(other, {kPciVendorId, kPciDeviceId, 0x1849, 0x6025});
             adapter(sys, other + "/i2c_designware.0", "i2c-1", kDw);
             if (dir == &foreign_)
                 continue;
             const QString igpu = pci + "/0000:00:02.0";
-            pciFunction(igpu, 0x8086, 0xa780, 0x1043, 0x8882);
+            pciFunction(igpu, {0x8086, 0xa780, 0x1043, 0x8882});
             adapter(sys, igpu, "i2c-2", kDw);
-            adapter(sys, igpu, "i2c-3", "i915 gmbus dpb");
+            // The card's own PCIe switch carries the maker's subsystem ids too.
             const QString sw = pci + "/0000:00:1c.0/0000:07:00.0";
-            pciFunction(sw, 0x8086, 0xe2ff, kPciSubsystemVendorId, kPciSubsystemId);
+            pciFunction(sw, {0x8086, 0xe2ff, kPciSubsystemVendorId, kPciSubsystemId});
             adapter(sys, sw + "/i2c_designware.4", "i2c-4", kDw);
             const QString card = sw + "/0000:08:01.0/0000:09:00.0";
-            pciFunction(card, kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId);
+            pciFunction(card, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
             adapter(sys, card, "i2c-5", "AUX USBC1/DDI TC1/PHY TC1");
             adapter(sys, card, "i2c-6", "DPDDC-B");
             adapter(sys, card + "/i2c_designware.2", "i2c-9", kDw);
             // A second card of ours at a later address got the lower adapter number.
             const QString second = pci + "/0000:00:1d.0/0000:0c:00.0";
-            pciFunction(second, kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId);
+            pciFunction(second, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
             adapter(sys, second + "/i2c_designware.1", "i2c-7", kDw);
         }
     }
@@ -160,10 +139,8 @@ private slots:
         QTest::newRow("second card") << machine << "NF_I2C_BUS_01_0X0060" << "i2c-7";
         QTest::newRow("no third") << machine << "NF_I2C_BUS_02_0X0060" << "";
         QTest::newRow("other address") << machine << "NF_I2C_BUS_00_0X0050" << "";
-        QTest::newRow("not 7-bit") << machine << "NF_I2C_BUS_00_0X0080" << "";
         QTest::newRow("trailing") << machine << "NF_I2C_BUS_00_0X0060X" << "";
         QTest::newRow("only another maker") << foreign << "NF_I2C_BUS_00_0X0060" << "";
-        QTest::newRow("no sysfs") << machine + "/none" << "NF_I2C_BUS_00_0X0060" << "";
     }
     void onlyTheKnownCardsControllerIsOpened()
     {
@@ -171,175 +148,97 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, node);
         auto fake = std::make_shared<FakeSystem>();
+        fake->root = root;
         std::uint32_t error = 99;
-        auto device = open(fake, &error, root, name.toLatin1().constData());
-        if (node.isEmpty()) {
-            QVERIFY(!device);
-            QCOMPARE(error, 2u);
-            QVERIFY(fake->opened.isEmpty());
-            return;
-        }
-        QVERIFY(device);
-        QCOMPARE(fake->opened, QStringList{root + "/dev/" + node});
-        // Set once, and short enough that a retry still ends inside 500 ms.
-        QCOMPARE(fake->timeouts.size(), 1);
-        QVERIFY(fake->timeouts[0] > 0 && 2 * fake->timeouts[0] <= 500);
-    }
-
-    void openErrorsAreMapped_data()
-    {
-        QTest::addColumn<int>("openResult");
-        QTest::addColumn<int>("lockResult");
-        QTest::addColumn<int>("timeoutResult");
-        QTest::addColumn<uint>("error");
-        QTest::newRow("i2c-dev not loaded") << -ENOENT << 0 << 0 << 2u;
-        QTest::newRow("no udev rule") << -EACCES << 0 << 0 << 5u;
-        QTest::newRow("held by another") << 43 << -EWOULDBLOCK << 0 << 32u;
-        QTest::newRow("no time-out") << 43 << 0 << -ENOTTY << 50u;
-    }
-    void openErrorsAreMapped()
-    {
-        auto fake = std::make_shared<FakeSystem>();
-        QFETCH(int, openResult);
-        fake->openResult = openResult;
-        QFETCH(int, lockResult);
-        fake->lockResult = lockResult;
-        QFETCH(int, timeoutResult);
-        fake->timeoutResult = timeoutResult;
-        std::uint32_t error = 0;
-        QVERIFY(!open(fake, &error, machine_.path()));
-        QTEST(uint(error), "error");
-        QCOMPARE(fake->closed, openResult >= 0);
+        auto device = openI2cCard(name.toStdString(), fake, &error);
+        QCOMPARE(bool(device), !node.isEmpty());
+        QCOMPARE(error, node.isEmpty() ? 2u : 0u);
+        QCOMPARE(fake->opened, node.isEmpty() ? QStringList() : QStringList{root + "/dev/" + node});
         QVERIFY(fake->sent.isEmpty());
+        // Set once, and short enough that a retry still ends inside 500 ms.
+        if (device)
+            QVERIFY(fake->timeouts.size() == 1 && fake->timeouts[0] > 0 && 2 * fake->timeouts[0] <= 500);
     }
 
     void requestsOnTheBus_data()
     {
-        QTest::addColumn<uint>("code"); // 0: write, 1: read
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<uint>("outLength");
-        QTest::addColumn<QByteArray>("wire"); // empty: nothing sent
-        QTest::addColumn<uint>("error");
-        QTest::addColumn<uint>("transferred");
-        const auto seq = le32s({60, 2, 1, 0, 0, 1, 2, 0, 2, 2, 1, 0, 2, 2, 3});
-        QByteArray sequence(reinterpret_cast<const char *>(seq.data()), int(seq.size()));
-        sequence += "\x01\x02";
-        QByteArray delayed = sequence;
-        delayed[20 + 16 + 8] = 50;
-        const QByteArray target0("\0\0\0\0", 4), target1("\1\0\0\0", 4);
-        QTest::newRow("write") << 0u << QByteArray("\x00\xE0\x21", 3) << 0u << QByteArray("w60:00e021") << 0u << 3u;
-        QTest::newRow("read") << 1u << QByteArray() << 3u << QByteArray("r60:3") << 0u << 3u;
-        QTest::newRow("writeread") << kIoctlWriteRead << QByteArray("\x82") << 2u << QByteArray("w60:82 r60:2") << 0u << 2u;
-        QTest::newRow("sequence") << kIoctlSequence << sequence << 6u << QByteArray("w60:0102 r60:2 r60:3") << 0u << 5u;
-        QTest::newRow("sequence, output short") << kIoctlSequence << sequence << 4u << QByteArray() << 122u << 0u;
-        QTest::newRow("sequence, data missing") << kIoctlSequence << sequence.left(sequence.size() - 1) << 6u << QByteArray() << 87u << 0u;
-        QTest::newRow("sequence with a delay") << kIoctlSequence << delayed << 6u << QByteArray() << 50u << 0u;
-        QTest::newRow("writeread without input") << kIoctlWriteRead << QByteArray() << 2u << QByteArray() << 87u << 0u;
-        QTest::newRow("open target 0") << kIoctlOpenTarget << target0 << 0u << QByteArray() << 0u << 0u;
-        QTest::newRow("open target 1") << kIoctlOpenTarget << target1 << 0u << QByteArray() << 87u << 0u;
-        QTest::newRow("lock") << kIoctlLockBus << QByteArray() << 0u << QByteArray() << 0u << 0u;
-        QTest::newRow("gpio") << kIoctlGpio << QByteArray(8, '\0') << 8u << QByteArray() << 50u << 0u;
-        QTest::newRow("pdi") << kIoctlPdInterrupt << QByteArray() << 1u << QByteArray() << 50u << 0u;
-        QTest::newRow("unknown code") << controlCode(0x7FF) << QByteArray() << 0u << QByteArray() << 1u << 0u;
+        QTest::addColumn<Request>("r");
+        // One write of 2 bytes, then reads of 2 and 3.
+        const QByteArray sequence = le32s({60, 2, 1, 0, 0, 1, 2, 0, 2, 2, 1, 0, 2, 2, 3}) + "\x01\x02";
+        QTest::newRow("write") << Request{0, QByteArray("\x00\xE0\x21", 3), 0, "w60:00e021", 0, 3};
+        QTest::newRow("read") << Request{1, {}, 3, "r60:3", 0, 3};
+        QTest::newRow("writeread") << Request{kIoctlWriteRead, "\x82", 2, "w60:82 r60:2", 0, 2};
+        QTest::newRow("sequence") << Request{kIoctlSequence, sequence, 6, "w60:0102 r60:2 r60:3", 0, 5};
+        QTest::newRow("sequence, output short") << Request{kIoctlSequence, sequence, 4, {}, 122, 0};
+        QTest::newRow("sequence, data missing") << Request{kIoctlSequence, sequence.chopped(1), 6, {}, 87, 0};
+        QTest::newRow("open target 1") << Request{kIoctlOpenTarget, QByteArray("\1\0\0\0", 4), 0, {}, 87, 0};
+        QTest::newRow("unknown code") << Request{controlCode(0x7FF), {}, 0, {}, 1, 0};
+        // A failed transfer ends the request with its own code.
+        QTest::newRow("no acknowledge") << Request{0, "\x82", 0, "w60:82", 31, 0, -EREMOTEIO};
+        QTest::newRow("adapter time-out") << Request{kIoctlWriteRead, "\x82", 2, "w60:82 r60:2", 121, 0, -ETIMEDOUT};
     }
     void requestsOnTheBus()
     {
-        QFETCH(uint, code);
-        QFETCH(QByteArray, input);
-        QFETCH(uint, outLength);
+        QFETCH(Request, r);
         auto fake = std::make_shared<FakeSystem>();
         auto device = openCard(fake);
         QVERIFY(device);
+        fake->transferResult = r.transferResult;
         Event event(true);
         Overlapped ov;
         ov.event = &event;
         std::uint32_t n = 77;
-        QByteArray out(int(outLength) + 1, '\x11');
-        bool ok;
-        if (code == 0)
-            ok = device->write(input.constData(), uint(input.size()), &n, ov);
-        else if (code == 1)
-            ok = device->read(out.data(), outLength, &n, ov);
-        else
-            ok = device->ioControl(code, input.constData(), uint(input.size()), out.data(),
-                                   outLength, &n, ov);
-        ok = finish(*device, ok, ov, &n);
-        QFETCH(uint, error);
-        QCOMPARE(ok, error == 0);
-        QCOMPARE(ov.internal.load(), hresultFromWin32(error));
+        QByteArray out(int(r.outLength) + 1, '\x11');
+        bool ok = r.code == 0   ? device->write(r.input.constData(), uint(r.input.size()), &n, ov)
+                  : r.code == 1 ? device->read(out.data(), r.outLength, &n, ov)
+                                : device->ioControl(r.code, r.input.constData(), uint(r.input.size()),
+                                                    out.data(), r.outLength, &n, ov);
+        // Bus transfers may go pending on a loaded machine; wait them out.
+        ok = ok || (lastError() == kErrorIoPending && device->overlappedResult(ov, &n, true));
+        QCOMPARE(ok, r.error == 0);
+        QCOMPARE(ov.internal.load(), hresultFromWin32(r.error));
         QCOMPARE(event.wait(0), kWaitObject0);
-        QTEST(uint(n), "transferred");
-        QCOMPARE(out.at(int(outLength)), '\x11'); // nothing past the buffer
-        QFETCH(QByteArray, wire);
-        QCOMPARE(fake->sent.value(0), wire);
-        QCOMPARE(fake->sent.size(), wire.isEmpty() ? 0 : 1);
+        QCOMPARE(n, r.transferred);
+        QCOMPARE(out.at(int(r.outLength)), '\x11'); // nothing past the buffer
+        QCOMPARE(fake->sent, r.wire.isEmpty() ? QList<QByteArray>() : QList<QByteArray>{r.wire});
+        QByteArray read; // what the bus gave, in the caller's buffer
+        for (const QByteArray &m : r.wire.split(' '))
+            read += m.startsWith('r') && r.error == 0 ? QByteArray("0123456789").left(m.mid(4).toInt()) : "";
+        QCOMPARE(out.left(read.size()), read);
     }
 
-    void busFailures_data()
+    // A write the adapter gave up on (after its own time-out, taking its
+    // time) stays pending, like one the driver never finishes, until it is
+    // cancelled.
+    void adapterTimeOutLeavesAWritePending()
     {
-        QTest::addColumn<int>("err");
-        QTest::addColumn<uint>("code");
-        QTest::newRow("no acknowledge") << EREMOTEIO << 31u;
-        QTest::newRow("nobody at the address") << ENXIO << 1167u;
-        QTest::newRow("arbitration lost") << EAGAIN << 170u;
-        QTest::newRow("adapter time-out") << ETIMEDOUT << 121u;
-    }
-    void busFailures()
-    {
-        QFETCH(int, err);
-        QFETCH(uint, code);
         auto fake = std::make_shared<FakeSystem>();
         auto device = openCard(fake);
         QVERIFY(device);
-        fake->transferResult = -err;
-        std::uint32_t n = 0;
-        Overlapped ov;
-        const std::uint8_t reg = 0x82;
-        std::uint8_t out[2];
-        QVERIFY(!finish(*device, device->ioControl(kIoctlWriteRead, &reg, 1, out, 2, &n, ov), ov, &n));
-        QCOMPARE(lastError(), code);
-        QCOMPARE(ov.internal.load(), hresultFromWin32(code));
-        QCOMPARE(n, 0u);
-
-        // A write the adapter gave up on (after its own time-out, taking its
-        // time) stays pending, like one the driver never finishes, until it
-        // is cancelled; any other failure is final.
+        fake->transferResult = -ETIMEDOUT;
         fake->transferDelayMs = 150;
+        std::uint32_t n = 0;
         Event event(true);
+        Overlapped ov;
         ov.event = &event;
-        QVERIFY(!device->write(&reg, 1, &n, ov));
+        QVERIFY(!device->write("\x82", 1, &n, ov));
         QCOMPARE(lastError(), kErrorIoPending);
-        const bool stalls = err == ETIMEDOUT;
-        QCOMPARE(event.wait(400), stalls ? kWaitTimeout : kWaitObject0);
-        QCOMPARE(device->overlappedResult(ov, &n, false), false);
-        QCOMPARE(lastError(), stalls ? kErrorIoPending : code);
+        QCOMPARE(event.wait(400), kWaitTimeout);
         QVERIFY(device->cancelIo());
         QCOMPARE(event.wait(0), kWaitObject0);
         QVERIFY(!device->overlappedResult(ov, &n, true));
-        QCOMPARE(lastError(), stalls ? kErrorOperationAborted : code);
-        QCOMPARE(fake->sent.size(), 2);
+        QCOMPARE(lastError(), kErrorOperationAborted);
+        QCOMPARE(fake->sent, QList<QByteArray>{"w60:82"});
     }
 
-    void malformedDescriptorsAreRejected_data()
-    {
-        QTest::addColumn<QByteArray>("input");
-        auto bytes = [](const std::vector<std::uint8_t> &v) {
-            return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
-        };
-        QTest::newRow("short header") << bytes(le32s({20, 1}));
-        QTest::newRow("no entries") << bytes(le32s({20, 0, 0, 0, 0}));
-        QTest::newRow("size mismatch") << bytes(le32s({40, 1, 0, 0, 0, 1, 1, 0, 2}));
-        QTest::newRow("bad format") << bytes(le32s({36, 1, 0, 0, 0, 3, 1, 0, 2}));
-        QTest::newRow("bad direction") << bytes(le32s({36, 1, 0, 0, 0, 1, 3, 0, 2}));
-        QTest::newRow("empty list") << bytes(le32s({36, 1, 1, 0, 0, 2, 1, 0, 0}));
-        QTest::newRow("list runs off") << bytes(le32s({40, 1, 1, 0, 0, 2, 1, 0, 5, 1}));
-        QTest::newRow("huge count") << bytes(le32s({36, 0xFFFFFFFF, 0, 0, 0, 1, 1, 0, 2}));
-    }
     void malformedDescriptorsAreRejected()
     {
-        QFETCH(QByteArray, input);
-        QVERIFY(!decodeSequence(reinterpret_cast<const std::uint8_t *>(input.constData()),
-                                std::size_t(input.size())));
+        for (const QByteArray &input :
+             {le32s({20, 1}), le32s({20, 0, 0, 0, 0}), le32s({40, 1, 0, 0, 0, 1, 1, 0, 2}),
+              le32s({36, 1, 0, 0, 0, 3, 1, 0, 2}), le32s({36, 1, 1, 0, 0, 2, 1, 0, 0}),
+              le32s({40, 1, 1, 0, 0, 2, 1, 0, 5, 1}), le32s({36, 0xFFFFFFFF, 0, 0, 0, 1, 1, 0, 2})})
+            QVERIFY2(!decodeSequence(reinterpret_cast<const std::uint8_t *>(input.constData()),
+                                     std::size_t(input.size())), input.toHex().constData());
     }
 };
 
