@@ -5,9 +5,7 @@
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
 
-#include <QMutex>
 #include <QMutexLocker>
-#include <QRegularExpression>
 #include <QStringList>
 
 #include <functional>
@@ -20,10 +18,6 @@ struct EventLog {
     QStringList events;
     void add(const QString &e) { QMutexLocker l(&mutex); events << e; }
     QStringList all() const { QMutexLocker l(&mutex); return events; }
-    QStringList matching(const QString &prefix) const
-    {
-        return all().filter(QRegularExpression("^" + QRegularExpression::escape(prefix)));
-    }
     // The events after the last occurrence of marker.
     QStringList after(const QString &marker) const { const QStringList e = all(); return e.mid(e.lastIndexOf(marker) + 1); }
 };
@@ -34,7 +28,6 @@ public:
     EventLog &log;
     int argbResult = 9, gpuMcuResult = 5, syncResult = 5, fanResult = 3;
     QByteArray effectSpeed = QByteArray("\x05\xFE", 2);
-    QByteArray argbValue = QByteArray("\x00\x11\x22\x33", 4);
     std::function<void()> onSwitch; // runs inside the next fan switch, once
 
     int argbControl(const QString &e, const QString &r, const QString &g, const QString &b, const QString &s) override
@@ -48,17 +41,15 @@ public:
             std::exchange(onSwitch, nullptr)();
         return gpuMcuResult;
     }
-    int fanControl(int speed) override
+    int fanControl(int speed) override // throws like the card layer's byte conversion
     {
         log.add(QStringLiteral("fan %1").arg(speed));
-        if (speed < 0 || speed > 255)
-            throw std::out_of_range("ERROR: IntToUint8 input: 0 to 255");
-        return fanResult;
+        return speed < 0 || speed > 255 ? throw std::out_of_range("ERROR: IntToUint8 input: 0 to 255") : fanResult;
     }
     int switchSyncMotherboardControl(int m) override { log.add(QStringLiteral("sync %1").arg(m)); return syncResult; }
     QByteArray readSyncCable() override { log.add("readSyncCable"); return QByteArray("\x01\x00", 2); }
     int readFanPwm() override { log.add("readFanPwm"); return 1234; }
-    QByteArray readArgbValue(int m) override { log.add(QStringLiteral("readArgbValue %1").arg(m)); return argbValue; }
+    QByteArray readArgbValue(int m) override { log.add(QStringLiteral("readArgbValue %1").arg(m)); return {}; }
     QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return effectSpeed; }
     QByteArray readFwVersion() override { return {}; }
     int lastCommandStatus() const override { return 0; }
@@ -72,9 +63,7 @@ public:
     int cards = 1;
     int getGpuInformation(QVariantMap &, QVariantMap &reply) override
     {
-        log.add("gpu");
-        reply.insert(QStringLiteral("GPU_count"), cards);
-        return cards;
+        return log.add("gpu"), reply.insert(QStringLiteral("GPU_count"), cards), cards;
     }
     worker::TelemetryRates rates() const override { return {150.0, 90.0, 0.25}; }
     void getAdapterDriverVersion(ctl_device_adapter_properties_t *, QVariantMap &) override {}
@@ -82,8 +71,7 @@ public:
     void ctlPciTest(ctl_device_adapter_handle_t, QVariantMap &) override {}
 };
 
-class FakeSystem : public worker::SystemBackend {
-public:
+struct FakeSystem : worker::SystemBackend {
     QString cpuInfo() override { return QStringLiteral("Test CPU"); }
     void memoryInfo(QVariantMap &) override {}
     void motherboardInfo(QVariantMap &) override {}
@@ -119,18 +107,14 @@ public:
         log.add(QStringLiteral("wait %1").arg(ms));
         if (!woken && onWait)
             onWait(ms);
-        if (std::exchange(woken, false))
-            return true;
-        now += std::max(ms, 0);
-        return false;
+        return std::exchange(woken, false) || (now += std::max(ms, 0), false);
     }
     void wake() override { woken = true; }
     qint64 nowMs() override { return now; }
 };
 
 // Runs the loop on the calling thread, so a test is deterministic.
-class TestableWorker : public GPU_WORKER {
-public:
+struct TestableWorker : GPU_WORKER {
     using GPU_WORKER::GPU_WORKER;
     void runHere() { run(); }
 };
