@@ -1,26 +1,7 @@
-// Scene test runner: every tst_*.qml file in this folder is a Qt Quick Test
-// file and runs as its own ctest entry (qml_<file name>), headless.
-//
-// The engine of each file gets these context properties:
-//   workerThread  - FakeWorker (fakes.h). Records every dictionary the scene
-//                   passes to receiveDataFromQML: requestCount, requests(),
-//                   request(i), lastRequest(), reset(). startCount counts start().
-//                   reply(map) emits dataChanged(map) at once, so a test plays
-//                   the worker: workerThread.reply({"function": 100, "GPU_count": 1}).
-//   trayManager   - FakeTray: showIconCount, reset().
-//   trayAvailable - true; harness.setTrayAvailable(false) changes it for scenes
-//                   created after the call (put it back to true afterwards).
-//   harness       - quitCount counts Qt.quit() calls of the scene (the run goes
-//                   on); resetQuitCount().
-//
-// The fakes are shared by all scenes of one file: call workerThread.reset() and
-// trayManager.reset() before creating a scene. To drive the real window:
-//   var c = Qt.createComponent("qrc:/main.qml");
-//   var w = c.createObject(null);      // start-up runs here
-//   ... findChild(w, "argbPage") ...   // items carry objectNames
-//   w.destroy();
-// ShellFixture.qml in this folder does exactly that, with helpers to pass the
-// loading screen (first reply 0 and 100).
+// Scene test runner: every tst_*.qml file here runs as its own ctest entry.
+// Context properties: workerThread (FakeWorker: records requests, reply(map)
+// plays the worker), trayManager (FakeTray), trayAvailable, harness (counts
+// Qt.quit() calls). ShellFixture.qml creates the real window on them.
 
 #include "fakes.h"
 
