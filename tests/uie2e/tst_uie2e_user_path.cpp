@@ -331,6 +331,17 @@ private slots:
         QCOMPARE(sent->speed, QStringLiteral("FE"));
         QCOMPARE(sent->red, 0xFB);
 
+        // A hue a little short of green, then a point high on the square's
+        // right: about 162 red; neighbouring pixels move it by a few.
+        const int colours = argbX() + 654, coloursTop = argbY() + 114;
+        click(colours + 48 + 6, coloursTop + 62 + 7 + 30);
+        QTest::qWait(1500);
+        mark = readLines(transferLog).size();
+        click(colours + 73 + 100, coloursTop + 62 + 20);
+        const std::optional<LightingWrite> picked = waitForLighting(mark);
+        QVERIFY2(picked, qPrintable(readLines(transferLog).mid(mark).join('\n')));
+        QVERIFY2(std::abs(picked->red - 162) <= 8, qPrintable(QString::number(picked->red)));
+
         openPage(0);
         mark = readLines(transferLog).size();
         click(fanButton(3).x(), fanButton(3).y());   // "Turbo"
@@ -338,7 +349,18 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(
             containsInOrder(readLines(transferLog).mid(mark), {"W 02 80 00", "W 00 D8 10", "W 01 4B"}),
             qPrintable(readLines(transferLog).mid(mark).join('\n')), 20000);
-        keep("monitor-dark");
+        // The row of readings (clock, load, temperatures) changes as telemetry arrives.
+        const QRect readings(monitorX(), monitorY() + 40 + 122 + 8, 1030, 184);
+        const QImage first = keep("monitor-dark").copy(readings);
+        const auto moved = [&] {
+            const QImage now = grab().copy(readings);
+            int n = 0;
+            for (int y = 0; y < now.height() && now.size() == first.size(); ++y)
+                for (int x = 0; x < now.width(); ++x)
+                    n += qGray(now.pixel(x, y)) != qGray(first.pixel(x, y));
+            return n >= 40;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(moved(), 30000);
     }
 
     // Every request fails on the card: the fan Apply says so and can be left.
