@@ -52,10 +52,6 @@ CTL_APIEXPORT ctl_result_t ctlSetRuntimePath(ctl_runtime_path_args_t *args)
 CTL_APIEXPORT ctl_result_t ctlEnumerateDevices(ctl_api_handle_t api, uint32_t *count,
                                               ctl_device_adapter_handle_t *handles)
 {
-    const int call = g_scenario.enumerateCalls++;
-    const ctl_result_t r = scripted(g_scenario.enumerateResults, call);
-    if (r != CTL_RESULT_SUCCESS)
-        return r;
     if (api != fakeApiHandle(&g_scenario) || !count)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
     if (!handles) {
@@ -79,9 +75,7 @@ CTL_APIEXPORT ctl_result_t ctlGetDeviceProperties(ctl_device_adapter_handle_t h,
     if (!a || !p)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
     g_scenario.propertiesSize = p->Size;
-    g_scenario.propertiesVersion = p->Version;
     g_scenario.deviceIdSize = p->device_id_size;
-    g_scenario.deviceIdBufferGiven = p->pDeviceID != nullptr;
     if (a->propertiesResult != CTL_RESULT_SUCCESS)
         return a->propertiesResult;
     ctl_device_adapter_properties_t out = a->properties;
@@ -102,7 +96,6 @@ CTL_APIEXPORT ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, c
     if (!a || !t)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
     g_scenario.telemetrySize = t->Size;
-    g_scenario.telemetryVersion = t->Version;
     if (r != CTL_RESULT_SUCCESS)
         return r;
     ctl_power_telemetry_t out = a->telemetry;
@@ -114,7 +107,6 @@ CTL_APIEXPORT ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, c
 
 CTL_APIEXPORT ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ctl_pci_properties_t *p)
 {
-    ++g_scenario.pciPropertiesCalls;
     FakeAdapter *a = adapterOf(h);
     if (!a || !p)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
@@ -124,13 +116,11 @@ CTL_APIEXPORT ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ct
     p->maxSpeed.gen = a->pciGen;
     p->maxSpeed.width = a->pciWidth;
     p->resizable_bar_supported = true;
-    p->resizable_bar_enabled = a->resizableBar;
     return CTL_RESULT_SUCCESS;
 }
 
 CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
 {
-    ++g_scenario.pciStateCalls;
     if (s)
         g_scenario.pciStateSize = s->Size;
     return adapterOf(h) ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_NULL_HANDLE;

@@ -16,13 +16,11 @@ struct FakeAdapter {
     ctl_result_t pciResult = CTL_RESULT_SUCCESS;
     int32_t pciGen = 0;
     int32_t pciWidth = 0;
-    bool resizableBar = false;
 };
 
 struct FakeCtlScenario {
     // Results of successive calls; past the script, 0.
     ctl_result_t initResults[kFakeMaxScripted]{};
-    ctl_result_t enumerateResults[kFakeMaxScripted]{};
     ctl_result_t telemetryResults[kFakeMaxScripted]{};
     ctl_result_t closeResult = CTL_RESULT_SUCCESS;
     ctl_result_t setRuntimePathResult = CTL_RESULT_SUCCESS;
@@ -36,22 +34,16 @@ struct FakeCtlScenario {
     // What the library saw.
     int initCalls = 0;
     int closeCalls = 0;
-    int enumerateCalls = 0;
     int propertiesCalls = 0;
     int telemetryCalls = 0;
-    int pciPropertiesCalls = 0;
-    int pciStateCalls = 0;
     int setRuntimePathCalls = 0;
     ctl_init_args_t initArgs{};
     ctl_init_args_t *initArgsPointer = nullptr;
     ctl_api_handle_t closedHandle = nullptr;
     ctl_runtime_path_args_t *runtimePathArgs = nullptr;
     uint32_t propertiesSize = 0;
-    uint8_t propertiesVersion = 0;
     uint32_t deviceIdSize = 0;
-    bool deviceIdBufferGiven = false;
     uint32_t telemetrySize = 0;
-    uint8_t telemetryVersion = 0;
     uint32_t pciPropertiesSize = 0;
     uint32_t pciStateSize = 0;
 
