@@ -6,12 +6,13 @@
 
 #include <QByteArray>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct FakeRequest {
@@ -23,14 +24,17 @@ struct FakeRequest {
 
 struct FakeReply {
     enum Mode {
-        Finish,          // succeeds inside the start call
-        Fail,            // fails inside the start call with error, record untouched
-        Pend,            // pending until completePending() or cancelIo()
-        PendFinished,    // reported pending, but already finished and signalled
-    } mode = Finish;
-    std::uint32_t error = 0;
-    int transferred = -1; // -1: the whole write, or the reply bytes that fit
-    QByteArray output;    // copied into the output buffer
+        Finish,       // succeeds inside the start call
+        Fail,         // fails inside the start call with error, record untouched
+        Pend,         // pending until completePending() or cancelIo()
+        PendFinished, // reported pending, but already finished and signalled
+    };
+    FakeReply(Mode m = Finish, std::uint32_t e = 0, int t = -1, QByteArray o = {})
+        : mode(m), error(e), transferred(t), output(std::move(o)) {}
+    Mode mode;
+    std::uint32_t error;
+    int transferred;   // -1: the whole write, or the reply bytes that fit
+    QByteArray output; // copied into the output buffer
 };
 
 class FakeDriver {
@@ -43,18 +47,22 @@ public:
     FakeReply defaultReply;
     std::deque<FakeReply> script; // used before defaultReply, one per request
 
-    std::vector<FakeRequest> requests() const;
-    std::vector<std::string> openedPaths() const;
-    int liveDevices() const;
-    int cancelCalls() const;
-    int pendingCount() const;
+    std::vector<FakeRequest> requests() const { return locked(requests_); }
+    std::vector<std::string> openedPaths() const { return locked(openedPaths_); }
+    int liveDevices() const { return live_; }
+    int cancelCalls() const { return locked(cancels_); }
     // Blocks until a request is pending, then finishes every pending one.
     void completePending(std::uint32_t error, std::uint32_t transferred);
 
 private:
     friend class FakeDevice;
+    template <class T> T locked(const T &value) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return value;
+    }
     bool start(FakeRequest request, void *out, std::uint32_t *transferred, platform::Overlapped &ov);
-    bool cancelAll();
+    void finishPending(std::uint32_t error, std::uint32_t transferred); // mutex held
     bool result(platform::Overlapped &ov, std::uint32_t *transferred, bool wait);
 
     mutable std::mutex mutex_;
@@ -62,6 +70,6 @@ private:
     std::vector<FakeRequest> requests_;
     std::vector<std::string> openedPaths_;
     std::vector<platform::Overlapped *> pending_;
-    int live_ = 0;
+    std::atomic<int> live_{0};
     int cancels_ = 0;
 };
