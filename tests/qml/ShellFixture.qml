@@ -1,76 +1,69 @@
 import QtQuick 2.9
+import QtTest 1.2
 
-// Creates the real window on the fake worker and tray, and plays the worker's
-// start-up replies. Shared by the scene tests; see main.cpp for the fakes.
-QtObject {
-    id: fixture
+// The base of every scene test: the real window at its smallest size on the
+// stand-in worker and tray of main.cpp, and the worker's start-up replies.
+TestCase {
+    when: windowShown
 
-    property var window: null
+    property var w: null
 
-    function create() {
-        workerThread.reset();
-        trayManager.reset();
-        harness.resetQuitCount();
+    function init() {
+        workerThread.requests = [];
+        harness.quits = 0;
         var component = Qt.createComponent("qrc:/main.qml");
-        if (component.status !== Component.Ready) {
-            console.warn(component.errorString());
-            return null;
-        }
-        window = component.createObject(null);
-        return window;
+        verify(component.status === Component.Ready, component.errorString());
+        w = component.createObject(null);
+        w.width = w.minimumWidth;
+        w.height = w.minimumHeight;
     }
 
-    function destroyScene() {
-        if (window) {
-            window.destroy();
-            window = null;
-        }
+    function cleanup() {
+        w.destroy();
+        w = null;
     }
 
-    function userData(overrides) {
-        var data = {
-            "RGB": "ON", "RGBControlMode": "MCU", "argb_effect": 5,
-            "r_hex": "FF", "g_hex": "FF", "b_hex": "FF", "speed": "00",
-            "ARGBSliderSpeed": 3, "displayMode": 0, "FanControlMode": "GPU",
-            "fanControlBtn": 0, "fanSpeed": 0, "appVersion": "25.4.0", "serverVersion": ""
-        };
-        for (var key in overrides)
-            data[key] = overrides[key];
-        return data;
+    // From the content item: the visual search reaches Repeater children.
+    function item(name) {
+        var found = findChild(w.contentItem, name) || findChild(w, name);
+        verify(found !== null, "no item " + name);
+        return found;
     }
 
-    function telemetry(overrides) {
-        var data = { "CheckCTL": 1, "AdapterName": "Intel(R) Arc(TM) B580 Graphics",
-                     "deviceName": "TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA",
-                     "updateApp": 0 };
-        for (var key in overrides)
-            data[key] = overrides[key];
-        return data;
+    function telemetry() {
+        return { "CheckCTL": 1, "AdapterName": "Intel(R) Arc(TM) B580 Graphics",
+                 "deviceName": "TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA", "updateApp": 0 };
     }
 
-    function replyStartUp(cards, userOverrides) {
-        workerThread.reply({ "function": 0, "GPU_count": cards, "appVersion": "25.4.0",
-                             "startGUI": 0, "MonitorInfoDict": telemetry({}),
-                             "userControlData": userData(userOverrides || {}) });
+    function replyStartUp(cards, user) {
+        var data = { "RGB": "ON", "RGBControlMode": "MCU", "argb_effect": 5, "r_hex": "FF", "g_hex": "FF",
+                     "b_hex": "FF", "speed": "00", "ARGBSliderSpeed": 3, "displayMode": 0,
+                     "FanControlMode": "GPU", "fanControlBtn": 0, "fanSpeed": 0, "appVersion": "25.4.0" };
+        for (var key in user)
+            data[key] = user[key];
+        workerThread.reply({ "function": 0, "GPU_count": cards, "appVersion": "25.4.0", "startGUI": 0,
+                             "MonitorInfoDict": telemetry(), "userControlData": data });
     }
 
     function replyMonitor(cards) {
-        workerThread.reply({ "function": 100, "GPU_count": cards,
-                             "MonitorInfoDict": telemetry({}) });
+        workerThread.reply({ "function": 100, "GPU_count": cards, "MonitorInfoDict": telemetry() });
     }
 
-    // Start-up as the worker runs it: reply 0, then the first monitoring reply.
-    function passLoading(cards, userOverrides) {
-        replyStartUp(cards, userOverrides);
+    // Start-up as the worker runs it, then the window up and focused, no request kept.
+    function start(cards, user) {
+        replyStartUp(cards, user || {});
         replyMonitor(cards);
+        w.showMainWindow();
+        tryCompare(w, "active", true);
+        waitForRendering(w.contentItem);
+        workerThread.requests = [];
     }
 
-    // Copies of the fake worker's requests, oldest first, "function" codes only.
+    function sent() {
+        return workerThread.requests;
+    }
+
     function sentCodes() {
-        var codes = [];
-        var all = workerThread.requests();
-        for (var i = 0; i < all.length; ++i)
-            codes.push(all[i]["function"]);
-        return codes;
+        return sent().map(function (r) { return r["function"]; });
     }
 }

@@ -1,15 +1,35 @@
 // Scene test runner: every tst_*.qml file here runs as its own ctest entry.
-// Context properties: workerThread (FakeWorker: records requests, reply(map)
-// plays the worker), trayManager (FakeTray), trayAvailable, harness (counts
-// Qt.quit() calls). ShellFixture.qml creates the real window on them.
+// One stand-in plays the worker (keeps each request, emits any reply a test
+// hands it at once, as the queued signal would arrive), the tray, and
+// "harness": counts Qt.quit() and switches "trayAvailable" for later scenes.
 
-#include "fakes.h"
-
-#include <QByteArray>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QTemporaryDir>
 #include <QtQuickTest>
+
+class Stand : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QVariantList requests MEMBER requests)
+    Q_PROPERTY(int quits MEMBER quits)
+public:
+    explicit Stand(QQmlEngine *engine) : QObject(engine), engine(engine)
+    {
+        connect(engine, &QQmlEngine::quit, this, [this] { ++quits; });
+    }
+    Q_INVOKABLE void start() { emit started(); }
+    Q_INVOKABLE void receiveDataFromQML(const QVariantMap &data) { requests.append(data); }
+    Q_INVOKABLE void reply(const QVariantMap &data) { emit dataChanged(data); }
+    Q_INVOKABLE void showIcon() {}
+    Q_INVOKABLE void setTrayAvailable(bool on) { engine->rootContext()->setContextProperty("trayAvailable", on); }
+signals:
+    void started();
+    void dataChanged(QVariantMap data);
+private:
+    QQmlEngine *engine;
+    QVariantList requests;
+    int quits = 0;
+};
 
 class Setup : public QObject {
     Q_OBJECT
@@ -17,37 +37,25 @@ public:
     Setup()
     {
         // Nothing the scene or Qt caches may land in the real user's folders.
-        qputenv("HOME", m_home.path().toLocal8Bit());
-        qputenv("XDG_CACHE_HOME", (m_home.path() + QStringLiteral("/cache")).toLocal8Bit());
-        qputenv("XDG_CONFIG_HOME", (m_home.path() + QStringLiteral("/config")).toLocal8Bit());
-        qputenv("XDG_DATA_HOME", (m_home.path() + QStringLiteral("/data")).toLocal8Bit());
+        for (const char *name : {"HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+            qputenv(name, m_home.path().toLocal8Bit());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
         qputenv("QML_DISABLE_DISK_CACHE", "1");
-        // Headless runs have no OpenGL; the software scene graph draws the
-        // scene but no shader effects (tints, gradients). Under an X server
-        // (Mesa's software OpenGL) everything is drawn and can be grabbed.
-        const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
-        const bool headless = platform.startsWith("offscreen") || platform.startsWith("minimal");
-        if (headless && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+        // Headless runs have no OpenGL: the software scene graph draws all but
+        // shader effects. Under an X server Mesa draws everything.
+        if (qgetenv("QT_QPA_PLATFORM").startsWith("offscreen") && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
             qputenv("QT_QUICK_BACKEND", "software");
     }
-
 public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
-        auto *worker = new FakeWorker(engine);
-        auto *tray = new FakeTray(engine);
-        auto *harness = new Harness(engine, engine);
-        QQmlContext *context = engine->rootContext();
-        context->setContextProperty(QStringLiteral("workerThread"), worker);
-        context->setContextProperty(QStringLiteral("trayManager"), tray);
-        context->setContextProperty(QStringLiteral("trayAvailable"), true);
-        context->setContextProperty(QStringLiteral("harness"), harness);
+        auto *stand = new Stand(engine);
+        for (const char *name : {"workerThread", "trayManager", "harness"})
+            engine->rootContext()->setContextProperty(name, stand);
+        engine->rootContext()->setContextProperty("trayAvailable", true);
     }
-
 private:
-    QTemporaryDir m_home;
-    QTemporaryDir m_runtime;
+    QTemporaryDir m_home, m_runtime;
 };
 
 QUICK_TEST_MAIN_WITH_SETUP(tarvell_scene, Setup)
