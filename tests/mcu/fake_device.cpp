@@ -3,17 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-
-void signal(platform::Overlapped &ov, std::uint32_t status, std::uint32_t count)
+static void settle(platform::Overlapped &ov, std::uint32_t status, std::uint32_t count)
 {
     ov.internalHigh = count;
     ov.internal = status;
     if (ov.event)
         ov.event->set();
 }
-
-} // namespace
 
 class FakeDevice : public platform::Device {
 public:
@@ -46,7 +42,18 @@ public:
     }
     bool overlappedResult(platform::Overlapped &ov, std::uint32_t *transferred, bool wait) override
     {
-        return driver_->result(ov, transferred, wait);
+        std::unique_lock<std::mutex> lock(driver_->mutex_);
+        if (wait)
+            driver_->changed_.wait(lock, [&] { return ov.internal != platform::kStatusPending; });
+        const std::uint32_t status = ov.internal;
+        if (status == platform::kStatusPending) {
+            platform::setLastError(platform::kErrorIoPending);
+            return false;
+        }
+        *transferred = std::uint32_t(ov.internalHigh);
+        if (status != 0)
+            platform::setLastError(platform::win32FromStatus(status));
+        return status == 0;
     }
 
 private:
@@ -92,7 +99,7 @@ bool FakeDriver::start(FakeRequest request, void *out, std::uint32_t *transferre
 
     switch (reply.mode) {
     case FakeReply::Finish:
-        signal(ov, 0, count);
+        settle(ov, 0, count);
         *transferred = count;
         return true;
     case FakeReply::Fail:
@@ -104,7 +111,7 @@ bool FakeDriver::start(FakeRequest request, void *out, std::uint32_t *transferre
         changed_.notify_all();
         break;
     case FakeReply::PendFinished:
-        signal(ov, platform::hresultFromWin32(reply.error), count);
+        settle(ov, platform::hresultFromWin32(reply.error), count);
         break;
     }
     platform::setLastError(platform::kErrorIoPending);
@@ -121,23 +128,7 @@ void FakeDriver::completePending(std::uint32_t error, std::uint32_t transferred)
 void FakeDriver::finishPending(std::uint32_t error, std::uint32_t transferred)
 {
     for (platform::Overlapped *ov : pending_)
-        signal(*ov, platform::hresultFromWin32(error), transferred);
+        settle(*ov, platform::hresultFromWin32(error), transferred);
     pending_.clear();
     changed_.notify_all();
-}
-
-bool FakeDriver::result(platform::Overlapped &ov, std::uint32_t *transferred, bool wait)
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (wait)
-        changed_.wait(lock, [&] { return ov.internal != platform::kStatusPending; });
-    const std::uint32_t status = ov.internal;
-    if (status == platform::kStatusPending) {
-        platform::setLastError(platform::kErrorIoPending);
-        return false;
-    }
-    *transferred = std::uint32_t(ov.internalHigh);
-    if (status != 0)
-        platform::setLastError(platform::win32FromStatus(status));
-    return status == 0;
 }

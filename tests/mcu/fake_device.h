@@ -63,7 +63,6 @@ private:
     }
     bool start(FakeRequest request, void *out, std::uint32_t *transferred, platform::Overlapped &ov);
     void finishPending(std::uint32_t error, std::uint32_t transferred); // mutex held
-    bool result(platform::Overlapped &ov, std::uint32_t *transferred, bool wait);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -10,10 +10,7 @@
 
 class OutputCapture {
 public:
-    OutputCapture()
-    {
-        previous_ = mcu::SetOutputSink([this](const std::string &text) { text_ += text; });
-    }
+    OutputCapture() : previous_(mcu::SetOutputSink([this](const std::string &text) { text_ += text; })) {}
     ~OutputCapture() { mcu::SetOutputSink(std::move(previous_)); }
     OutputCapture(const OutputCapture &) = delete;
     OutputCapture &operator=(const OutputCapture &) = delete;
