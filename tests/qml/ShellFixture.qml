@@ -20,7 +20,6 @@ TestCase {
 
     function cleanup() {
         w.destroy();
-        w = null;
     }
 
     // From the content item: the visual search reaches Repeater children.
@@ -30,23 +29,19 @@ TestCase {
         return found;
     }
 
-    function telemetry() {
-        return { "CheckCTL": 1, "AdapterName": "Intel(R) Arc(TM) B580 Graphics",
-                 "deviceName": "TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA", "updateApp": 0 };
-    }
+    readonly property var telemetry: ({ "CheckCTL": 1, "AdapterName": "Intel(R) Arc(TM) B580 Graphics",
+                                        "deviceName": "TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA" })
 
     function replyStartUp(cards, user) {
         var data = { "RGB": "ON", "RGBControlMode": "MCU", "argb_effect": 5, "r_hex": "FF", "g_hex": "FF",
                      "b_hex": "FF", "speed": "00", "ARGBSliderSpeed": 3, "displayMode": 0,
                      "FanControlMode": "GPU", "fanControlBtn": 0, "fanSpeed": 0, "appVersion": "25.4.0" };
-        for (var key in user)
-            data[key] = user[key];
         workerThread.reply({ "function": 0, "GPU_count": cards, "appVersion": "25.4.0", "startGUI": 0,
-                             "MonitorInfoDict": telemetry(), "userControlData": data });
+                             "MonitorInfoDict": telemetry, "userControlData": Object.assign(data, user) });
     }
 
     function replyMonitor(cards) {
-        workerThread.reply({ "function": 100, "GPU_count": cards, "MonitorInfoDict": telemetry() });
+        workerThread.reply({ "function": 100, "GPU_count": cards, "MonitorInfoDict": telemetry });
     }
 
     // Start-up as the worker runs it, then the window up and focused, no request kept.
@@ -59,11 +54,7 @@ TestCase {
         workerThread.requests = [];
     }
 
-    function sent() {
-        return workerThread.requests;
-    }
-
     function sentCodes() {
-        return sent().map(function (r) { return r["function"]; });
+        return workerThread.requests.map(function (r) { return r["function"]; });
     }
 }

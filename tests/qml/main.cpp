@@ -41,8 +41,7 @@ public:
             qputenv(name, m_home.path().toLocal8Bit());
         qputenv("XDG_RUNTIME_DIR", m_runtime.path().toLocal8Bit());
         qputenv("QML_DISABLE_DISK_CACHE", "1");
-        // Headless runs have no OpenGL: the software scene graph draws all but
-        // shader effects. Under an X server Mesa draws everything.
+        // Headless runs have no OpenGL; under an X server Mesa draws shader effects too.
         if (qgetenv("QT_QPA_PLATFORM").startsWith("offscreen") && qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
             qputenv("QT_QUICK_BACKEND", "software");
     }
