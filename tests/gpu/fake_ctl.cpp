@@ -6,10 +6,7 @@
 namespace {
 FakeCtlScenario g_scenario;
 
-ctl_result_t scripted(const ctl_result_t (&script)[kFakeMaxScripted], int call)
-{
-    return call < kFakeMaxScripted ? script[call] : CTL_RESULT_SUCCESS;
-}
+ctl_result_t scripted(const ctl_result_t (&script)[8], int call) { return call < 8 ? script[call] : 0; }
 
 FakeAdapter *adapterOf(ctl_device_adapter_handle_t h)
 {
@@ -27,7 +24,6 @@ CTL_APIEXPORT FakeCtlScenario *fakectl_scenario() { return &g_scenario; }
 CTL_APIEXPORT ctl_result_t ctlInit(ctl_init_args_t *args, ctl_api_handle_t *handle)
 {
     const ctl_result_t r = scripted(g_scenario.initResults, g_scenario.initCalls++);
-    g_scenario.initArgsPointer = args;
     if (args)
         g_scenario.initArgs = *args;
     if (r == CTL_RESULT_SUCCESS && handle)
@@ -54,16 +50,12 @@ CTL_APIEXPORT ctl_result_t ctlEnumerateDevices(ctl_api_handle_t api, uint32_t *c
 {
     if (api != fakeApiHandle(&g_scenario) || !count)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-    if (!handles) {
-        *count = g_scenario.adapterCount;
-        return CTL_RESULT_SUCCESS;
-    }
-    const uint32_t n = *count < g_scenario.adapterCount ? *count : g_scenario.adapterCount;
-    for (uint32_t i = 0; i < n; ++i)
+    const uint32_t n = handles && *count < g_scenario.adapterCount ? *count : g_scenario.adapterCount;
+    for (uint32_t i = 0; handles && i < n; ++i)
         handles[i] = g_scenario.adapters[i].nullHandle
                          ? nullptr
                          : reinterpret_cast<ctl_device_adapter_handle_t>(&g_scenario.adapters[i]);
-    *count = g_scenario.overrideSecondCount ? g_scenario.secondCount : n;
+    *count = handles && g_scenario.secondCount ? g_scenario.secondCount : n;
     return CTL_RESULT_SUCCESS;
 }
 
@@ -78,14 +70,9 @@ CTL_APIEXPORT ctl_result_t ctlGetDeviceProperties(ctl_device_adapter_handle_t h,
     g_scenario.deviceIdSize = p->device_id_size;
     if (a->propertiesResult != CTL_RESULT_SUCCESS)
         return a->propertiesResult;
-    ctl_device_adapter_properties_t out = a->properties;
-    out.Size = p->Size;
-    out.Version = p->Version;
-    out.pDeviceID = p->pDeviceID;
-    out.device_id_size = p->device_id_size;
     if (p->pDeviceID && p->device_id_size >= 8)
         std::memset(p->pDeviceID, 0x5A, 8); // any write past 8 bytes shows up under ASan
-    *p = out;
+    *p = a->properties; // header and id buffer too: the caller sets them again for each adapter
     return CTL_RESULT_SUCCESS;
 }
 
@@ -98,10 +85,7 @@ CTL_APIEXPORT ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, c
     g_scenario.telemetrySize = t->Size;
     if (r != CTL_RESULT_SUCCESS)
         return r;
-    ctl_power_telemetry_t out = a->telemetry;
-    out.Size = t->Size;
-    out.Version = t->Version;
-    *t = out;
+    *t = a->telemetry;
     return CTL_RESULT_SUCCESS;
 }
 
@@ -111,12 +95,9 @@ CTL_APIEXPORT ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ct
     if (!a || !p)
         return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
     g_scenario.pciPropertiesSize = p->Size;
-    if (a->pciResult != CTL_RESULT_SUCCESS)
-        return a->pciResult;
     p->maxSpeed.gen = a->pciGen;
     p->maxSpeed.width = a->pciWidth;
-    p->resizable_bar_supported = true;
-    return CTL_RESULT_SUCCESS;
+    return a->pciResult;
 }
 
 CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)

@@ -5,48 +5,33 @@
 
 #include "gpu/ctl_api.h"
 
-constexpr int kFakeMaxAdapters = 6;
-constexpr int kFakeMaxScripted = 8;
+#include <dlfcn.h>
+
+#include <string>
+#include <utility>
 
 struct FakeAdapter {
     bool nullHandle = false;
-    ctl_result_t propertiesResult = CTL_RESULT_SUCCESS;
+    ctl_result_t propertiesResult = CTL_RESULT_SUCCESS, pciResult = CTL_RESULT_SUCCESS;
     ctl_device_adapter_properties_t properties{}; // copied out, header and id buffer excepted
     ctl_power_telemetry_t telemetry{};            // copied out, header excepted
-    ctl_result_t pciResult = CTL_RESULT_SUCCESS;
-    int32_t pciGen = 0;
-    int32_t pciWidth = 0;
+    int32_t pciGen = 4, pciWidth = 8;
 };
 
 struct FakeCtlScenario {
     // Results of successive calls; past the script, 0.
-    ctl_result_t initResults[kFakeMaxScripted]{};
-    ctl_result_t telemetryResults[kFakeMaxScripted]{};
-    ctl_result_t closeResult = CTL_RESULT_SUCCESS;
-    ctl_result_t setRuntimePathResult = CTL_RESULT_SUCCESS;
-    // Count the second enumeration reports, when it differs from adapterCount.
-    bool overrideSecondCount = false;
-    uint32_t secondCount = 0;
-
+    ctl_result_t initResults[8]{}, telemetryResults[8]{};
+    ctl_result_t closeResult = CTL_RESULT_SUCCESS, setRuntimePathResult = CTL_RESULT_SUCCESS;
+    uint32_t secondCount = 0; // when not 0, what the second enumeration claims to have filled
     uint32_t adapterCount = 0;
-    FakeAdapter adapters[kFakeMaxAdapters];
+    FakeAdapter adapters[6];
 
     // What the library saw.
-    int initCalls = 0;
-    int closeCalls = 0;
-    int propertiesCalls = 0;
-    int telemetryCalls = 0;
-    int setRuntimePathCalls = 0;
+    int initCalls = 0, closeCalls = 0, propertiesCalls = 0, telemetryCalls = 0, setRuntimePathCalls = 0;
     ctl_init_args_t initArgs{};
-    ctl_init_args_t *initArgsPointer = nullptr;
     ctl_api_handle_t closedHandle = nullptr;
     ctl_runtime_path_args_t *runtimePathArgs = nullptr;
-    uint32_t propertiesSize = 0;
-    uint32_t deviceIdSize = 0;
-    uint32_t telemetrySize = 0;
-    uint32_t pciPropertiesSize = 0;
-    uint32_t pciStateSize = 0;
-
+    uint32_t propertiesSize = 0, deviceIdSize = 0, telemetrySize = 0, pciPropertiesSize = 0, pciStateSize = 0;
     // What the last argument-recording entry point received.
     void *pointers[3]{};
     uint32_t values[2]{};
@@ -54,7 +39,20 @@ struct FakeCtlScenario {
 };
 
 extern "C" CTL_APIEXPORT FakeCtlScenario *fakectl_scenario();
-using FakeScenarioFn = FakeCtlScenario *(*)();
 
-// Handle values the fake hands out and recognises.
+// The scenario of the copy at path, which stays open for the test's lifetime.
+inline FakeCtlScenario *openFakeScenario(const char *path)
+{
+    void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    return library ? reinterpret_cast<FakeCtlScenario *(*)()>(dlsym(library, "fakectl_scenario"))() : nullptr;
+}
+
+// The API handle the fake hands out and recognises.
 inline ctl_api_handle_t fakeApiHandle(FakeCtlScenario *s) { return reinterpret_cast<ctl_api_handle_t>(s); }
+
+// A runtime-path record with its own copy of the path.
+struct RuntimePath {
+    explicit RuntimePath(std::wstring path) : chars(std::move(path)) { args.pRuntimePath = chars.data(); }
+    std::wstring chars;
+    ctl_runtime_path_args_t args{sizeof(ctl_runtime_path_args_t), 0, {}, nullptr};
+};

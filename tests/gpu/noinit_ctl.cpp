@@ -3,14 +3,9 @@
 #include "gpu/ctl_api.h"
 
 extern "C" {
-
 CTL_APIEXPORT ctl_result_t ctlClose(ctl_api_handle_t) { return CTL_RESULT_SUCCESS; }
-
-CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t, ctl_pci_state_t *state)
+CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t, ctl_pci_state_t *)
 {
-    if (state)
-        state->speed.width = 4;
     return CTL_RESULT_ERROR_DATA_READ;
 }
-
-} // extern "C"
+}
