@@ -40,7 +40,6 @@ CTL_APIEXPORT ctl_result_t ctlClose(ctl_api_handle_t handle)
 
 CTL_APIEXPORT ctl_result_t ctlSetRuntimePath(ctl_runtime_path_args_t *args)
 {
-    ++g_scenario.setRuntimePathCalls;
     g_scenario.runtimePathArgs = args;
     return g_scenario.setRuntimePathResult;
 }
@@ -105,26 +104,6 @@ CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci
     if (s)
         g_scenario.pciStateSize = s->Size;
     return adapterOf(h) ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-}
-
-// Two forwarded parameter lists that a wrong cast would garble: a double, and
-// values mixed with pointers.
-CTL_APIEXPORT ctl_result_t ctlOverclockPowerLimitSet(ctl_device_adapter_handle_t h, double limit)
-{
-    g_scenario.pointers[0] = h;
-    g_scenario.number = limit;
-    return CTL_RESULT_ERROR_CORE_OVERCLOCK_POWER_OUTSIDE_RANGE;
-}
-
-CTL_APIEXPORT ctl_result_t ctlOverclockReadVFCurve(ctl_device_adapter_handle_t h, uint32_t curveType,
-                                                  uint32_t pointType, uint32_t *count, void *points)
-{
-    g_scenario.pointers[0] = h;
-    g_scenario.values[0] = curveType;
-    g_scenario.values[1] = pointType;
-    g_scenario.pointers[1] = count;
-    g_scenario.pointers[2] = points;
-    return CTL_RESULT_SUCCESS;
 }
 
 } // extern "C"

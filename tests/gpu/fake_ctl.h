@@ -27,15 +27,11 @@ struct FakeCtlScenario {
     FakeAdapter adapters[6];
 
     // What the library saw.
-    int initCalls = 0, closeCalls = 0, propertiesCalls = 0, telemetryCalls = 0, setRuntimePathCalls = 0;
+    int initCalls = 0, closeCalls = 0, propertiesCalls = 0, telemetryCalls = 0;
     ctl_init_args_t initArgs{};
     ctl_api_handle_t closedHandle = nullptr;
     ctl_runtime_path_args_t *runtimePathArgs = nullptr;
     uint32_t propertiesSize = 0, deviceIdSize = 0, telemetrySize = 0, pciPropertiesSize = 0, pciStateSize = 0;
-    // What the last argument-recording entry point received.
-    void *pointers[3]{};
-    uint32_t values[2]{};
-    double number = 0.0;
 };
 
 extern "C" CTL_APIEXPORT FakeCtlScenario *fakectl_scenario();

@@ -22,20 +22,9 @@ void collect(QtMsgType, const QMessageLogContext &, const QString &text) { g_log
 struct StdoutCapture {
     QTemporaryFile file;
     const int saved = dup(STDOUT_FILENO);
-    StdoutCapture()
-    {
-        std::fflush(stdout);
-        if (file.open())
-            dup2(file.handle(), STDOUT_FILENO);
-    }
+    StdoutCapture() { std::fflush(stdout); if (file.open()) dup2(file.handle(), STDOUT_FILENO); }
     ~StdoutCapture() { text(); close(saved); }
-    QByteArray text()
-    {
-        std::fflush(stdout);
-        dup2(saved, STDOUT_FILENO);
-        file.seek(0);
-        return file.readAll();
-    }
+    QByteArray text() { std::fflush(stdout); dup2(saved, STDOUT_FILENO); file.seek(0); return file.readAll(); }
 };
 
 void setItem(ctl_oc_telemetry_item_t &item, double value, bool supported = true)
@@ -45,18 +34,7 @@ void setItem(ctl_oc_telemetry_item_t &item, double value, bool supported = true)
     item.value.datadouble = value;
 }
 
-// One cycle of the rates table: the card's timestamp and energy counter,
-// whether their read fails, and the board power expected after it (NaN: not
-// available yet).
-struct Cycle {
-    double t, energy;
-    bool readFails;
-    double power;
-};
-
 } // namespace
-
-Q_DECLARE_METATYPE(QList<Cycle>)
 
 class GpuInformationTest : public QObject {
     Q_OBJECT
@@ -154,36 +132,40 @@ private slots:
                  (std::vector<uint32_t>{36, 320, 8, 1024, 64, 32, 0x00010001}));
     }
 
-    void rates_data()
-    {
-        const double na = std::nan("");
-        QTest::addColumn<QList<Cycle>>("cycles");
-        QTest::newRow("a failed read is no baseline")
-            << QList<Cycle>{{100, 1000, false, na}, {101, 1150, false, 150}, {102, 0, true, 150},
-                            {103, 1450, false, 150}};
-        QTest::newRow("same instant keeps the older baseline")
-            << QList<Cycle>{{10, 100, false, na}, {11, 250, false, 150}, {11, 400, false, 150}, {12, 500, false, 250}};
-        QTest::newRow("counters restarted")
-            << QList<Cycle>{{10, 100, false, na}, {11, 250, false, 150}, {5, 20, false, 150}, {6, 140, false, 120}};
-    }
+    // Board power over cycles of the card's timestamp and energy counter.
     void rates()
     {
-        QFETCH(QList<Cycle>, cycles);
-        FakeAdapter &a = add();
-        gpu::GpuInformation g;
-        for (int i = 0; i < cycles.size(); ++i) {
-            const Cycle &c = cycles[i];
-            setItem(a.telemetry.timeStamp, c.t);
-            setItem(a.telemetry.totalCardEnergyCounter, c.energy);
-            s->telemetryResults[2 * i + 1] = c.readFails ? CTL_RESULT_ERROR_DEVICE_LOST : CTL_RESULT_SUCCESS;
-            StdoutCapture out;
-            refresh(g);
-            QCOMPARE(out.text().contains("OverclockPowerTelemetry => ctlPowerTelemetryGet Result Error: "
-                                         "[CTL_RESULT_ERROR_DEVICE_LOST], ErrorCode: 0x40000003 \n \n\n"),
-                     c.readFails);
-            const double power = g.rates().boardPower;
-            QVERIFY2(std::isnan(c.power) ? std::isnan(power) : power == c.power,
-                     qPrintable(QString("cycle %1: %2 W, expected %3 W").arg(i).arg(power).arg(c.power)));
+        struct Cycle {
+            double t, energy;
+            bool readFails;
+            double power; // NaN: none yet
+        };
+        const double na = std::nan("");
+        const std::vector<Cycle> rows[] = {
+            // A failed read is no baseline.
+            {{100, 1000, false, na}, {101, 1150, false, 150}, {102, 0, true, 150}, {103, 1450, false, 150}},
+            // The same instant again keeps the older baseline.
+            {{10, 100, false, na}, {11, 250, false, 150}, {11, 400, false, 150}, {12, 500, false, 250}},
+            // The counters restarted.
+            {{10, 100, false, na}, {11, 250, false, 150}, {5, 20, false, 150}, {6, 140, false, 120}}};
+        for (const auto &cycles : rows) {
+            init();
+            FakeAdapter &a = add();
+            gpu::GpuInformation g;
+            for (size_t i = 0; i < cycles.size(); ++i) {
+                const Cycle &c = cycles[i];
+                setItem(a.telemetry.timeStamp, c.t);
+                setItem(a.telemetry.totalCardEnergyCounter, c.energy);
+                s->telemetryResults[2 * i + 1] = c.readFails ? CTL_RESULT_ERROR_DEVICE_LOST : CTL_RESULT_SUCCESS;
+                StdoutCapture out;
+                refresh(g);
+                QCOMPARE(out.text().contains("OverclockPowerTelemetry => ctlPowerTelemetryGet Result Error: "
+                                             "[CTL_RESULT_ERROR_DEVICE_LOST], ErrorCode: 0x40000003 \n \n\n"),
+                         c.readFails);
+                const double power = g.rates().boardPower;
+                QVERIFY2(std::isnan(c.power) ? std::isnan(power) : power == c.power,
+                         qPrintable(QString("t %1: %2 W, expected %3 W").arg(c.t).arg(power).arg(c.power)));
+            }
         }
     }
 
