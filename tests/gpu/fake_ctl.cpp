@@ -10,10 +10,8 @@ ctl_result_t scripted(const ctl_result_t (&script)[8], int call) { return call <
 
 FakeAdapter *adapterOf(ctl_device_adapter_handle_t h)
 {
-    for (FakeAdapter &a : g_scenario.adapters)
-        if (reinterpret_cast<ctl_device_adapter_handle_t>(&a) == h)
-            return &a;
-    return nullptr;
+    auto *a = reinterpret_cast<FakeAdapter *>(h);
+    return a >= g_scenario.adapters && a < g_scenario.adapters + 6 ? a : nullptr;
 }
 } // namespace
 
@@ -24,8 +22,7 @@ CTL_APIEXPORT FakeCtlScenario *fakectl_scenario() { return &g_scenario; }
 CTL_APIEXPORT ctl_result_t ctlInit(ctl_init_args_t *args, ctl_api_handle_t *handle)
 {
     const ctl_result_t r = scripted(g_scenario.initResults, g_scenario.initCalls++);
-    if (args)
-        g_scenario.initArgs = *args;
+    g_scenario.initArgs = args ? *args : ctl_init_args_t{};
     if (r == CTL_RESULT_SUCCESS && handle)
         *handle = fakeApiHandle(&g_scenario);
     return r;
@@ -101,8 +98,7 @@ CTL_APIEXPORT ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ct
 
 CTL_APIEXPORT ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
 {
-    if (s)
-        g_scenario.pciStateSize = s->Size;
+    g_scenario.pciStateSize = s ? s->Size : 0;
     return adapterOf(h) ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
 }
 

@@ -13,8 +13,8 @@
 struct FakeAdapter {
     bool nullHandle = false;
     ctl_result_t propertiesResult = CTL_RESULT_SUCCESS, pciResult = CTL_RESULT_SUCCESS;
-    ctl_device_adapter_properties_t properties{}; // copied out, header and id buffer excepted
-    ctl_power_telemetry_t telemetry{};            // copied out, header excepted
+    ctl_device_adapter_properties_t properties{}; // copied out whole, header and id buffer included
+    ctl_power_telemetry_t telemetry{};            // copied out whole
     int32_t pciGen = 4, pciWidth = 8;
 };
 
@@ -22,8 +22,7 @@ struct FakeCtlScenario {
     // Results of successive calls; past the script, 0.
     ctl_result_t initResults[8]{}, telemetryResults[8]{};
     ctl_result_t closeResult = CTL_RESULT_SUCCESS, setRuntimePathResult = CTL_RESULT_SUCCESS;
-    uint32_t secondCount = 0; // when not 0, what the second enumeration claims to have filled
-    uint32_t adapterCount = 0;
+    uint32_t adapterCount = 0, secondCount = 0; // the latter, when not 0, claimed by the second enumeration
     FakeAdapter adapters[6];
 
     // What the library saw.

@@ -1,5 +1,4 @@
-// A control library that exports no ctlInit: loading it must still work,
-// and its own entry points stay reachable.
+// A control library without ctlInit: it still loads, its own entry points stay reachable.
 #include "gpu/ctl_api.h"
 
 extern "C" {
