@@ -456,10 +456,11 @@ ApplicationWindow {
     // ---- layers, bottom to top -------------------------------------------------
 
     // 1. background
-    Image {
+    Model.VisibleImage {
         id: background
+        objectName: "background"
         anchors.fill: parent
-        source: Theme.colour("background", window.displayMode)
+        picture: Theme.colour("background", window.displayMode)
         fillMode: Image.PreserveAspectCrop
     }
 

@@ -39,9 +39,9 @@ Item {
         color: Theme.colour("dialogGround", root.displayMode)
     }
 
-    Image {
+    Model.VisibleImage {
         anchors.fill: parent
-        source: Theme.colour("frame", root.displayMode)
+        picture: Theme.colour("frame", root.displayMode)
         sourceSize: Qt.size(width, height)
     }
 

@@ -15,10 +15,11 @@ Item {
     readonly property real titleWidth: titleText.textWidth
     readonly property alias titleItem: titleText
 
-    Image {
+    Model.VisibleImage {
         id: frame
+        objectName: "panelFrame"
         anchors.fill: parent
-        source: Theme.colour("frame", root.displayMode)
+        picture: Theme.colour("frame", root.displayMode)
         sourceSize: Qt.size(root.width, root.height)
         smooth: true
     }

@@ -117,6 +117,22 @@ ShellFixture {
         compare(w.visible, data.quits === 1);
     }
 
+    // The large pictures hold pixels only while they can be seen: not on a page
+    // nobody looks at, not in the tray, and they are back when the window is.
+    function test_picturesOnlyWhileSeen() {
+        start(1);
+        var background = item("background"), lighting = findChild(item("rgbPanel"), "panelFrame"),
+            readings = findChild(item("readingsPanel"), "panelFrame");
+        compare([background.status, lighting.status, readings.status], [Image.Ready, Image.Ready, Image.Null]);
+        w.openPage("Monitor");
+        compare([lighting.status, readings.status], [Image.Null, Image.Ready]);
+        w.close();
+        compare([w.visible, background.status, readings.status], [false, Image.Null, Image.Null]);
+        w.showMainWindow();
+        tryCompare(background, "status", Image.Ready);
+        compare(readings.status, Image.Ready);
+    }
+
     function test_click_data() {
         return [
             { tag: "Default Mode", user: { "argb_effect": 1 }, clicks: ["defaultModeButton"],
