@@ -35,12 +35,6 @@ start_x()
     echo "X display $DISPLAY"
 }
 
-# Process run time in ns, all threads.
-run_ns()
-{
-    awk '{ s += $1 } END { printf "%d", s }' /proc/"$1"/task/*/schedstat
-}
-
 # "tid name run-ns" for every thread, sorted for join.
 thread_ns()
 {
