@@ -1,6 +1,5 @@
 import QtQuick 2.9
 import QtQuick.Window 2.2
-import QtQuick.Controls 2.2
 import "components" as Model
 import "dialogs"
 import "pages"
@@ -12,7 +11,7 @@ import "logic/Download.js" as Download
 // The one window of the program. It owns the state the pages share, the single
 // outgoing request dictionary, and the reading of every worker reply; the pages
 // only paint and report through the entry points they offer.
-ApplicationWindow {
+Window {
     id: window
     objectName: "mainWindow"
 
@@ -22,7 +21,6 @@ ApplicationWindow {
     minimumWidth: 1340
     minimumHeight: 710
     visible: true
-    font.family: windowFont.name
 
     // ---- state shared with the pages -------------------------------------------
     property var dictDataforWorker: ({ "function": Codes.Request.Idle })
@@ -446,11 +444,6 @@ ApplicationWindow {
         function onDataChanged(data) {
             window.handleReply(data);
         }
-    }
-
-    FontLoader {
-        id: windowFont
-        source: "qrc:/font/Kanit-Regular.ttf"
     }
 
     // ---- layers, bottom to top -------------------------------------------------

@@ -1,27 +1,38 @@
 import QtQuick 2.9
-import QtQuick.Controls 2.2
 import "../logic/Theme.js" as Theme
 
 // The five-step speed slider. The handle travels 180 pixels over the 190-pixel
-// track; the track is filled up to the handle.
-Slider {
+// track; the track is filled up to the handle. Dragging moves the handle from
+// step to step, a click puts it on the nearest step when the button comes up,
+// and once clicked the arrow keys step it.
+Item {
     id: root
 
     property int displayMode: 0
+    property real value: 3
+    readonly property int from: 1
+    readonly property int to: 5
     readonly property int trackLength: 190
     readonly property int handleSize: 14
     readonly property int handleTravel: 180
+    readonly property real visualPosition: (root.value - root.from) / (root.to - root.from)
+    readonly property alias pressed: pointer.pressed
 
-    from: 1
-    to: 5
-    stepSize: 1
-    snapMode: Slider.SnapAlways
-    value: 3
-    padding: 0
     width: handleTravel + handleSize
     height: 20
+    activeFocusOnTab: true
 
-    background: Rectangle {
+    // The step nearest to a point on the slider, the handle's centre under it.
+    function stepAt(x) {
+        var position = Math.max(0, Math.min(1, (x - root.handleSize / 2) / root.handleTravel));
+        return root.from + Math.round(position * (root.to - root.from));
+    }
+
+    function stepBy(steps) {
+        root.value = Math.max(root.from, Math.min(root.to, Math.round(root.value) + steps));
+    }
+
+    Rectangle {
         objectName: "speedTrack"
         x: 0
         y: (root.height - height) / 2
@@ -32,14 +43,15 @@ Slider {
 
         Rectangle {
             objectName: "speedFill"
-            width: root.handle.x + root.handleSize / 2
+            width: handle.x + root.handleSize / 2
             height: parent.height
             radius: 10
             color: Theme.colour("sliderFill", root.displayMode)
         }
     }
 
-    handle: Rectangle {
+    Rectangle {
+        id: handle
         objectName: "speedHandle"
         x: root.visualPosition * root.handleTravel
         y: (root.height - height) / 2
@@ -50,4 +62,16 @@ Slider {
         border.color: "#FFFFFF"
         border.width: 1
     }
+
+    MouseArea {
+        id: pointer
+        anchors.fill: parent
+        preventStealing: true
+        onPressed: root.forceActiveFocus()
+        onPositionChanged: root.value = root.stepAt(mouse.x)
+        onReleased: root.value = root.stepAt(mouse.x)
+    }
+
+    Keys.onLeftPressed: root.stepBy(-1)
+    Keys.onRightPressed: root.stepBy(1)
 }

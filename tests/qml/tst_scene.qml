@@ -160,6 +160,23 @@ ShellFixture {
             compare(workerThread.requests[0][key], data.request[key], key);
     }
 
+    // The speed a user drags, clicks or steps to is the one sent, never past an end.
+    function test_speedSlider() {
+        start(1);
+        var slider = item("speedSlider");
+        function sentSpeeds() {
+            return workerThread.requests.map(function (r) { return [r["ARGBSliderSpeed"], r["speed"]]; });
+        }
+        mouseDrag(slider, slider.width / 2, slider.height / 2, -slider.width, 0);
+        compare(sentSpeeds().pop(), [1, "02"], "dragged past the slow end");
+        workerThread.requests = [];
+        mouseClick(slider, slider.width - 4, slider.height / 2);
+        keyClick(Qt.Key_Right);
+        keyClick(Qt.Key_Left);
+        compare(sentSpeeds(), [[5, "FE"], [4, "FF"]]);
+        compare(item("speedHandle").x, 3 / 4 * slider.handleTravel);
+    }
+
     function test_restoreSendsNothingAndThemeFallsBack_data() {
         return [ { tag: "light", stored: 1, shown: 1 }, { tag: "2 is dark", stored: 2, shown: 0 },
                  { tag: "-1 is dark", stored: -1, shown: 0 } ];
