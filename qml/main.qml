@@ -57,6 +57,10 @@ Window {
     property bool downloadReplySeen: false
     // Whether the program has a tray icon to come back through; fixed at start-up.
     property bool trayPresent: true
+    // The large pictures are held only while the window is shown. They are
+    // decoded before the window is mapped, so it never stands unpainted while
+    // they load, and let go once it is hidden.
+    property bool picturesShown: false
 
     // Every reply 12 goes out here as well, for the page that owns the
     // "Update" button.
@@ -83,6 +87,7 @@ Window {
     }
 
     function showMainWindow() {
+        picturesShown = true;
         if (window.visibility === Window.Minimized)
             window.showNormal();
         else
@@ -106,6 +111,7 @@ Window {
             return;
         }
         window.hide();
+        picturesShown = false;
         sendRequest({ "function": Codes.Request.WatchMarker });
     }
 
