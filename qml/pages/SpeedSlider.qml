@@ -16,7 +16,6 @@ Item {
     readonly property int handleSize: 14
     readonly property int handleTravel: 180
     readonly property real visualPosition: (root.value - root.from) / (root.to - root.from)
-    readonly property alias pressed: pointer.pressed
 
     width: handleTravel + handleSize
     height: 20
