@@ -25,7 +25,11 @@ tv_ensure_packages() {
 # the folder the program loads the control library from.
 tv_build() {
     local dir=$1; shift
-    cmake -S "$tv_root" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX="$dir/prefix" "$@" >/dev/null
+    # A compiler cache, where one is installed, makes the second of two build
+    # folders (plain and sanitized, or two clones) cost little.
+    local launcher=()
+    command -v ccache >/dev/null && launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    cmake -S "$tv_root" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX="$dir/prefix" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
     cmake --install "$dir" >/dev/null
 }
