@@ -227,7 +227,7 @@ private slots:
     {
         QLoggingCategory::setFilterRules("*.debug=false");
         QVERIFY2(lib.handle, dlerror());
-        QVERIFY2(QFileInfo(capture("arc-a380-xe")).isDir(), "the sysfs captures are missing; set TARVELL_SYSFS_CAPTURES");
+        QVERIFY2(QFileInfo(capture("arc-a380-xe")).isDir(), "the sysfs captures are missing from tests/data/sysfs");
         qputenv("CTL_PROC_ROOT", QFile::encodeName(noProcesses.path())); // never the real /proc
     }
 
