@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,19 +27,45 @@ struct Record {
 constexpr int kPkexecDismissed = 126;
 constexpr int kPkexecNotAuthorised = 127;
 
+// A fork inherits the program's signal handlers (a crash reporter, the
+// clean-exit handlers), which must never run in the keeper, and its mask.
+void defaultSignals()
+{
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    for (int sig = 1; sig < NSIG; ++sig)
+        ::sigaction(sig, &byDefault, nullptr); // fails harmlessly for SIGKILL, SIGSTOP
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// The program may be gone by the time a record is written: a reader that has
+// closed the pipe is no error, so the keeper ignores SIGPIPE and the result.
+void tell(int fd, const Record &r)
+{
+    ssize_t n;
+    do
+        n = ::write(fd, &r, sizeof r);
+    while (n < 0 && errno == EINTR);
+}
+
 // Only async-signal-safe calls: this runs in the child of a threaded program.
 [[noreturn]] void keeperMain(int reportFd, const char *pkexec, char *const argv[])
 {
+    defaultSignals();
+    ::signal(SIGPIPE, SIG_IGN);
     ::setsid();
     int execPipe[2];
     Record r{'E', 0};
     if (::pipe2(execPipe, O_CLOEXEC) != 0) {
         r.value = errno;
-        ::write(reportFd, &r, sizeof r);
+        tell(reportFd, r);
         ::_exit(1);
     }
     const pid_t child = ::fork();
     if (child == 0) {
+        ::signal(SIGPIPE, SIG_DFL); // an ignored signal would stay ignored across exec
         ::execv(pkexec, argv);
         const int e = errno;
         ::write(execPipe[1], &e, sizeof e);
@@ -47,7 +74,7 @@ constexpr int kPkexecNotAuthorised = 127;
     ::close(execPipe[1]);
     if (child < 0) {
         r.value = errno;
-        ::write(reportFd, &r, sizeof r);
+        tell(reportFd, r);
         ::_exit(1);
     }
     int e = 0;
@@ -55,32 +82,31 @@ constexpr int kPkexecNotAuthorised = 127;
     do
         n = ::read(execPipe[0], &e, sizeof e);
     while (n < 0 && errno == EINTR);
-    r = n == ssize_t(sizeof e) ? Record{'E', e} : Record{'S', 0};
-    ::write(reportFd, &r, sizeof r);
+    tell(reportFd, n == ssize_t(sizeof e) ? Record{'E', e} : Record{'S', 0});
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    r = Record{'X', WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)};
-    ::write(reportFd, &r, sizeof r);
+    tell(reportFd, Record{'X', WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status)});
     ::_exit(0);
 }
 
-// Next record; false when the keeper is gone without one, or the program is
-// ending (ending set).
-bool readRecord(int fd, Record *r, bool *ending)
+// Next record; false when the keeper is gone without one. When the program
+// is ending, a record already written is still taken; only a wait for the
+// user (interruptible) gives up, with ending set.
+bool readRecord(int fd, Record *r, bool interruptible, bool *ending)
 {
     for (;;) {
-        QThread *self = QThread::currentThread();
-        if (self && self->isInterruptionRequested()) {
-            *ending = true;
-            return false;
-        }
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, 100);
         if (ready < 0 && errno != EINTR)
             return false;
         if (ready > 0)
             return ::read(fd, r, sizeof *r) == ssize_t(sizeof *r);
+        QThread *self = QThread::currentThread();
+        if (interruptible && self && self->isInterruptionRequested()) {
+            *ending = true;
+            return false;
+        }
     }
 }
 
@@ -142,13 +168,12 @@ bool installDriverWithPnPUtil(const QString &infPath, const QString &pkexec, QSt
         return fail(failure, QStringLiteral("The set-up could not be started."));
     }
 
+    // Whether pkexec started is known right after the keeper's exec, with no
+    // one to wait for: the program learns it even when it is ending, so it
+    // never calls a set-up started that never was.
     Record r{};
     bool ending = false;
-    bool ok = readRecord(report[0], &r, &ending);
-    if (ending) {
-        ::close(report[0]);
-        return true; // the keeper carries on alone
-    }
+    bool ok = readRecord(report[0], &r, false, &ending);
     if (!ok || r.kind != 'S') {
         ::close(report[0]);
         ::waitpid(keeper, nullptr, 0);
@@ -156,7 +181,7 @@ bool installDriverWithPnPUtil(const QString &infPath, const QString &pkexec, QSt
                              << (ok ? qt_error_string(r.value) : QString());
         return fail(failure, QStringLiteral("The set-up could not be started."));
     }
-    ok = readRecord(report[0], &r, &ending);
+    ok = readRecord(report[0], &r, true, &ending);
     ::close(report[0]);
     if (ending) {
         qDebug().noquote() << "The program ends; the driver set-up goes on.";

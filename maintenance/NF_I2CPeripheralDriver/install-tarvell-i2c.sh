@@ -20,19 +20,26 @@ trusted() {
     set -- $(stat -L -c '%u %a' -- "$1")
     [ "$1" -eq 0 ] && [ $(( 0$2 & 022 )) -eq 0 ]
 }
+# A folder above the package may be root's sticky one, as /tmp is: others
+# can add names there but never rename or remove root's, so the path through
+# it stays root's.
+trusted_above() {
+    set -- $(stat -L -c '%u %a' -- "$1")
+    [ "$1" -eq 0 ] && { [ $(( 0$2 & 022 )) -eq 0 ] || [ $(( 0$2 & 01000 )) -ne 0 ]; }
+}
+refuse() {
+    echo "install-tarvell-i2c.sh: refusing, $1 is not owned by root or is writable by others" >&2
+    exit 2
+}
+trusted "$here" || refuse "$here"
 dir=$here
-while :; do
-    if ! trusted "$dir"; then
-        echo "install-tarvell-i2c.sh: refusing, $dir is not owned by root or is writable by others" >&2
-        exit 2
-    fi
-    [ "$dir" = / ] && break
+while [ "$dir" != / ]; do
     dir=$(dirname -- "$dir")
+    trusted_above "$dir" || refuse "$dir"
 done
 for f in "$self" "$here/tarvell-vorn-i2c.conf" "$here/70-tarvell-vorn-i2c.rules"; do
     if [ -L "$f" ] || ! trusted "$f"; then
-        echo "install-tarvell-i2c.sh: refusing, $f is not owned by root or is writable by others" >&2
-        exit 2
+        refuse "$f"
     fi
 done
 
