@@ -2,9 +2,8 @@
 // driver connection for all of them, and prints what the interpreter prints.
 
 #include "mcu/card_mcu.h"
-#include "mcu/commands.h"
-#include "mcu/parameters.h"
 #include "mcu/transport.h"
+#include "platform/overlapped.h"
 
 #include <cstdio>
 #include <cstring>
@@ -20,20 +19,37 @@ void usage()
                          "Without command texts, reads one per line from standard input.\n");
 }
 
-// Texts that bring bytes back run the way the card's reads do, so their
-// bytes are dumped as a card read would return them.
-bool returnsBytes(const std::string &text)
+// The interpreter's own line says only the error code; this says in words
+// what was looked for and where to look next.
+void explainOpenFailure(const std::string &device, std::uint32_t error)
 {
-    const std::string keyword = mcu::CommandKeyword(mcu::TokenizeCommandLine(text));
-    return keyword == "read" || keyword == "writeread" || keyword == "pdi" || keyword == "sequence";
-}
-
-void run(const std::string &text)
-{
-    if (returnsBytes(text))
-        mcu::RunReadCommand(text.c_str());
-    else
-        mcu::RunCommand(text.c_str());
+    const std::string name = device.substr(device.find_last_of('\\') + 1);
+    switch (error) {
+    case platform::kErrorFileNotFound:
+        std::fprintf(stderr,
+                     "tarvell-i2c: no device %s: neither a simulated card serving %s/%s nor the card's own I2C "
+                     "adapter was found.\n"
+                     "  Simulated card: start tarvell-card-sim first, with the same XDG_RUNTIME_DIR.\n"
+                     "  Real card: it must show as [8086:e20b] with subsystem [1f2e:4158] in "
+                     "'lspci -nn -v -d 8086:e20b', and /dev/i2c-* must exist ('modprobe i2c-dev').\n",
+                     name.c_str(), platform::runtimeDirectory().c_str(), name.c_str());
+        break;
+    case platform::kErrorAccessDenied:
+        std::fprintf(stderr,
+                     "tarvell-i2c: no permission to open the card's I2C adapter. The package's udev rule gives it "
+                     "to the user at the seat: log out and in once after installing, and check it with "
+                     "'getfacl /dev/i2c-N'.\n");
+        break;
+    case platform::kErrorBusy:
+    case platform::kErrorSharingViolation:
+        std::fprintf(stderr,
+                     "tarvell-i2c: the card's device is in use, by a running tarvell-vorn or by a kernel driver at "
+                     "its address. Try again when the program is not talking to the card.\n");
+        break;
+    default:
+        std::fprintf(stderr, "tarvell-i2c: the card's device %s could not be opened (error %u).\n", name.c_str(),
+                     unsigned(error));
+    }
 }
 
 } // namespace
@@ -57,7 +73,12 @@ int main(int argc, char **argv)
         }
     }
 
-    const bool opened = mcu::OpenDriverConnection(device.c_str()) == mcu::OpenResult::Opened;
+    const mcu::OpenResult open = mcu::OpenDriverConnection(device.c_str());
+    if (open == mcu::OpenResult::DeviceFailed)
+        explainOpenFailure(device, platform::lastError());
+    // Each text runs as a plain command: a read's bytes are printed once, by
+    // the command itself.
+    const auto run = [](const std::string &text) { mcu::RunCommand(text.c_str()); };
     if (texts.empty()) {
         std::string line;
         while (std::getline(std::cin, line))
@@ -68,5 +89,5 @@ int main(int argc, char **argv)
     }
     mcu::CloseDriverConnection();
     std::fflush(stdout);
-    return opened ? 0 : 1;
+    return open == mcu::OpenResult::Opened ? 0 : 1;
 }

@@ -58,6 +58,7 @@ private slots:
         QCOMPARE(r.out, QByteArray("Opening \\\\.\\NO_SUCH_BUS as peripheral driver path \n"
                                    "Error opening peripheral driver - 2\n.....\n"));
         QCOMPARE(r.err.count("RunCommand status: FAIL"), 2);
+        QVERIFY2(r.err.contains("no device NO_SUCH_BUS") && r.err.contains("start tarvell-card-sim"), r.err.constData());
 
         r = run(runtime.path(), {"--device"});
         QCOMPARE(r.exitCode, 2);
@@ -75,16 +76,16 @@ private slots:
         const struct {
             QStringList simArguments, commands;
             QString out;
-            int successLines, failLines; // write-reads print their bytes, not a status line
+            int successLines, failLines;
         } rows[] = {
-            // The completion dump and the returned bytes: the same two bytes.
+            // A read's bytes are printed once.
             {{}, {"open 0", "Write {00 E0 21}", "Writeread {82} 2", "intenable 1"},
              opening + "Peripheral target 0 opened\n3 bytes written\n2 bytes returned\n"
-                       "(  [0-9a-f]{2} [0-9a-f]{2} {43}\n)\\1Interrupt 1 enabled\ndisabling interrupt: 1\n\\z",
-             3, 0},
+                       "  [0-9a-f]{2} [0-9a-f]{2} {43}\nInterrupt 1 enabled\ndisabling interrupt: 1\n\\z",
+             4, 0},
             {{"--fault", "pending-write-ms=1500"}, {"Write {00 E0 21}"}, opening + "timeout \\.{58}\\z", 0, 1},
             {{"--fault", "error=31"}, {"open 0", "write {01}", "writeread {82} 2"},
-             opening + "Error opening peripheral 0 - status 31\nError 31\nError 31\n\\z", 0, 2},
+             opening + "Error opening peripheral 0 - status 31\nError 31\nError 31\n\\z", 0, 3},
         };
         for (const auto &row : rows) {
             CardSimProcess sim(runtime.path(), row.simArguments);
