@@ -576,4 +576,6 @@ void GPU_WORKER::startUpRestore()
         dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
         emitReply();
     }
+    // The line a reader of the log, or a test, knows the restore's end by.
+    logText(QStringLiteral("Saved lighting and fan sent"));
 }

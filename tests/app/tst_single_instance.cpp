@@ -87,13 +87,14 @@ private slots:
         QFETCH(int, signal);
         auto first = startFirstInstance();
         QVERIFY(first);
-        QTest::qWait(2000); // the worker is up
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += first->readAll()).contains("worker thread started"), 30000);
         ::kill(static_cast<pid_t>(first->processId()), signal);
         QVERIFY(first->waitForFinished(10000));
         if (signal != SIGKILL) {
             QCOMPARE(first->exitStatus(), QProcess::NormalExit);
             QCOMPARE(first->exitCode(), 0);
-            QVERIFY(first->readAll().contains("Stop Worker ThreadID: "));
+            QVERIFY((output += first->readAll()).contains("Stop Worker ThreadID: "));
         }
         auto next = startFirstInstance();
         QVERIFY(next);

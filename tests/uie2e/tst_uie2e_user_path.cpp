@@ -245,7 +245,9 @@ class UserPathTest : public QObject {
         // row find it gone.
         QVERIFY2(QTest::qWaitFor([&] { return loadingGone() && (QTest::qWait(300), loadingGone()); }, 90000),
                  "the loading screen ends");
-        QTest::qWait(1500);
+        // The start-up restore's transfers and replies come before any click.
+        QTRY_VERIFY2_WITH_TIMEOUT(programOutput.contains("Saved lighting and fan sent"),
+                                  programOutput.right(2000).constData(), 60000);
     }
 
     void startCard(const QStringList &faults)
@@ -341,8 +343,9 @@ private slots:
         // A hue a little short of green, then a point high on the square's
         // right: about 162 red; neighbouring pixels move it by a few.
         const int colours = argbX() + 654, coloursTop = argbY() + 114;
+        mark = readLines(transferLog).size();
         click(colours + 48 + 6, coloursTop + 62 + 7 + 30);
-        QTest::qWait(1500);
+        QVERIFY2(waitForLighting(mark), "the hue's own change reaches the card first");
         mark = readLines(transferLog).size();
         click(colours + 73 + 100, coloursTop + 62 + 20);
         const std::optional<LightingWrite> picked = waitForLighting(mark);
@@ -391,8 +394,8 @@ private slots:
     void driverDialogClosesAndTheCardIsTriedAgain()
     {
         startWithCard("vanishing", {"vanish-after=1"});
-        QImage shot = keep("driver-dialog-dark");
-        QVERIFY2(meanBrightness(shot.copy(0, 0, 100, windowH)) < 0.05, "the overlay is up");
+        QTRY_VERIFY2_WITH_TIMEOUT(meanBrightness(grab().copy(0, 0, 100, windowH)) < 0.05, "the overlay is up", 20000);
+        keep("driver-dialog-dark");
         click(centred(windowW, 860) + 860 - 21, centred(windowH, 480) + 21);
         QTRY_VERIFY_WITH_TIMEOUT(meanBrightness(grab().copy(0, 0, 100, windowH)) > 0.05, 10000);
 
