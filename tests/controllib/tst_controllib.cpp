@@ -11,12 +11,10 @@
 #include "sim/controllib/sysfs_pci.h"
 #include "sim/sysfs/sysfs_sim.h"
 
-#include <QElapsedTimer>
 #include <QJSEngine>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <cmath>
@@ -249,15 +247,20 @@ private slots:
         SysfsRoot root(tmp.path());
         qputenv("CTL_PROC_ROOT", QFile::encodeName(tmp.path() + "/proc"));
 
+        // The library's clock is the replay's: the second cycle comes 0.6 s
+        // after the first however long either takes.
+        constexpr double kFirstCycle = 1000.0, kBetweenCycles = 0.6;
+        const QString clockFile = tmp.filePath("clock");
+        qputenv("CTL_CLOCK_FILE", QFile::encodeName(clockFile));
+        const auto unsetClock = qScopeGuard([] { qunsetenv("CTL_CLOCK_FILE"); });
         gpu::GpuInformation info;
         QVariantMap facts, reply;
         RuntimePath runtime;
-        QElapsedTimer clock;
-        clock.start();
+        QVERIFY(writeFile(clockFile, QByteArray::number(kFirstCycle)));
         runtime.set();
         info.refresh(facts, reply);
-        QThread::msleep(600);
-        QVERIFY(apply(r.later, tmp.path(), clock.elapsed() / 1000.0));
+        QVERIFY(apply(r.later, tmp.path(), kBetweenCycles));
+        QVERIFY(writeFile(clockFile, QByteArray::number(kFirstCycle + kBetweenCycles, 'f', 3)));
         runtime.set();
         info.refresh(facts, reply);
         qputenv("CTL_PROC_ROOT", QFile::encodeName(noProcesses.path()));
