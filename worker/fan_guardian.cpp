@@ -1,0 +1,150 @@
+// The fan guardian: a second process of the same executable that holds the
+// read end of a pipe. The program tells it over the pipe whether the fan is
+// with the card's microcontroller; when the pipe closes (the program ended,
+// however it ended) and the fan was, the guardian gives it back to the GPU
+// through the same device the program used. No privileges are involved.
+
+#include "worker/backends.h"
+
+#include "mcu/card_mcu.h"
+
+#include <QDebug>
+#include <QFile>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace worker {
+namespace {
+
+constexpr char kArmed = 'A';
+constexpr char kDisarmed = 'D';
+constexpr int kFullSwitch = 5;
+// The descriptor number the guardian finds its pipe under.
+constexpr int kGuardianFd = 3;
+
+class FanGuardian final : public FanGuard {
+public:
+    ~FanGuardian() override
+    {
+        if (writeFd >= 0)
+            ::close(writeFd); // the guardian ends on its own when it reads the close
+        if (child > 0)
+            reap(false);
+    }
+
+    void setArmed(bool armed) override
+    {
+        if (armed == isArmed)
+            return;
+        if (armed && writeFd < 0 && !spawn())
+            return;
+        const char byte = armed ? kArmed : kDisarmed;
+        ssize_t n;
+        do
+            n = ::write(writeFd, &byte, 1);
+        while (n < 0 && errno == EINTR);
+        if (n != 1) {
+            qWarning().noquote() << "Fan guardian unreachable:" << qt_error_string(errno);
+            ::close(writeFd);
+            writeFd = -1;
+            reap(true);
+            return;
+        }
+        isArmed = armed;
+    }
+
+private:
+    bool spawn()
+    {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            qWarning().noquote() << "No fan guardian (pipe):" << qt_error_string(errno);
+            return false;
+        }
+        const QByteArray exe = QFile::encodeName(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+        const QByteArray fdText = QByteArray::number(kGuardianFd);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        // dup2 leaves the copy open across exec; every other descriptor of
+        // the program is close-on-exec or closed by the guardian's exec.
+        posix_spawn_file_actions_adddup2(&actions, fds[0], kGuardianFd);
+        char *argv[] = {const_cast<char *>(exe.constData()), const_cast<char *>(kFanGuardianArgument),
+                        const_cast<char *>(fdText.constData()), nullptr};
+        const int rc = posix_spawn(&child, exe.constData(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[0]);
+        if (rc != 0) {
+            qWarning().noquote() << "No fan guardian (spawn):" << qt_error_string(rc);
+            ::close(fds[1]);
+            child = -1;
+            return false;
+        }
+        writeFd = fds[1];
+        qInfo().noquote() << "Fan guardian started, process" << child;
+        return true;
+    }
+
+    void reap(bool kill)
+    {
+        if (kill)
+            ::kill(child, SIGKILL);
+        // Without waiting: a guardian busy giving the fan back is left to it,
+        // and init takes the child over when the program ends.
+        ::waitpid(child, nullptr, WNOHANG);
+        child = -1;
+    }
+
+    int writeFd = -1;
+    pid_t child = -1;
+    bool isArmed = false;
+};
+
+} // namespace
+
+std::unique_ptr<FanGuard> makeFanGuardian() { return std::make_unique<FanGuardian>(); }
+
+int runFanGuardian(int pipeFd, const std::string &devicePath)
+{
+    // The terminal's Ctrl+C or hang-up reaches the whole process group; the
+    // program gives the fan back itself then, and the guardian must stay
+    // until it has seen the program go.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGHUP, SIG_IGN);
+    std::signal(SIGTERM, SIG_IGN);
+    // Whoever read the program's output may be gone with it: a message is
+    // not worth dying over.
+    std::signal(SIGPIPE, SIG_IGN);
+    ::prctl(PR_SET_NAME, "tarvell-fanguard");
+    bool armed = false;
+    for (;;) {
+        char byte = 0;
+        const ssize_t n = ::read(pipeFd, &byte, 1);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n != 1)
+            break; // the program is gone
+        if (byte == kArmed)
+            armed = true;
+        else if (byte == kDisarmed)
+            armed = false;
+    }
+    ::close(pipeFd);
+    if (!armed)
+        return 0;
+    mcu::CardMcu card(devicePath);
+    const int r = card.I2C_Switch_GPU_MCU_Control(1);
+    std::fprintf(stderr, "fan guardian: the program ended while the fan curve had the fan; %s\n",
+                 r == kFullSwitch ? "the fan is back with the GPU" : "the card did not take the switch to the GPU");
+    return r == kFullSwitch ? 0 : 1;
+}
+
+} // namespace worker
