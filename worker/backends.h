@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace worker {
@@ -56,6 +57,9 @@ public:
                                          QVariantMap &facts) = 0;
     virtual std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t adapter) = 0;
     virtual void ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap &facts) = 0;
+    // The hotter of the recognised card's GPU and VRAM temperatures, read on
+    // its own and cheaply; nothing when it cannot be had.
+    virtual std::optional<double> hottestTemperature() { return std::nullopt; }
 };
 
 class SystemBackend {

@@ -116,9 +116,15 @@ void GPU_WORKER::stepFanCurve(bool fresh)
 {
     if (!fanCurve || curvePaused)
         return;
-    if (!fresh)
-        Get_GPU_Information();
-    readCurveTemperature();
+    if (fresh) {
+        readCurveTemperature();
+    } else {
+        // Between monitoring passes only the temperatures are read: the full
+        // telemetry every 2 s would cost the tray program many times more.
+        curveReading.reset();
+        if (const std::optional<double> c = ops.gpu->hottestTemperature())
+            curveReading = mcu::FanCurveController::Reading{*c, {}};
+    }
     applyCurveAction(fanCurve->step());
     curveDueMs = ops.pacer->nowMs() + kCurveIntervalMs;
     publishCurveDuty();
