@@ -17,10 +17,7 @@ const QString kToMcu = "W 02 80 00", kToGpu = "W 02 80 01";
 // above the GPU. The default curve: 42 degC -> 27 %, 72 -> 59 %, 47 -> 29 %.
 QString duty(int percent) { return "W 01 " + QString::number(percent, 16).toUpper().rightJustified(2, '0'); }
 
-struct Transfer {
-    double at; // wall-clock seconds, as the simulator logged it
-    QString text;
-};
+struct Transfer { double at; QString text; }; // at: wall-clock seconds, as the simulator logged it
 
 } // namespace
 
@@ -82,9 +79,7 @@ class FanCurveWithCardTest : public QObject {
     bool setTemperature(int c) { return writeFile(temperature, QByteArray::number(c) + "\n"); }
 
     bool login1Says(const QByteArray &text)
-    {
-        return QTest::qWaitFor([&] { return (login1Said += login1->readAll()).contains(text); }, 15000);
-    }
+    { return QTest::qWaitFor([&] { return (login1Said += login1->readAll()).contains(text); }, 15000); }
 
     void startProgram()
     {

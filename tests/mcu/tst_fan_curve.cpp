@@ -33,12 +33,8 @@ const FanCurve kCurve = mcu::defaultFanCurve();
 
 QString describe(const Action &a)
 {
-    switch (a.kind) {
-    case Action::Nothing: return QStringLiteral("nothing");
-    case Action::GiveBackToGpu: return QStringLiteral("give back");
-    case Action::SetDuty: break;
-    }
-    return QStringLiteral("duty %1%2").arg(a.duty).arg(a.switchToMcu ? " after switch" : "");
+    return a.kind == Action::Nothing ? "nothing" : a.kind == Action::GiveBackToGpu ? "give back"
+         : QStringLiteral("duty %1%2").arg(a.duty).arg(a.switchToMcu ? " after switch" : "");
 }
 
 } // namespace
