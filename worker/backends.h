@@ -148,9 +148,9 @@ std::unique_ptr<Pacer> makeRealPacer();
 // A guardian process started on first arming, from this executable.
 std::unique_ptr<FanGuard> makeFanGuardian();
 // The guardian's side, run by the executable when started with
-// kFanGuardianArgument and the inherited pipe's descriptor: returns when the
+// kFanGuardianArgument and the inherited socket's descriptor: returns when the
 // program has ended, after giving the fan back if it was armed then.
-int runFanGuardian(int pipeFd, const std::string &devicePath);
+int runFanGuardian(int socketFd, const std::string &devicePath);
 constexpr char kFanGuardianArgument[] = "--fan-guardian";
 
 } // namespace worker

@@ -1,6 +1,6 @@
-// The fan guardian: a second process of the same executable that holds the
-// read end of a pipe. The program tells it over the pipe whether the fan is
-// with the card's microcontroller; when the pipe closes (the program ended,
+// The fan guardian: a second process of the same executable that holds one
+// end of a socket pair. The program tells it over the socket whether the fan
+// is with the card's microcontroller; when it closes (the program ended,
 // however it ended) and the fan was, the guardian gives it back to the GPU
 // through the same device the program used. No privileges are involved.
 
@@ -8,6 +8,7 @@
 
 #include "mcu/card_mcu.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
 
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,7 +30,7 @@ namespace {
 constexpr char kArmed = 'A';
 constexpr char kDisarmed = 'D';
 constexpr int kFullSwitch = 5;
-// The descriptor number the guardian finds its pipe under.
+// The descriptor number the guardian finds its socket under.
 constexpr int kGuardianFd = 3;
 
 class FanGuardian final : public FanGuard {
@@ -45,41 +47,53 @@ public:
     {
         if (armed == isArmed)
             return;
-        if (armed && writeFd < 0 && !spawn())
-            return;
-        const char byte = armed ? kArmed : kDisarmed;
-        ssize_t n;
-        do
-            n = ::write(writeFd, &byte, 1);
-        while (n < 0 && errno == EINTR);
-        if (n != 1) {
+        // A guardian that went away (somebody killed it) is replaced once.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            if (writeFd < 0 && (!armed || !spawn()))
+                return;
+            if (tell(armed ? kArmed : kDisarmed)) {
+                isArmed = armed;
+                return;
+            }
             qWarning().noquote() << "Fan guardian unreachable:" << qt_error_string(errno);
             ::close(writeFd);
             writeFd = -1;
             reap(true);
-            return;
         }
-        isArmed = armed;
     }
 
 private:
+    // A socket, not a pipe: a write to a guardian that is gone must fail
+    // with an error, not end the program with SIGPIPE.
+    bool tell(char byte)
+    {
+        ssize_t n;
+        do
+            n = ::send(writeFd, &byte, 1, MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        return n == 1;
+    }
+
     bool spawn()
     {
         int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) {
-            qWarning().noquote() << "No fan guardian (pipe):" << qt_error_string(errno);
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+            qWarning().noquote() << "No fan guardian (socket):" << qt_error_string(errno);
             return false;
         }
-        const QByteArray exe = QFile::encodeName(QFile::symLinkTarget(QStringLiteral("/proc/self/exe")));
+        // The running executable itself, even when a newer one has been
+        // installed over its file since the start.
+        const char exe[] = "/proc/self/exe";
         const QByteArray fdText = QByteArray::number(kGuardianFd);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         // dup2 leaves the copy open across exec; every other descriptor of
         // the program is close-on-exec or closed by the guardian's exec.
         posix_spawn_file_actions_adddup2(&actions, fds[0], kGuardianFd);
-        char *argv[] = {const_cast<char *>(exe.constData()), const_cast<char *>(kFanGuardianArgument),
-                        const_cast<char *>(fdText.constData()), nullptr};
-        const int rc = posix_spawn(&child, exe.constData(), &actions, nullptr, argv, environ);
+        const QByteArray name = QFile::encodeName(QCoreApplication::applicationFilePath());
+        char *argv[] = {const_cast<char *>(name.isEmpty() ? exe : name.constData()),
+                        const_cast<char *>(kFanGuardianArgument), const_cast<char *>(fdText.constData()), nullptr};
+        const int rc = posix_spawn(&child, exe, &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[0]);
         if (rc != 0) {
@@ -112,7 +126,7 @@ private:
 
 std::unique_ptr<FanGuard> makeFanGuardian() { return std::make_unique<FanGuardian>(); }
 
-int runFanGuardian(int pipeFd, const std::string &devicePath)
+int runFanGuardian(int socketFd, const std::string &devicePath)
 {
     // The terminal's Ctrl+C or hang-up reaches the whole process group; the
     // program gives the fan back itself then, and the guardian must stay
@@ -127,7 +141,7 @@ int runFanGuardian(int pipeFd, const std::string &devicePath)
     bool armed = false;
     for (;;) {
         char byte = 0;
-        const ssize_t n = ::read(pipeFd, &byte, 1);
+        const ssize_t n = ::read(socketFd, &byte, 1);
         if (n < 0 && errno == EINTR)
             continue;
         if (n != 1)
@@ -137,7 +151,7 @@ int runFanGuardian(int pipeFd, const std::string &devicePath)
         else if (byte == kDisarmed)
             armed = false;
     }
-    ::close(pipeFd);
+    ::close(socketFd);
     if (!armed)
         return 0;
     mcu::CardMcu card(devicePath);
