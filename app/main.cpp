@@ -6,6 +6,8 @@
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
+#include "mcu/card_mcu.h"
+#include "worker/backends.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
 
@@ -54,6 +56,11 @@ bool openGlWorks()
 
 int main(int argc, char *argv[])
 {
+    // The fan guardian is this executable too, started by the worker with
+    // its pipe; it needs nothing of the rest.
+    if (argc == 3 && qstrcmp(argv[1], worker::kFanGuardianArgument) == 0)
+        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), mcu::kCardDevicePath);
+
     // Every thread that ever allocated would otherwise get an arena of its
     // own. The render thread comes and goes with the window, and what the GL
     // driver leaves behind in a finished thread's arena stayed resident in
@@ -116,6 +123,14 @@ int main(int argc, char *argv[])
     QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {
         if (worker)
             worker->reapplySavedChoices();
+    });
+    QObject::connect(&resumeWatcher, &ResumeWatcher::suspending, [&worker, &resumeWatcher] {
+        if (!worker)
+            return resumeWatcher.releaseInhibitor();
+        // Runs on the worker thread once the fan is the GPU's again.
+        worker->prepareForSleep([watcher = &resumeWatcher] {
+            QMetaObject::invokeMethod(watcher, &ResumeWatcher::releaseInhibitor, Qt::QueuedConnection);
+        });
     });
 
     engine->load(QUrl(QStringLiteral("qrc:/main.qml")));

@@ -243,6 +243,7 @@ Window {
         case Codes.Reply.ArgbControl:      onLightingReply(data); break;
         case Codes.Reply.SyncMotherboard:  onSyncMotherboardReply(data); break;
         case Codes.Reply.FanDuty:          onFanDutyReply(data); break;
+        case Codes.Reply.FanCurve:         onFanDutyReply(data); break;
         case Codes.Reply.Refresh:          onRefreshReply(data); break;
         case Codes.Reply.Update:           onDownloadReply(data); break;
         case Codes.Reply.ReinstallDriver:  onDriverSetupReply(data); break;

@@ -38,7 +38,6 @@ constexpr int kDriverNotOpened = -2;
 
 constexpr int kFirstEffect = 1;
 constexpr int kLastEffect = 13;
-constexpr int kLastSavingCommand = 14;
 
 const char kRefreshHeader[] =
     "\n\n----------------- Get_GPU_CPU_Memory_Mainboard_Information ----------------- ";
@@ -137,10 +136,12 @@ void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
     qint64 end = ms < 0 ? -1 : ops.pacer->nowMs() + ms;
     if (restoreArmed && (end < 0 || restoreAtMs < end))
         end = restoreAtMs;
+    if (fanCurve && !curvePaused && (end < 0 || curveDueMs < end))
+        end = curveDueMs;
     // A wake with nothing behind it (a request already taken) does not cut
     // the pause short.
     for (;;) {
-        if (stopFlag || reapplyRequested || newerRequestSince(seen)
+        if (stopFlag || reapplyRequested || sleepRequested || newerRequestSince(seen)
             || (mode == Request::WatchMarker && markerTouched))
             return;
         const qint64 left = end < 0 ? worker::Pacer::kForever : end - ops.pacer->nowMs();
@@ -169,17 +170,32 @@ void GPU_WORKER::run()
         dictDataFromQML[Key::Function] = int(Request::Monitor);
     }
 
+    // Whatever way the loop ends, a fan the curve drives goes back to the GPU
+    // before the thread does.
+    const auto leave = [this] {
+        if (fanCurve && fanCurve->fanWithMcu()) {
+            try {
+                giveFanBackFromCurve("the program ends");
+            } catch (const std::exception &e) {
+                std::cerr << "Caught exception: " << e.what() << std::endl;
+            }
+        }
+        logStopped();
+    };
     for (;;) {
         if (stopFlag) {
-            logStopped();
+            leave();
             return;
         }
         const TakenRequest taken = takeRequest();
         const int f = taken.request.value(Key::Function).toInt();
         try {
+            serveSleepRequest();
             restoreIfDue();
+            if (f != Request::Monitor && curveDue())
+                stepFanCurve(false);
             performPass(f, taken.request, taken.sequence);
-            if (f >= Request::ArgbControl && f <= kLastSavingCommand)
+            if (Request::savesSettings(f))
                 save();
         } catch (const std::exception &e) {
             // One bad pass must not cost the user the whole worker: drop this
@@ -189,7 +205,7 @@ void GPU_WORKER::run()
                 setPendingFunction(Request::Idle, taken.sequence);
         }
         if (stopFlag) {
-            logStopped();
+            leave();
             return;
         }
         pauseAfterPass(f, taken.seen);
@@ -265,6 +281,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         lightingRequest(request, false, Reply::ArgbSwitch);
         break;
     case Request::SwitchFanControl: {
+        stopFanCurve();
         const int mode = request.value(Key::ControlMode).toInt();
         const int r = I2C_Switch_GPU_MCU_Control(mode);
         int result = 1;
@@ -284,7 +301,13 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         break;
     }
     case Request::FanDuty: {
+        const bool leavesCurve = fanCurve != nullptr;
+        stopFanCurve();
         I2C_Switch_GPU_MCU_Control(0);
+        // A fixed duty after the curve: the next start must not bring the
+        // curve back.
+        if (leavesCurve || userControlData.value(Key::FanControlMode).toString() == Value::Curve)
+            userControlData[Key::FanControlMode] = QString(Value::Mcu);
         userControlData[Key::FanControlBtn] = request.value(Key::FanControlBtn).toInt();
         const int duty = request.value(Key::FanSpeed).toInt();
         const int r = I2C_Fan_Control(duty);
@@ -322,6 +345,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         }
         break;
     case Request::FanToGpu:
+        stopFanCurve();
         I2C_Switch_GPU_MCU_Control(1);
         userControlData[Key::FanControlMode] = QString(Value::Gpu);
         setPendingFunction(Request::Monitor, sequence);
@@ -361,9 +385,13 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
     case Request::ReinstallDriver:
         reinstallDriverRequest();
         break;
+    case Request::FanCurve:
+        fanCurveRequest(request);
+        break;
     case Request::Monitor:
         logText(QLatin1String(kRefreshHeader));
         fullRefresh();
+        stepFanCurve(true);
         dictDataToQML[Key::Function] = int(Reply::Monitor);
         dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
         emitReply();
@@ -569,6 +597,13 @@ void GPU_WORKER::startUpRestore()
         if (r == kDriverNotOpened)
             ++errors;
         I2C_Fan_Control(userControlData[Key::FanSpeed].toInt());
+    } else if (fanMode == Value::Curve) {
+        // Checked on load: the curve here is one that may run.
+        lastCurveSwitchResult = 0;
+        startFanCurve(mcu::curveFromVariant(userControlData.value(Key::FanCurve)));
+        stepFanCurve(false);
+        if (lastCurveSwitchResult == kDriverNotOpened)
+            ++errors;
     }
 
     if (errors > 1) {

@@ -387,6 +387,28 @@ private slots:
             QCOMPARE(t.fanSpeed[0].value.datadouble, row.fan ? double(std::llround(s.fanRpm)) : 0.0);
             QVERIFY(s.fanRpm > 1450.0 && s.fanRpm < 1750.0); // 50 % duty
             QVERIFY(t.totalCardEnergyCounter.bSupported && t.gpuEnergyCounter.bSupported);
+
+            // The temperature sensors alone, the fan curve's cheap read: the
+            // GPU and the VRAM where the telemetry has them, here set through
+            // the simulator's temperature file.
+            QVERIFY(writeFile(tmp.path() + "/gpu-temp", "70\n"));
+            card.setTemperatureFile(tmp.path() + "/gpu-temp");
+            QVERIFY(card.advance(0.1));
+            SysfsRoot root(tmp.path());
+            Session session(lib);
+            const auto sensors = lib.fn<pfn_ctlEnumTemperatureSensors>("ctlEnumTemperatureSensors");
+            uint32_t n = 0;
+            QCOMPARE(sensors(session.adapters.at(0), &n, nullptr), CTL_RESULT_SUCCESS);
+            QCOMPARE(n, row.temps ? 2u : 0u);
+            std::vector<ctl_temp_handle_t> handles(n);
+            QVERIFY(n == 0 || sensors(session.adapters.at(0), &n, handles.data()) == CTL_RESULT_SUCCESS);
+            QList<double> read;
+            for (ctl_temp_handle_t h : handles) {
+                double c = 0;
+                QCOMPARE(lib.fn<pfn_ctlTemperatureGetState>("ctlTemperatureGetState")(h, &c), CTL_RESULT_SUCCESS);
+                read << c;
+            }
+            QCOMPARE(read, row.temps ? QList<double>({70.0, 72.0}) : QList<double>());
         }
     }
 };

@@ -122,5 +122,5 @@ struct TestableWorker : GPU_WORKER {
 inline worker::Backends fakeBackends(EventLog &log, std::unique_ptr<worker::Pacer> pacer)
 {
     return {std::make_unique<FakeCard>(log), std::make_unique<FakeGpu>(log),
-            std::make_unique<FakeSystem>(), std::make_unique<FakeMaintenance>(log), std::move(pacer)};
+            std::make_unique<FakeSystem>(), std::make_unique<FakeMaintenance>(log), std::move(pacer), nullptr};
 }
