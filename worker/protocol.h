@@ -24,12 +24,13 @@ enum Code : int {
     SaveOnly = 14,
     Nothing = 15,
     ReinstallDriver = 16,
+    OpenRgbServer = 17,
     Monitor = 100,
     WatchMarker = 101,
 };
 // Performed once, then the worker goes back to idle; every other code is a
 // mode that repeats until the next request.
-inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReinstallDriver; }
+inline bool isOneShot(int function) { return function >= ArgbControl && function <= OpenRgbServer; }
 }
 
 namespace Reply {
@@ -91,6 +92,9 @@ inline const QLatin1String GHex("g_hex");
 inline const QLatin1String RHex("r_hex");
 inline const QLatin1String ServerVersion("serverVersion");
 inline const QLatin1String Speed("speed");
+// The OpenRGB SDK server: on or off (absent is off), and its port
+inline const QLatin1String OpenRgbServer("openRgbServer");
+inline const QLatin1String OpenRgbPort("openRgbPort");
 
 // MonitorInfoDict keys the worker writes itself
 inline const QLatin1String CpuName("CPU_Name");

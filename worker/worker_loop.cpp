@@ -163,6 +163,7 @@ void GPU_WORKER::run()
     // The scene waits for this reply to show the saved choices: it goes out
     // even when a step before it failed.
     replyStartUp();
+    emit choicesSaved(Reply::StartUp, userControlData);
     {
         // Whatever the scene sent while the sequence ran gives way to monitoring.
         QMutexLocker lock(&requestMutex);
@@ -179,8 +180,11 @@ void GPU_WORKER::run()
         try {
             restoreIfDue();
             performPass(f, taken.request, taken.sequence);
-            if (f >= Request::ArgbControl && f <= kLastSavingCommand)
+            if ((f >= Request::ArgbControl && f <= kLastSavingCommand)
+                || f == Request::OpenRgbServer) {
                 save();
+                emit choicesSaved(f, userControlData);
+            }
         } catch (const std::exception &e) {
             // One bad pass must not cost the user the whole worker: drop this
             // pass, put a one-shot command back to idle and keep serving.
@@ -354,6 +358,9 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         break;
     case Request::Update:
         updateRequest();
+        break;
+    case Request::OpenRgbServer:
+        userControlData[Key::OpenRgbServer] = request.value(Key::OpenRgbServer).toBool();
         break;
     case Request::SaveOnly:
     case Request::Nothing:
