@@ -187,6 +187,12 @@ OpenRgbBridge::OpenRgbBridge(GPU_WORKER *worker, const QString &cardName, QObjec
     : QObject(parent), worker_(worker), name_(cardName.toUtf8())
 {
     connect(worker, &GPU_WORKER::choicesSaved, this, &OpenRgbBridge::choicesSaved, Qt::QueuedConnection);
+    connect(worker, &GPU_WORKER::dataChanged, this, [this](const QVariantMap &reply) {
+        if (reply.value(Key::Function).toInt() != Reply::FirmwareVersion)
+            return;
+        firmware_ = reply.value(Key::FirmwareVersion).toString().toUtf8();
+        publish();
+    }, Qt::QueuedConnection);
     connect(&server_, &openrgb::SdkServer::modeRequested, this,
             [this](int index, const openrgb::Mode &mode, bool) { modeRequested(index, mode); });
     connect(&server_, &openrgb::SdkServer::customModeRequested, this,
@@ -229,6 +235,11 @@ void OpenRgbBridge::applyServerChoice(bool retry)
     if (server_.listen(port)) {
         qDebug().noquote() << "OpenRGB SDK server listening on 127.0.0.1 and ::1, port" << port;
         setStatus(tr("Port %1").arg(port));
+        // Asked once, when a client may first want it.
+        if (!firmwareAsked_) {
+            firmwareAsked_ = true;
+            worker_->receiveDataFromQML(QVariantMap{{Key::Function, int(Request::ReadFirmwareVersion)}});
+        }
     } else {
         qWarning().noquote() << "OpenRGB SDK server cannot listen on port" << port << "-"
                              << server_.errorString();

@@ -59,6 +59,7 @@ private:
     openrgb::SdkServer server_;
     QByteArray name_;
     QByteArray firmware_;
+    bool firmwareAsked_ = false;
     QVariantMap choices_;
     bool direct_ = false;
     // At most one lighting sequence on its way to the card; of those that

@@ -25,12 +25,13 @@ enum Code : int {
     Nothing = 15,
     ReinstallDriver = 16,
     OpenRgbServer = 17,
+    ReadFirmwareVersion = 18,
     Monitor = 100,
     WatchMarker = 101,
 };
 // Performed once, then the worker goes back to idle; every other code is a
 // mode that repeats until the next request.
-inline bool isOneShot(int function) { return function >= ArgbControl && function <= OpenRgbServer; }
+inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReadFirmwareVersion; }
 }
 
 namespace Reply {
@@ -45,6 +46,7 @@ enum Code : int {
     Update = 12,
     ArgbSwitch = 13,
     ReinstallDriver = 16,
+    FirmwareVersion = 18,
     Monitor = 100,
     ShowWindow = 101,
 };
@@ -77,6 +79,8 @@ inline const QLatin1String Progress("progress");
 // reply 12 or 16, the reason in words for the user
 inline const QLatin1String DownloadResult("downloadResult");
 inline const QLatin1String FailureText("failureText");
+// in reply 18: the card microcontroller's firmware version, empty when unreadable
+inline const QLatin1String FirmwareVersion("firmwareVersion");
 
 // settings keys (userControlData); some double as request keys
 inline const QLatin1String ARGBSliderSpeed("ARGBSliderSpeed");

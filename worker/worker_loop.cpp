@@ -362,6 +362,18 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
     case Request::OpenRgbServer:
         userControlData[Key::OpenRgbServer] = request.value(Key::OpenRgbServer).toBool();
         break;
+    case Request::ReadFirmwareVersion: {
+        // Six bytes nobody decodes: shown as they are, in hexadecimal.
+        const QByteArray version = I2C_Read_FW_Version();
+        QStringList bytes;
+        for (char b : version)
+            bytes << QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        dictDataToQML[Key::Function] = int(Reply::FirmwareVersion);
+        dictDataToQML[Key::FirmwareVersion] = version.size() == 6 ? bytes.join(QLatin1Char('.')) : QString();
+        emitReply();
+        dictDataToQML.remove(Key::FirmwareVersion);
+        break;
+    }
     case Request::SaveOnly:
     case Request::Nothing:
         break;

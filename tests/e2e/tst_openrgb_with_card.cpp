@@ -140,7 +140,10 @@ private slots:
         QCOMPARE(client.ask(openrgb::Packet::RequestProtocolVersion, openrgb::uint32Data(5)).toHex(), QByteArray("05000000"));
         client.socket.write(openrgb::packet(0, openrgb::Packet::SetClientName, QByteArray("e2e", 4)));
         QCOMPARE(client.ask(openrgb::Packet::RequestControllerCount, {}).toHex(), QByteArray("01000000"));
-        const QByteArray controller = client.ask(openrgb::Packet::RequestControllerData, openrgb::uint32Data(5));
+        // The firmware version is read once the server is up: it comes before any change.
+        QByteArray controller;
+        QTRY_VERIFY_WITH_TIMEOUT((controller = client.ask(openrgb::Packet::RequestControllerData, openrgb::uint32Data(5)))
+                                     .contains("01.00.03.19.04.0B"), 10000);
         for (const char *text : {"TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA", "TARVELL", "Static", "Breath", "Off", "Direct"})
             QVERIFY2(controller.contains(QByteArray(text) + '\0'), text);
         QCOMPARE(client.activeMode(), 5); // Rainbow, the card's default
