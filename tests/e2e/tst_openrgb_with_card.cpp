@@ -120,6 +120,15 @@ private slots:
         QCOMPARE(listeners(6743), QStringList());
     }
 
+    void takenPortIsReportedAndTheProgramGoesOn()
+    {
+        QTcpServer holder;
+        QVERIFY(holder.listen(QHostAddress::LocalHost));
+        startProgram(QString(R"([{"openRgbServer": true, "openRgbPort": %1}])").arg(holder.serverPort()).toUtf8(),
+                     "OpenRGB SDK server cannot listen on port " + QByteArray::number(holder.serverPort()));
+        QCOMPARE(program->state(), QProcess::Running);
+    }
+
     void clientDrivesTheCardLikeTheLightingPage()
     {
         QTcpServer probe; // a port nobody else uses now
