@@ -171,10 +171,22 @@ private slots:
         const QStringList breath = lightingClick("02", "FF 00 00", "01");
         QCOMPARE(transfersAfter(before, breath.size()), breath);
         QTRY_COMPARE_WITH_TIMEOUT(client.activeMode(), 2, 10000);
+        // An effect engine in Direct: fifty colours in a row reach the card as
+        // a few sequences, the last of them in the last colour.
+        before = readLines(transferLog).size();
+        client.socket.write(openrgb::packet(0, openrgb::Packet::SetCustomMode));
+        for (int red = 1; red <= 50; ++red)
+            client.socket.write(openrgb::packet(0, openrgb::Packet::UpdateLeds, openrgb::uint32Data(10)
+                                                + QByteArray("\x01\x00", 2) + openrgb::uint32Data(openrgb::colour(red, 0, 0))));
+        const auto colourLines = [&] { return readLines(transferLog).mid(before).filter("W 03 11 "); };
+        QTRY_VERIFY_WITH_TIMEOUT(!colourLines().isEmpty() && colourLines().last() == "W 03 11 " + repeat("32 00 00", 5), 20000);
+        QVERIFY2(colourLines().size() <= 3, qPrintable(colourLines().join('\n')));
+        QTRY_COMPARE_WITH_TIMEOUT(client.activeMode(), 0, 10000); // Direct
+
         // Saved as the page's click saves it.
         const QByteArray saved = readFile(home.data("userData.json"));
-        for (const char *entry : {R"("argb_effect": "2")", R"("ARGBSliderSpeed": 2)", R"("speed": "01")",
-                                  R"("r_hex": "ff")", R"("RGB": "ON")", R"("openRgbServer": true)"})
+        for (const char *entry : {R"("argb_effect": "1")", R"("ARGBSliderSpeed": 2)", R"("speed": "01")",
+                                  R"("r_hex": "32")", R"("RGB": "ON")", R"("openRgbServer": true)"})
             QVERIFY2(saved.contains(entry), saved.constData());
     }
 };
