@@ -226,6 +226,7 @@ void OpenRgbBridge::applyServerChoice(bool retry)
         else
             qDebug().noquote() << "OpenRGB SDK server is off";
         server_.close();
+        pending_.reset();
         setStatus(QString());
         return;
     }

@@ -77,10 +77,14 @@ void SdkServer::accept(QTcpServer *server)
         if (int(sessions_.size()) >= kMaxClients) {
             qWarning().noquote() << "OpenRGB SDK server: more than" << kMaxClients
                                  << "clients; one more is refused";
+            socket->setParent(this);
             socket->abort();
             socket->deleteLater();
             continue;
         }
+        // Ours, not the listener's: closing the listeners must leave the
+        // sessions to be closed in order.
+        socket->setParent(this);
         auto session = std::make_unique<Session>();
         session->socket = socket;
         Session *raw = session.get();

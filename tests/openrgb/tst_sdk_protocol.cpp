@@ -178,6 +178,11 @@ private slots:
         slow.write(kCount.mid(5));
         QByteArray got;
         QTRY_COMPARE_WITH_TIMEOUT(got += slow.readAll(), kCountReply, 5000);
+
+        // Turned off with clients connected: they are let go, nothing is left behind.
+        server.close();
+        QTRY_COMPARE_WITH_TIMEOUT(slow.state(), QAbstractSocket::UnconnectedState, 5000);
+        QCOMPARE(server.clientCount(), 0);
     }
 };
 
