@@ -209,12 +209,12 @@ void OpenRgbBridge::choicesSaved(int function, const QVariantMap &choices)
             direct_ = false;
     }
     if (function == Reply::StartUp || function == Request::OpenRgbServer)
-        applyServerChoice(true);
+        applyServerChoice();
     publish();
     pump();
 }
 
-void OpenRgbBridge::applyServerChoice(bool retry)
+void OpenRgbBridge::applyServerChoice()
 {
     const bool wanted = choices_.value(Key::OpenRgbServer).toBool();
     const quint16 port = choices_.contains(Key::OpenRgbPort)
@@ -230,7 +230,7 @@ void OpenRgbBridge::applyServerChoice(bool retry)
         setStatus(QString());
         return;
     }
-    if (!retry || (server_.isListening() && port == port_))
+    if (server_.isListening() && port == port_)
         return;
     port_ = port;
     if (server_.listen(port)) {

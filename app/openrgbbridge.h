@@ -47,7 +47,8 @@ signals:
 
 private:
     void choicesSaved(int function, const QVariantMap &choices);
-    void applyServerChoice(bool retry);
+    // On start-up and when the switch is flipped; a taken port is tried again then.
+    void applyServerChoice();
     void modeRequested(int index, const openrgb::Mode &mode);
     void ledColoursRequested(const QVector<openrgb::Colour> &colours);
     void submit(const std::optional<QVariantMap> &request);
