@@ -2,6 +2,7 @@
 // scene, torn down in reverse order.
 
 #include "app/hiddenwindowtrim.h"
+#include "app/openrgbbridge.h"
 #include "app/quitonsignals.h"
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
@@ -119,6 +120,9 @@ int main(int argc, char *argv[])
 
     auto worker = std::make_unique<GPU_WORKER>();
     engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
+    // Off until the user turns it on; the saved choice arrives with the worker's start.
+    auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(), worker->knownCards().value(0).name);
+    engine->rootContext()->setContextProperty(QStringLiteral("openRgbSdk"), openRgb.get());
     ResumeWatcher resumeWatcher;
     QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {
         if (worker)
@@ -152,6 +156,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
     }
 
+    openRgb.reset();
     worker.reset();
     tray.reset();
     instance.reset();

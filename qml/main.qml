@@ -453,6 +453,18 @@ Window {
         }
     }
 
+    // An OpenRGB client changed the lighting: the page shows it, and the next
+    // click sends the lighting's on/off state as it now is.
+    Connections {
+        target: typeof openRgbSdk !== "undefined" ? openRgbSdk : null
+        ignoreUnknownSignals: true
+        function onLightingChanged(choices) {
+            dictDataforWorker["RGB"] = choices["RGB"];
+            argbPage.restoreLighting(choices);
+            argbPage.restoreColour(choices);
+        }
+    }
+
     // ---- layers, bottom to top -------------------------------------------------
 
     // 1. background

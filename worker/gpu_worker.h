@@ -62,6 +62,9 @@ public:
 
 signals:
     void dataChanged(QVariantMap data);
+    // The settings as just saved after request `function`, and once after the
+    // start-up reply (function 0): for whoever serves them beside the scene.
+    void choicesSaved(int function, QVariantMap choices);
 
 public slots:
     void stopThread();

@@ -25,16 +25,18 @@ enum Code : int {
     Nothing = 15,
     ReinstallDriver = 16,
     FanCurve = 17,
+    OpenRgbServer = 18,
+    ReadFirmwareVersion = 19,
     Monitor = 100,
     WatchMarker = 101,
 };
 // Performed once, then the worker goes back to idle; every other code is a
 // mode that repeats until the next request.
-inline bool isOneShot(int function) { return function >= ArgbControl && function <= FanCurve; }
+inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReadFirmwareVersion; }
 // The commands after which the user's choices are written to the settings file.
 inline bool savesSettings(int function)
 {
-    return (function >= ArgbControl && function <= SaveOnly) || function == FanCurve;
+    return (function >= ArgbControl && function <= SaveOnly) || function == FanCurve || function == OpenRgbServer;
 }
 }
 
@@ -51,6 +53,7 @@ enum Code : int {
     ArgbSwitch = 13,
     ReinstallDriver = 16,
     FanCurve = 17,
+    FirmwareVersion = 19,
     Monitor = 100,
     ShowWindow = 101,
 };
@@ -83,6 +86,8 @@ inline const QLatin1String Progress("progress");
 // reply 12 or 16, the reason in words for the user
 inline const QLatin1String DownloadResult("downloadResult");
 inline const QLatin1String FailureText("failureText");
+// in reply 18: the card microcontroller's firmware version, empty when unreadable
+inline const QLatin1String FirmwareVersion("firmwareVersion");
 
 // settings keys (userControlData); some double as request keys
 inline const QLatin1String ARGBSliderSpeed("ARGBSliderSpeed");
@@ -100,6 +105,9 @@ inline const QLatin1String ServerVersion("serverVersion");
 inline const QLatin1String Speed("speed");
 // [[degC, %], ...], the user's fan curve
 inline const QLatin1String FanCurve("fanCurve");
+// The OpenRGB SDK server: on or off (absent is off), and its port
+inline const QLatin1String OpenRgbServer("openRgbServer");
+inline const QLatin1String OpenRgbPort("openRgbPort");
 
 // MonitorInfoDict keys the worker writes itself
 inline const QLatin1String CpuName("CPU_Name");

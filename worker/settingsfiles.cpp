@@ -293,6 +293,22 @@ QStringList repairSettings(QVariantMap &settings)
             repaired << QString(Key::FanCurve);
         }
     }
+    // The SDK server's keys have no default to fall back on: without a
+    // usable value the server is off, on its usual port. 6742 is OpenRGB's
+    // own: OpenRGB would find us there instead of its own server.
+    const auto optional = [&](const QString &key, bool acceptable) {
+        if (!settings.contains(key) || acceptable)
+            return;
+        qWarning().noquote() << "Settings:" << key << "holds"
+                             << QJsonDocument(QJsonArray{QJsonValue::fromVariant(settings.value(key))})
+                                    .toJson(QJsonDocument::Compact)
+                             << "which is not usable; left out";
+        settings.remove(key);
+        repaired << key;
+    };
+    optional(Key::OpenRgbServer, settings.value(Key::OpenRgbServer).type() == QVariant::Bool);
+    const QVariant port = settings.value(Key::OpenRgbPort);
+    optional(Key::OpenRgbPort, isInteger(port, 1024, 65535) && port.toInt() != 6742);
     return repaired;
 }
 

@@ -164,6 +164,7 @@ void GPU_WORKER::run()
     // The scene waits for this reply to show the saved choices: it goes out
     // even when a step before it failed.
     replyStartUp();
+    emit choicesSaved(Reply::StartUp, userControlData);
     {
         // Whatever the scene sent while the sequence ran gives way to monitoring.
         QMutexLocker lock(&requestMutex);
@@ -195,8 +196,10 @@ void GPU_WORKER::run()
             if (f != Request::Monitor && curveDue())
                 stepFanCurve(false);
             performPass(f, taken.request, taken.sequence);
-            if (Request::savesSettings(f))
+            if (Request::savesSettings(f)) {
                 save();
+                emit choicesSaved(f, userControlData);
+            }
         } catch (const std::exception &e) {
             // One bad pass must not cost the user the whole worker: drop this
             // pass, put a one-shot command back to idle and keep serving.
@@ -379,6 +382,21 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
     case Request::Update:
         updateRequest();
         break;
+    case Request::OpenRgbServer:
+        userControlData[Key::OpenRgbServer] = request.value(Key::OpenRgbServer).toBool();
+        break;
+    case Request::ReadFirmwareVersion: {
+        // Six bytes nobody decodes: shown as they are, in hexadecimal.
+        const QByteArray version = I2C_Read_FW_Version();
+        QStringList bytes;
+        for (char b : version)
+            bytes << QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        dictDataToQML[Key::Function] = int(Reply::FirmwareVersion);
+        dictDataToQML[Key::FirmwareVersion] = version.size() == 6 ? bytes.join(QLatin1Char('.')) : QString();
+        emitReply();
+        dictDataToQML.remove(Key::FirmwareVersion);
+        break;
+    }
     case Request::SaveOnly:
     case Request::Nothing:
         break;

@@ -51,7 +51,7 @@ public:
     int readFanPwm() override { log.add("readFanPwm"); return 1234; }
     QByteArray readArgbValue(int m) override { log.add(QStringLiteral("readArgbValue %1").arg(m)); return {}; }
     QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return effectSpeed; }
-    QByteArray readFwVersion() override { return {}; }
+    QByteArray readFwVersion() override { log.add("readFw"); return QByteArray("\x01\x00\x03\x19\x04\x0B", 6); }
     int lastCommandStatus() const override { return 0; }
     int commandSuccessCount() const override { return 0; }
 };

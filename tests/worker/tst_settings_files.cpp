@@ -103,6 +103,13 @@ private slots:
             QCOMPARE(repaired, expected.isValid() ? QStringList{key} : QStringList{});
             QCOMPARE(g_messages.filter(key).size(), repaired.size());
         }
+        // The server's keys have no default: what cannot be used is left out.
+        for (const char *json : {R"({"openRgbPort":6742,"openRgbServer":"yes"})", R"({"openRgbPort":80,"openRgbServer":null})"}) {
+            writeFile(path, json);
+            QVariantMap s = settingsfiles::readSettings(path);
+            QCOMPARE(settingsfiles::repairSettings(s), (QStringList{"openRgbServer", "openRgbPort"}));
+            QVERIFY2(!s.contains("openRgbPort") && !s.contains("openRgbServer"), json);
+        }
     }
 };
 
