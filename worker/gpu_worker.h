@@ -53,6 +53,9 @@ public:
 
 signals:
     void dataChanged(QVariantMap data);
+    // The start-up restore or a later re-apply left part of the saved
+    // choices off the card. Emitted on the worker thread.
+    void savedChoicesNotApplied(bool lighting, bool fan);
 
 public slots:
     void stopThread();
@@ -81,6 +84,7 @@ public slots:
     QMap<QString, QVariantList> check_NewVersionFromServer();
     bool downloadFileFromServer(std::wstring url, std::wstring savePath);
     void setAutoStart(bool enable);
+    bool autoStartEnabled();
     bool installDriverWithPnPUtil(QString infPath);
 
 public:
