@@ -46,3 +46,10 @@ function offersUpdate(dict, hasClickUpdate) {
         return false;
     return parseInt(String(dict["updateApp"]), 10) === 1;
 }
+
+// The start-with-the-desktop switch's knob: the accent when on, grey when off,
+// visible on the track of either theme.
+
+function autoStartKnobColour(on) {
+    return on ? "#6B90D7" : "#747474";
+}
