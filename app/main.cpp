@@ -1,6 +1,7 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
+#include "app/desktopnotifier.h"
 #include "app/hiddenwindowtrim.h"
 #include "app/openrgbbridge.h"
 #include "app/quitonsignals.h"
@@ -21,7 +22,6 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
-#include <QStandardPaths>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWindow>
@@ -76,13 +76,16 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
 
     auto app = std::make_unique<QApplication>(argc, argv);
+    // A StatusNotifier tray shows the application name as the item's title.
+    // Files and folders keep the executable's name (settingsfiles::dataFolder).
+    QCoreApplication::setApplicationName(QStringLiteral(TV_APP_NAME));
     // Wayland compositors find the menu entry, and so the icon, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
     auto engine = std::make_unique<QQmlApplicationEngine>();
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
 
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString dataDir = settingsfiles::dataFolder();
     settingsfiles::createDirectory(dataDir);
     const QString markerPath = dataDir + QStringLiteral("/tarvell.txt");
 
@@ -137,6 +140,21 @@ int main(int argc, char *argv[])
         });
     });
 
+    // While the window is hidden the desktop's notifications are the only
+    // way to tell the user anything.
+    auto notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus(),
+                                                      dataDir + QStringLiteral("/tray-hint-shown"));
+    const auto mainWindow = [&engine] {
+        return engine->rootObjects().isEmpty() ? nullptr
+                                               : qobject_cast<QQuickWindow *>(engine->rootObjects().first());
+    };
+    QObject::connect(worker.get(), &GPU_WORKER::savedChoicesNotApplied, notifier.get(),
+                     [&mainWindow, shown = notifier.get()](bool lighting, bool fan) {
+                         QQuickWindow *window = mainWindow();
+                         if (window && (!window->isVisible() || window->windowState() == Qt::WindowMinimized))
+                             shown->choicesNotApplied(lighting, fan);
+                     });
+
     engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
 
     int exitCode = -1;
@@ -145,7 +163,19 @@ int main(int argc, char *argv[])
         HiddenWindowTrim trim(qobject_cast<QQuickWindow *>(root));
         QObject::connect(tray.get(), &TrayManager::showWindowRequested, root,
                          [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
+        QObject::connect(notifier.get(), &DesktopNotifier::openWindowRequested, root,
+                         [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
+        // Once started, only a close hides the window (without a tray the
+        // program ends instead); the program's own end hides it below.
+        QMetaObject::Connection closedToTray;
+        if (QQuickWindow *window = mainWindow())
+            closedToTray = QObject::connect(window, &QWindow::visibleChanged, notifier.get(),
+                                            [hint = notifier.get()](bool visible) {
+                                                if (!visible)
+                                                    hint->closedToTray();
+                                            });
         exitCode = QApplication::exec();
+        QObject::disconnect(closedToTray);
         engine->clearComponentCache();
         // The user asked to leave: icon and window go now, before the wait
         // for the worker's last pass.
@@ -158,6 +188,7 @@ int main(int argc, char *argv[])
 
     openRgb.reset();
     worker.reset();
+    notifier.reset();
     tray.reset();
     instance.reset();
     engine.reset();

@@ -86,6 +86,8 @@ public:
     // Starts the downloaded installer and waits for it to end.
     virtual void runInstaller(const QString &path) = 0;
     virtual void setAutoStart(bool enable) = 0;
+    // Whether the desktop starts the program at log-in now.
+    virtual bool autoStartEnabled() = 0;
     virtual bool installDriver(const QString &infPath) = 0;
     // As download, checking the file against the manifest's sha256 when one
     // is given.

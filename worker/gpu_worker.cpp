@@ -9,7 +9,6 @@
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
-#include <QStandardPaths>
 
 #include <cstdio>
 #include <exception>
@@ -39,7 +38,7 @@ GPU_WORKER::GPU_WORKER() : GPU_WORKER(realBackends()) {}
 GPU_WORKER::GPU_WORKER(worker::Backends backends)
     : QThread(nullptr), i2cDevicePath(kDevicePath), ops(std::move(backends))
 {
-    appDataPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    appDataPath = settingsfiles::dataFolder();
     versionFilePath = appDataPath + QStringLiteral("/version.txt");
     settingsfiles::createDirectory(appDataPath);
     userDataPath = appDataPath + QStringLiteral("/userData.json");
@@ -213,6 +212,7 @@ bool GPU_WORKER::downloadFileFromServer(std::wstring url, std::wstring savePath,
 }
 
 void GPU_WORKER::setAutoStart(bool enable) { ops.maintenance->setAutoStart(enable); }
+bool GPU_WORKER::autoStartEnabled() { return ops.maintenance->autoStartEnabled(); }
 
 bool GPU_WORKER::installDriverWithPnPUtil(QString infPath)
 {

@@ -65,6 +65,9 @@ signals:
     // The settings as just saved after request `function`, and once after the
     // start-up reply (function 0): for whoever serves them beside the scene.
     void choicesSaved(int function, QVariantMap choices);
+    // The start-up restore or a later re-apply left part of the saved
+    // choices off the card. Emitted on the worker thread.
+    void savedChoicesNotApplied(bool lighting, bool fan);
 
 public slots:
     void stopThread();
@@ -93,6 +96,7 @@ public slots:
     QMap<QString, QVariantList> check_NewVersionFromServer();
     bool downloadFileFromServer(std::wstring url, std::wstring savePath);
     void setAutoStart(bool enable);
+    bool autoStartEnabled();
     bool installDriverWithPnPUtil(QString infPath);
 
 public:

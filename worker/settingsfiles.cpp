@@ -11,11 +11,18 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTextStream>
 
 namespace settingsfiles {
+
+QString dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tarvell-vorn");
+}
 
 void createDirectory(const QString &path)
 {

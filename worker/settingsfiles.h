@@ -9,6 +9,10 @@
 
 namespace settingsfiles {
 
+// ~/.local/share/tarvell-vorn: named after the executable, whatever name
+// the application shows the desktop.
+QString dataFolder();
+
 void createDirectory(const QString &path);
 
 // Defaults when the file is missing; empty on any read or parse failure.

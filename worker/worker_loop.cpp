@@ -577,14 +577,26 @@ void GPU_WORKER::reinstallDriverRequest()
 void GPU_WORKER::startUpRestore()
 {
     int errors = 0;
+    // What did not fully reach the card, whatever the reason; errors above
+    // counts only the driver that could not be opened.
+    bool lightingMissed = false, fanMissed = false;
+    const auto lighting = [&](int r, int full) {
+        lightingMissed = lightingMissed || r != full;
+        return r;
+    };
+    const auto fan = [&](int r, int full) {
+        fanMissed = fanMissed || r != full;
+        return r;
+    };
     // Settings are looked up through the inserting index: a missing key is
     // added empty, matches none of the modes, and is saved as null.
     if (userControlData[Key::RGB].toString() == Value::Off) {
         logText(QStringLiteral("========================================== RGB OFF"));
-        I2C_Switch_to_Sync_Motherboard_Control(0);
-        const int r = I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
-                                       QStringLiteral("00"), QStringLiteral("00"),
-                                       userControlData[Key::Speed].toString());
+        lighting(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands);
+        const int r = lighting(I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
+                                                QStringLiteral("00"), QStringLiteral("00"),
+                                                userControlData[Key::Speed].toString()),
+                               kLightingCommands);
         if (r == kDriverNotOpened)
             errors = 1;
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mcu) {
@@ -595,31 +607,34 @@ void GPU_WORKER::startUpRestore()
             const QString b = userControlData[Key::BHex].toString();
             const QString speed = userControlData[Key::Speed].toString();
             sleepMs(kBeforeLightingMs);
-            if (I2C_ARGB_Control(effectText(effect), r, g, b, speed) == kDriverNotOpened)
+            if (lighting(I2C_ARGB_Control(effectText(effect), r, g, b, speed), kLightingCommands)
+                == kDriverNotOpened)
                 errors = 1;
         }
-        if (I2C_Switch_to_Sync_Motherboard_Control(0) == kDriverNotOpened)
+        if (lighting(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands) == kDriverNotOpened)
             ++errors;
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mb) {
-        if (I2C_Switch_to_Sync_Motherboard_Control(1) == kDriverNotOpened)
+        if (lighting(I2C_Switch_to_Sync_Motherboard_Control(1), kSwitchCommands) == kDriverNotOpened)
             errors = 1;
     }
 
     const QString fanMode = userControlData[Key::FanControlMode].toString();
     if (fanMode == Value::Gpu) {
-        if (I2C_Switch_GPU_MCU_Control(1) == kDriverNotOpened)
+        if (fan(I2C_Switch_GPU_MCU_Control(1), kSwitchCommands) == kDriverNotOpened)
             ++errors;
     } else if (fanMode == Value::Mcu) {
-        const int r = I2C_Switch_GPU_MCU_Control(0);
+        const int r = fan(I2C_Switch_GPU_MCU_Control(0), kSwitchCommands);
         sleepMs(kAfterFanSwitchMs);
         if (r == kDriverNotOpened)
             ++errors;
-        I2C_Fan_Control(userControlData[Key::FanSpeed].toInt());
+        fan(I2C_Fan_Control(userControlData[Key::FanSpeed].toInt()), kFanCommands);
     } else if (fanMode == Value::Curve) {
         // Checked on load: the curve here is one that may run.
         lastCurveSwitchResult = 0;
+        curveWriteFailed = false;
         startFanCurve(mcu::curveFromVariant(userControlData.value(Key::FanCurve)));
         stepFanCurve(false);
+        fanMissed = fanMissed || curveWriteFailed;
         if (lastCurveSwitchResult == kDriverNotOpened)
             ++errors;
     }
@@ -628,6 +643,11 @@ void GPU_WORKER::startUpRestore()
         logText(QStringLiteral("ERROR: ") + QString::number(errors));
         dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
         emitReply();
+    }
+    if (lightingMissed || fanMissed) {
+        logText(QStringLiteral("Saved choices not applied:") + (lightingMissed ? " lighting" : "")
+                + (fanMissed ? " fan" : ""));
+        emit savedChoicesNotApplied(lightingMissed, fanMissed);
     }
     // The line a reader of the log, or a test, knows the restore's end by.
     logText(QStringLiteral("Saved lighting and fan sent"));

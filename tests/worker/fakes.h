@@ -88,6 +88,7 @@ public:
     QString installerSavePath(const QString &) override { return {}; }
     void runInstaller(const QString &) override {}
     void setAutoStart(bool) override {}
+    bool autoStartEnabled() override { return false; }
     bool installDriver(const QString &inf) override { log.add("driver " + inf); return driverOk; }
 };
 
