@@ -38,6 +38,8 @@ public:
     virtual QByteArray readFwVersion() = 0;
     virtual int lastCommandStatus() const = 0;
     virtual int commandSuccessCount() const = 0;
+    // The last open of the card found a kernel driver bound at its address.
+    virtual bool heldByKernelDriver() const { return false; }
 };
 
 struct TelemetryRates {

@@ -609,6 +609,7 @@ void GPU_WORKER::startUpRestore()
     if (errors > 1) {
         logText(QStringLiteral("ERROR: ") + QString::number(errors));
         dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
+        dictDataToQML[Key::DriverBusy] = ops.card->heldByKernelDriver();
         emitReply();
     }
     // The line a reader of the log, or a test, knows the restore's end by.
