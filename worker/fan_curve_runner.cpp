@@ -122,11 +122,10 @@ void GPU_WORKER::stepFanCurve(bool fresh)
     std::optional<worker::GpuBackend::Temperature> cheap;
     if (!fresh || !curveLimitsRead) {
         cheap = ops.gpu->hottestTemperature();
-        if (cheap && (!curveLimitsRead || cheap->criticalC != curveCriticalC)) {
-            qInfo().noquote() << "Fan curve: full speed from"
-                              << mcu::FanCurveController::fullSpeedFromC(cheap->criticalC) << "degC";
-        }
         if (cheap) {
+            if (!curveLimitsRead || cheap->criticalC != curveCriticalC)
+                qInfo().noquote() << "Fan curve: full speed from"
+                                  << mcu::FanCurveController::fullSpeedFromC(cheap->criticalC) << "degC";
             curveCriticalC = cheap->criticalC;
             curveLimitsRead = true;
         }
