@@ -282,7 +282,7 @@ int GpuInformation::refresh(QVariantMap &info, QVariantMap &reply)
     return matched;
 }
 
-std::optional<CardTemperature> GpuInformation::hottestTemperature()
+std::optional<CardTemperature> GpuInformation::hottestTemperature(bool withLimits)
 {
     constexpr double kHighestPlausibleC = 200.0;
     constexpr uint32_t kMaxSensors = 64;
@@ -334,7 +334,8 @@ std::optional<CardTemperature> GpuInformation::hottestTemperature()
                     hottest = std::max(hottest.value_or(c), c);
                 ctl_temp_properties_t properties{};
                 properties.Size = sizeof(ctl_temp_properties_t);
-                if (handles[k] && ctlTemperatureGetProperties(handles[k], &properties) == CTL_RESULT_SUCCESS
+                if (withLimits && handles[k]
+                    && ctlTemperatureGetProperties(handles[k], &properties) == CTL_RESULT_SUCCESS
                     && properties.maxTemperature > 0.0 && properties.maxTemperature < kHighestPlausibleC)
                     critical = std::min(critical.value_or(kHighestPlausibleC), properties.maxTemperature);
             }

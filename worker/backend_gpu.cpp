@@ -33,9 +33,9 @@ public:
     {
         info.ctlPciTest(adapter, facts);
     }
-    std::optional<Temperature> hottestTemperature() override
+    std::optional<Temperature> hottestTemperature(bool withLimits) override
     {
-        const std::optional<gpu::CardTemperature> t = info.hottestTemperature();
+        const std::optional<gpu::CardTemperature> t = info.hottestTemperature(withLimits);
         if (!t)
             return std::nullopt;
         return Temperature{t->hottestC, t->criticalC};

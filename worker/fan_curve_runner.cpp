@@ -118,14 +118,13 @@ void GPU_WORKER::stepFanCurve(bool fresh)
     if (!fanCurve || curvePaused)
         return;
     // The sensors' own limits come with the cheap read alone. They stay as
-    // they are while the card is there, so monitoring passes reuse the last.
+    // they are while the card is there: read once for each start of the curve.
     std::optional<worker::GpuBackend::Temperature> cheap;
     if (!fresh || !curveLimitsRead) {
-        cheap = ops.gpu->hottestTemperature();
-        if (cheap) {
-            if (!curveLimitsRead || cheap->criticalC != curveCriticalC)
-                qInfo().noquote() << "Fan curve: full speed from"
-                                  << mcu::FanCurveController::fullSpeedFromC(cheap->criticalC) << "degC";
+        cheap = ops.gpu->hottestTemperature(!curveLimitsRead);
+        if (cheap && !curveLimitsRead) {
+            qInfo().noquote() << "Fan curve: full speed from"
+                              << mcu::FanCurveController::fullSpeedFromC(cheap->criticalC) << "degC";
             curveCriticalC = cheap->criticalC;
             curveLimitsRead = true;
         }

@@ -270,7 +270,7 @@ private slots:
         facts["GPU_Utilization"] = gpu::reading(info.rates().utilisation * 100.0);
         facts["GPU_count"] = reply.value("GPU_count");
         runtime.set(); // the fan curve's cheap read, under names of its own
-        const auto cheap = info.hottestTemperature();
+        const auto cheap = info.hottestTemperature(true);
         facts["curveHottest"] = cheap ? QVariant(cheap->hottestC) : gpu::notAvailable();
         facts["curveCritical"] = cheap && cheap->criticalC ? QVariant(*cheap->criticalC) : gpu::notAvailable();
 
