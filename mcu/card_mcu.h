@@ -58,6 +58,9 @@ public:
     QByteArray i2cReplyBuffer;
     std::int32_t lastCommandStatus = -1;
     std::int32_t commandSuccessCount = 0;
+    // Why the last open of the card's device failed (a Windows error code:
+    // 170 while a kernel driver holds the card's address); 0 once it opened.
+    std::uint32_t lastOpenError = 0;
 
 private:
     class Connection;

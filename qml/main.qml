@@ -326,6 +326,7 @@ Window {
             showNoDeviceScreen();
             return;
         }
+        driverErrorDialog.heldByKernelDriver = data["driverBusy"] === true;
         driverErrorDialog.visible = true;
         refreshOverlay();
     }

@@ -83,6 +83,7 @@ void GPU_WORKER::startFanCurve(const mcu::FanCurve &curve)
         curve, [this] { return ops.pacer->nowMs(); }, [this] { return curveReading; });
     curvePaused = false;
     curveDueMs = 0;
+    curveLimitsRead = false;
     qInfo().noquote() << "Fan curve runs:" << curveText(curve);
 }
 
@@ -116,15 +117,29 @@ void GPU_WORKER::stepFanCurve(bool fresh)
 {
     if (!fanCurve || curvePaused)
         return;
+    // The sensors' own limits come with the cheap read alone. They stay as
+    // they are while the card is there: read once for each start of the curve.
+    std::optional<worker::GpuBackend::Temperature> cheap;
+    if (!fresh || !curveLimitsRead) {
+        cheap = ops.gpu->hottestTemperature(!curveLimitsRead);
+        if (cheap && !curveLimitsRead) {
+            qInfo().noquote() << "Fan curve: full speed from"
+                              << mcu::FanCurveController::fullSpeedFromC(cheap->criticalC) << "degC";
+            curveCriticalC = cheap->criticalC;
+            curveLimitsRead = true;
+        }
+    }
     if (fresh) {
         readCurveTemperature();
     } else {
         // Between monitoring passes only the temperatures are read: the full
         // telemetry every 2 s would cost the tray program many times more.
         curveReading.reset();
-        if (const std::optional<double> c = ops.gpu->hottestTemperature())
-            curveReading = mcu::FanCurveController::Reading{*c, {}};
+        if (cheap)
+            curveReading = mcu::FanCurveController::Reading{cheap->hottestC, {}};
     }
+    if (curveReading)
+        curveReading->criticalC = curveCriticalC;
     applyCurveAction(fanCurve->step());
     curveDueMs = ops.pacer->nowMs() + kCurveIntervalMs;
     publishCurveDuty();

@@ -178,6 +178,8 @@ private:
     // The fan curve, while the user's choice is "CURVE".
     std::unique_ptr<mcu::FanCurveController> fanCurve;
     std::optional<mcu::FanCurveController::Reading> curveReading;
+    std::optional<double> curveCriticalC; // the lower of the sensors' own limits
+    bool curveLimitsRead = false;
     qint64 curveDueMs = 0;
     bool curvePaused = false; // the machine sleeps
     bool curveWriteFailed = false;

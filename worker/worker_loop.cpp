@@ -642,6 +642,7 @@ void GPU_WORKER::startUpRestore()
     if (errors > 1) {
         logText(QStringLiteral("ERROR: ") + QString::number(errors));
         dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
+        dictDataToQML[Key::DriverBusy] = ops.card->heldByKernelDriver();
         emitReply();
     }
     if (lightingMissed || fanMissed) {

@@ -269,6 +269,10 @@ private slots:
         facts["gpuChipPower"] = gpu::reading(info.rates().chipPower);
         facts["GPU_Utilization"] = gpu::reading(info.rates().utilisation * 100.0);
         facts["GPU_count"] = reply.value("GPU_count");
+        runtime.set(); // the fan curve's cheap read, under names of its own
+        const auto cheap = info.hottestTemperature(true);
+        facts["curveHottest"] = cheap ? QVariant(cheap->hottestC) : gpu::notAvailable();
+        facts["curveCritical"] = cheap && cheap->criticalC ? QVariant(*cheap->criticalC) : gpu::notAvailable();
 
         for (const auto &e : r.expect)
             QVERIFY2(matches(facts.value(e.first), e.second),
@@ -405,10 +409,16 @@ private slots:
             QList<double> read;
             for (ctl_temp_handle_t h : handles) {
                 double c = 0;
+                ctl_temp_properties_t p{sizeof p, 0, CTL_TEMP_SENSORS_GLOBAL, -1};
                 QCOMPARE(lib.fn<pfn_ctlTemperatureGetState>("ctlTemperatureGetState")(h, &c), CTL_RESULT_SUCCESS);
-                read << c;
+                QCOMPARE(lib.fn<pfn_ctlTemperatureGetProperties>("ctlTemperatureGetProperties")(h, &p), CTL_RESULT_SUCCESS);
+                read << c << p.type << p.maxTemperature;
             }
-            QCOMPARE(read, row.temps ? QList<double>({70.0, 72.0}) : QList<double>());
+            // The simulated card publishes critical limits from 6.17 on.
+            const double pkgLimit = layout.kernel >= 617 ? 100 : 0, vramLimit = pkgLimit ? 85 : 0;
+            QCOMPARE(read, row.temps ? QList<double>({70.0, CTL_TEMP_SENSORS_GPU, pkgLimit, 72.0,
+                                                      CTL_TEMP_SENSORS_MEMORY, vramLimit})
+                                     : QList<double>());
         }
     }
 };

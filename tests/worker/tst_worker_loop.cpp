@@ -201,6 +201,7 @@ private slots:
             settingsfiles::writeText(h.w->settingsPath(), R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":12,
                 "r_hex":"aa","g_hex":"bb","b_hex":"cc","speed":"02","FanControlMode":"MCU","fanSpeed":75})");
             std::tie(h.card->argbResult, h.card->gpuMcuResult) = std::pair(failing >= 1 ? -2 : 9, failing >= 2 ? -2 : 5);
+            h.card->kernelDriver = failing == 2; // the scene words that case apart
             h.gpu->cards = trigger == QString("card back") ? 0 : 1;
             h.idle(6); // through the start-up restore
             h.steps.push_back([&, trigger = QString(trigger)] {
@@ -214,6 +215,7 @@ private slots:
             const QStringList startUp = h.log.after("wait 600");
             QCOMPARE(startUp.mid(0, startUp.indexOf("gpu")), failing == 2 ? sent + QStringList{"reply -2"} : sent);
             QCOMPARE(g_messages.contains("ERROR: 2"), failing == 2);
+            QCOMPARE(h.replies.value(-2).value("driverBusy"), failing == 2 ? QVariant(true) : QVariant());
             QStringList again = h.log.after("trigger").filter(QRegularExpression("^(sleep|argb|sync|gpumcu|fan) "));
             again.removeAll("sleep 1000"); // the refresh's own pause
             QCOMPARE(again, trigger == QString("card back") ? sent : QStringList{});
