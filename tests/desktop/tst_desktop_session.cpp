@@ -70,12 +70,15 @@ class DesktopSessionTest : public QObject {
         return run("import", {"-window", windowId, PICTURE_DIR "/setting-" + name + ".png"}),
                QImage(PICTURE_DIR "/setting-" + name + ".png").convertToFormat(QImage::Format_RGB32);
     }
-    QPoint knob(const QString &colour) // the switch's knob, by its colour, right of the page labels
+    // The switch's knob, by its colour, right of the page labels: the topmost
+    // one, as the OpenRGB switch below it may share the colour.
+    QPoint knob(const QString &colour)
     {
         const QImage shot = grab();
         QRect box;
         for (int i = 0; i < shot.width() * shot.height(); ++i)
-            if (i % shot.width() >= 300 && shot.pixelColor(i % shot.width(), i / shot.width()) == QColor(colour))
+            if (i % shot.width() >= 300 && shot.pixelColor(i % shot.width(), i / shot.width()) == QColor(colour)
+                && (box.isNull() || i / shot.width() < box.top() + 30))
                 box |= QRect(i % shot.width(), i / shot.width(), 1, 1);
         return box.width() >= 8 && box.width() < 30 ? box.center() : QPoint();
     }
