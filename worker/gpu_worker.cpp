@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QMutexLocker>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -83,7 +82,7 @@ void GPU_WORKER::setData(QVariantMap data)
 void GPU_WORKER::receiveDataFromQML(QVariantMap data)
 {
     {
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         const quint64 sequence = ++requestSequence;
         const int function = data.value(Key::Function).toInt();
         if (Request::isOneShot(function)) {

@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QFileSystemWatcher>
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QVariantList>
@@ -17,6 +16,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 struct KnownCard {
@@ -139,7 +139,8 @@ private:
     // until it ran, so a later mode request cannot wipe out a user's choice;
     // a newer command of the same code replaces the one still waiting.
     // dictDataFromQML is the mode: the latest mode request wins.
-    QMutex requestMutex;
+    // A standard mutex rather than Qt's, so that ThreadSanitizer sees it.
+    std::mutex requestMutex;
     QList<TakenRequest> pendingCommands;
     quint64 requestSequence = 0; // bumped by every request the scene delivers
     quint64 modeSequence = 0;    // of the request dictDataFromQML came from

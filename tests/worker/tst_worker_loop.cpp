@@ -229,9 +229,13 @@ private slots:
         QString settings;
         {
             GPU_WORKER w(fakeBackends(log, worker::makeRealPacer()));
-            QSignalSpy replies(&w, &GPU_WORKER::dataChanged);
+            // Counted on this thread: a QSignalSpy would be filled on the
+            // worker's while this one reads it.
+            QObject here;
+            int replies = 0;
+            connect(&w, &GPU_WORKER::dataChanged, &here, [&replies] { ++replies; }, Qt::QueuedConnection);
             w.start();
-            QTRY_VERIFY_WITH_TIMEOUT(replies.count() >= 2, 10000); // reply 0, then 100
+            QTRY_VERIFY_WITH_TIMEOUT(replies >= 2, 10000); // reply 0, then 100
             w.receiveDataFromQML({{"function", 3}, {"fanControlBtn", 4}, {"fanSpeed", 100}});
             QTest::qWait(150);
             w.receiveDataFromQML({{"function", -1}});
