@@ -44,14 +44,17 @@ private slots:
     void unparsableFileIsKeptBeside()
     {
         const char *userBytes = "[{\"r_hex\": \"aa\",\r\n, broken\r\n";
-        for (const char *bytes : {userBytes, userBytes, "{nope", ""}) {
+        // A key named twice, once through an escape: no reader can tell which counts.
+        const char *twice = R"([{"fanSpeed":50,"RGB":"ON"},{"fanSpeed":40,"fan\u0053peed":60}])";
+        for (const char *bytes : {userBytes, userBytes, "{nope", twice, ""}) {
             writeFile(path, bytes);
             QVERIFY(settingsfiles::readSettings(path).isEmpty());
         }
         settingsfiles::writeSettings({QVariantMap{{"RGB", "ON"}}}, path);
         QCOMPARE(readFile(path + ".invalid"), QByteArray(userBytes));
         QCOMPARE(readFile(path + ".invalid.1"), QByteArray("{nope"));
-        QVERIFY(!QFile::exists(path + ".invalid.2"));
+        QCOMPARE(readFile(path + ".invalid.2"), QByteArray(twice));
+        QVERIFY(!QFile::exists(path + ".invalid.3"));
     }
 
     // A full disk: the save and the rescue copy fail whole, the old file stays.
@@ -87,7 +90,14 @@ private slots:
               {R"({"argb_effect":14})", "argb_effect", 5}, {R"({"ARGBSliderSpeed":0})", "ARGBSliderSpeed", 5},
               {R"({"speed":"FD"})", "speed", "FE"}, {R"({"r_hex":"fbb"})", "r_hex", "fb"},
               {R"({"b_hex":7})", "b_hex", "00"}, {R"({"RGBControlMode":"GPU"})", "RGBControlMode", "MCU"},
-              {R"({"fanControlBtn":5})", "fanControlBtn", 0}}) {
+              {R"({"fanControlBtn":5})", "fanControlBtn", 0},
+              // Numbers no integer type holds, below the range, between two
+              // steps, or not numbers at all.
+              {R"({"fanSpeed":2e47,"FanControlMode":"MCU"})", "fanSpeed", 100},
+              {R"({"fanSpeed":-2e47})", "fanSpeed", 100}, {R"({"argb_effect":1.7e308})", "argb_effect", 5},
+              {R"({"fanSpeed":-1})", "fanSpeed", 100}, {R"({"displayMode":0.5})", "displayMode", 0},
+              {R"({"fanSpeed":"nan"})", "fanSpeed", 100}, {R"({"fanControlBtn":"-inf"})", "fanControlBtn", 0},
+              {R"({"ARGBSliderSpeed":"1e999"})", "ARGBSliderSpeed", 5}}) {
             writeFile(path, json);
             QVariantMap s = settingsfiles::readSettings(path);
             g_messages.clear();
