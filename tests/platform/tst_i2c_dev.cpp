@@ -91,6 +91,7 @@ class TestI2cDev : public QObject {
 
     QTemporaryDir machine_; // another maker's B580 first, two of ours, an iGPU, DDC and AUX buses
     QTemporaryDir foreign_; // only another maker's B580
+    QTemporaryDir odd_;     // our card where a blank turns an address or an id into another
 
     std::unique_ptr<Device> openCard(const std::shared_ptr<FakeSystem> &fake)
     {
@@ -131,6 +132,14 @@ private slots:
 
     void onlyTheKnownCardsControllerIsOpened_data()
     {
+        const QString pci = odd_.path() + "/sys/devices/pci0000:00";
+        pciFunction(pci + "/ 000:09:00.0", {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
+        adapter(odd_.path() + "/sys", pci + "/ 000:09:00.0/i2c_designware.2", "i2c-9", kDw);
+        const QString blankId = pci + "/0000:0a:00.0";
+        pciFunction(blankId, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
+        writeFile(blankId + "/vendor", " 0x" + QByteArray::number(kPciVendorId, 16));
+        adapter(odd_.path() + "/sys", blankId + "/i2c_designware.3", "i2c-3", kDw);
+
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("node"); // empty: nothing may be opened
@@ -141,6 +150,7 @@ private slots:
         QTest::newRow("other address") << machine << "NF_I2C_BUS_00_0X0050" << "";
         QTest::newRow("trailing") << machine << "NF_I2C_BUS_00_0X0060X" << "";
         QTest::newRow("only another maker") << foreign << "NF_I2C_BUS_00_0X0060" << "";
+        QTest::newRow("blank before address or id") << odd_.path() << "NF_I2C_BUS_00_0X0060" << "";
     }
     void onlyTheKnownCardsControllerIsOpened()
     {
