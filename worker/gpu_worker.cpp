@@ -55,10 +55,19 @@ GPU_WORKER::~GPU_WORKER()
     stopFlag = true;
     requestInterruption();
     ops.pacer->wake();
-    if (!wait(kGracefulStopMs)) {
-        terminate();
-        wait();
+    if (wait(kGracefulStopMs)) {
+        std::lock_guard<std::mutex> lock(loopEndMutex);
+        return;
     }
+    terminate();
+    wait();
+}
+
+void GPU_WORKER::markLoopEnded()
+{
+    // Nothing to record: the lock, released after the loop's last read of
+    // a member, is the message.
+    std::lock_guard<std::mutex> lock(loopEndMutex);
 }
 
 // ---------------------------------------------------------------- protocol

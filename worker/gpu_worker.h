@@ -121,6 +121,12 @@ private:
     void logCategoryEntries(const QString &category, const QVariantList &entries);
 
     std::atomic<bool> stopFlag{false};
+    // Taken by the loop as the last thing it does, and by the destructor
+    // before anything is freed, so whatever the loop read is over by then.
+    // QThread::wait() orders the two as well, but through Qt's own locks,
+    // which ThreadSanitizer cannot see.
+    std::mutex loopEndMutex;
+    void markLoopEnded();
     QVariantMap dictDataToQML;
     QVariantMap MonitorInfoDict;
     QVariantMap dictDataFromQML;

@@ -171,6 +171,7 @@ void GPU_WORKER::run()
     for (;;) {
         if (stopFlag) {
             logStopped();
+            markLoopEnded();
             return;
         }
         const TakenRequest taken = takeRequest();
@@ -189,6 +190,7 @@ void GPU_WORKER::run()
         }
         if (stopFlag) {
             logStopped();
+            markLoopEnded();
             return;
         }
         pauseAfterPass(f, taken.seen);
