@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <mutex>
+
 #include <unistd.h>
 
 using namespace maintenance;
@@ -114,14 +116,23 @@ private slots:
         if (!ok)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("."));
         bool result = false;
-        std::unique_ptr<QThread> worker(QThread::create(
-            [&] { result = installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf", pkexec, &failure); }));
+        // Handed back under a lock: QThread::wait() orders it as well, but
+        // out of ThreadSanitizer's sight.
+        std::mutex handOver;
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            QString why;
+            const bool done = installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf", pkexec, &why);
+            std::lock_guard<std::mutex> lock(handOver);
+            result = done;
+            failure = why;
+        }));
         worker->start();
         if (pkexecExit < 0) { // the program ends while pkexec still waits for the password
             QTest::qWait(300);
             worker->requestInterruption();
         }
         QVERIFY(worker->wait(10000));
+        std::lock_guard<std::mutex> lock(handOver);
         QCOMPARE(result, ok);
         QVERIFY2(failure.contains(toUser), qPrintable(failure));
         if (layout == "isp")
