@@ -20,8 +20,9 @@ int hexValue(char c)
 }
 
 // The string whose opening quote is at *pos, decoded to UTF-16 as Qt holds
-// keys; *pos ends past the closing quote. False when the string is cut off
-// or holds an escape JSON does not know.
+// keys; *pos ends past the closing quote. An escape JSON does not know
+// stands for its character, as Qt's parser reads it. False when the string
+// is cut off or a \u is not followed by four hexadecimal digits.
 bool readString(const QByteArray &json, int *pos, QString *out)
 {
     int i = *pos + 1;
@@ -65,7 +66,8 @@ bool readString(const QByteArray &json, int *pos, QString *out)
             break;
         }
         default:
-            return false;
+            out->append(QLatin1Char(e));
+            break;
         }
         runStart = i;
     }
@@ -88,8 +90,9 @@ bool hasDuplicateKeys(const QByteArray &json)
     while (i < json.size()) {
         const char c = json.at(i);
         if (c == '"') {
+            // Keys that cannot be decoded cannot be told apart either.
             if (!readString(json, &i, &text))
-                return false;
+                return true;
             if (keyNext && !open.empty() && open.back().object) {
                 if (open.back().keys.contains(text))
                     return true;

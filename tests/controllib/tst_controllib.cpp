@@ -314,57 +314,27 @@ private slots:
 
     // Numbers in attribute files are decimal unless they start with 0x; a
     // leading zero is no octal. A PCI address is DDDD:BB:DD.F in hexadecimal
-    // and nothing else. -1: no value.
-    void numbersAndAddressesAsWritten_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<qint64>("unsignedValue");
-        QTest::addColumn<qint64>("signedValue");
-        QTest::addColumn<QString>("address"); // as read back, empty: refused
-        const auto row = [](const char *text, qint64 u, qint64 s, const char *address = "") {
-            QTest::newRow(text) << text << u << s << address;
-        };
-        row("4000", 4000, 4000);
-        row("04000", 4000, 4000);
-        row("0000400000", 400000, 400000);
-        row("0x8086", 0x8086, -1);
-        row("0X030000", 0x30000, -1);
-        row("0x", -1, -1);
-        row("-12", -1, -12);
-        row("+12", -1, -1);
-        row(" 12", -1, -1);
-        row("\t12", -1, -1);
-        row("12 ", -1, -1);
-        row("1e3", -1, -1);
-        row("18446744073709551616", -1, -1); // 2^64
-        row("-9223372036854775808", -1, std::numeric_limits<qint64>::min());
-        row("9223372036854775808", std::numeric_limits<qint64>::min(), -1); // 2^63: unsigned only
-        row("0000:03:00.0", -1, -1, "0:3:0:0");
-        row("abcd:ff:1f.7", -1, -1, "abcd:ff:1f:7");
-        row(" 000:03:00.0", -1, -1);
-        row("0000:03:00.0 ", -1, -1);
-        row("0x00:03:00.0", -1, -1);
-        row("+000:03:00.0", -1, -1);
-        row("0000:-3:00.0", -1, -1);
-        row("0000:03:20.0", -1, -1); // slot 32
-        row("0000:03:00.8", -1, -1);
-        row("0000.03:00:0", -1, -1);
-    }
+    // and nothing else. Each row: text, unsigned, signed (-1: no value), the
+    // address as read back (empty: refused).
     void numbersAndAddressesAsWritten()
     {
-        QFETCH(QString, text);
-        QFETCH(qint64, unsignedValue);
-        QFETCH(qint64, signedValue);
-        QFETCH(QString, address);
-        const std::string t = text.toStdString();
-        const auto u = ctlsim::parseUnsigned(t);
-        // 2^63 is written here as qint64's lowest value: the same 64 bits.
-        QCOMPARE(u ? qint64(*u) : qint64(-1), unsignedValue);
-        const auto s = ctlsim::parseSigned(t);
-        QCOMPARE(s.value_or(-1), signedValue);
-        ctlsim::PciAddress a;
-        const bool parsed = ctlsim::parsePciAddress(t, a);
-        QCOMPARE(parsed ? QString::asprintf("%x:%x:%x:%x", a.domain, a.bus, a.device, a.function) : QString(), address);
+        const qint64 no = -1, min = std::numeric_limits<qint64>::min();
+        for (auto [text, u, s, address] : {std::tuple{"04000", qint64(4000), qint64(4000), ""},
+                 {"0000400000", 400000, 400000, ""}, {"0x8086", 0x8086, no, ""}, {"0X030000", 0x30000, no, ""},
+                 {"0x", no, no, ""}, {"-12", no, -12, ""}, {"+12", no, no, ""}, {" 12", no, no, ""},
+                 {"\t12", no, no, ""}, {"12 ", no, no, ""}, {"1e3", no, no, ""}, {"18446744073709551616", no, no, ""},
+                 {"-9223372036854775808", no, min, ""}, {"9223372036854775808", min, no, ""}, // 2^63: same bits
+                 {"0000:03:00.0", no, no, "0:3:0:0"}, {"abcd:ff:1f.7", no, no, "abcd:ff:1f:7"},
+                 {" 000:03:00.0", no, no, ""}, {"0000:03:00.0 ", no, no, ""}, {"0x00:03:00.0", no, no, ""},
+                 {"+000:03:00.0", no, no, ""}, {"0000:-3:00.0", no, no, ""}, {"0000:03:20.0", no, no, ""},
+                 {"0000:03:00.8", no, no, ""}, {"0000.03:00:0", no, no, ""}}) {
+            const auto parsedU = ctlsim::parseUnsigned(text);
+            QVERIFY2((parsedU ? qint64(*parsedU) : no) == u && ctlsim::parseSigned(text).value_or(no) == s, text);
+            ctlsim::PciAddress a;
+            const QString read = ctlsim::parsePciAddress(text, a)
+                ? QString::asprintf("%x:%x:%x:%x", a.domain, a.bus, a.device, a.function) : QString();
+            QVERIFY2(read == address, text);
+        }
     }
 
     void handlesAndRecordsAreChecked()

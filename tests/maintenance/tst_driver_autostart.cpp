@@ -116,15 +116,12 @@ private slots:
         if (!ok)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("."));
         bool result = false;
-        // Handed back under a lock: QThread::wait() orders it as well, but
-        // out of ThreadSanitizer's sight.
-        std::mutex handOver;
+        std::mutex handOver; // QThread::wait() orders the result too, but out of ThreadSanitizer's sight
         std::unique_ptr<QThread> worker(QThread::create([&] {
             QString why;
             const bool done = installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf", pkexec, &why);
             std::lock_guard<std::mutex> lock(handOver);
-            result = done;
-            failure = why;
+            std::tie(result, failure) = std::pair(done, why);
         }));
         worker->start();
         if (pkexecExit < 0) { // the program ends while pkexec still waits for the password

@@ -132,13 +132,13 @@ private slots:
 
     void onlyTheKnownCardsControllerIsOpened_data()
     {
-        const QString pci = odd_.path() + "/sys/devices/pci0000:00";
-        pciFunction(pci + "/ 000:09:00.0", {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
-        adapter(odd_.path() + "/sys", pci + "/ 000:09:00.0/i2c_designware.2", "i2c-9", kDw);
-        const QString blankId = pci + "/0000:0a:00.0";
-        pciFunction(blankId, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
-        writeFile(blankId + "/vendor", " 0x" + QByteArray::number(kPciVendorId, 16));
-        adapter(odd_.path() + "/sys", blankId + "/i2c_designware.3", "i2c-3", kDw);
+        for (const char *function : {"/ 000:09:00.0", "/0000:0a:00.0"}) { // a blank before the address, before the id
+            const QString dir = odd_.path() + "/sys/devices/pci0000:00" + function;
+            pciFunction(dir, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
+            if (function[1] == '0')
+                writeFile(dir + "/vendor", " 0x" + QByteArray::number(kPciVendorId, 16));
+            adapter(odd_.path() + "/sys", dir + "/i2c_designware.2", function[1] == '0' ? "i2c-3" : "i2c-9", kDw);
+        }
 
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("name");

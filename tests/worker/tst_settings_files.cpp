@@ -90,14 +90,11 @@ private slots:
               {R"({"argb_effect":14})", "argb_effect", 5}, {R"({"ARGBSliderSpeed":0})", "ARGBSliderSpeed", 5},
               {R"({"speed":"FD"})", "speed", "FE"}, {R"({"r_hex":"fbb"})", "r_hex", "fb"},
               {R"({"b_hex":7})", "b_hex", "00"}, {R"({"RGBControlMode":"GPU"})", "RGBControlMode", "MCU"},
-              {R"({"fanControlBtn":5})", "fanControlBtn", 0},
-              // Numbers no integer type holds, below the range, between two
-              // steps, or not numbers at all.
-              {R"({"fanSpeed":2e47,"FanControlMode":"MCU"})", "fanSpeed", 100},
-              {R"({"fanSpeed":-2e47})", "fanSpeed", 100}, {R"({"argb_effect":1.7e308})", "argb_effect", 5},
-              {R"({"fanSpeed":-1})", "fanSpeed", 100}, {R"({"displayMode":0.5})", "displayMode", 0},
-              {R"({"fanSpeed":"nan"})", "fanSpeed", 100}, {R"({"fanControlBtn":"-inf"})", "fanControlBtn", 0},
-              {R"({"ARGBSliderSpeed":"1e999"})", "ARGBSliderSpeed", 5}}) {
+              {R"({"fanControlBtn":5})", "fanControlBtn", 0}, // then: huge, negative, fractional, not finite
+              {R"({"fanSpeed":2e47})", "fanSpeed", 100}, {R"({"fanSpeed":-2e47})", "fanSpeed", 100},
+              {R"({"argb_effect":1.7e308})", "argb_effect", 5}, {R"({"fanSpeed":-1})", "fanSpeed", 100},
+              {R"({"displayMode":0.5})", "displayMode", 0}, {R"({"fanSpeed":"nan"})", "fanSpeed", 100},
+              {R"({"fanControlBtn":"-inf"})", "fanControlBtn", 0}, {R"({"ARGBSliderSpeed":"1e999"})", "ARGBSliderSpeed", 5}}) {
             writeFile(path, json);
             QVariantMap s = settingsfiles::readSettings(path);
             g_messages.clear();
