@@ -94,7 +94,8 @@ bool hasDuplicateKeys(const QByteArray &json)
             if (!readString(json, &i, &text))
                 return true;
             if (keyNext && !open.empty() && open.back().object) {
-                if (open.back().keys.contains(text))
+                // Qt's parser tells keys apart only up to a NUL character.
+                if (text.contains(QChar(0)) || open.back().keys.contains(text))
                     return true;
                 open.back().keys.insert(text);
             }
