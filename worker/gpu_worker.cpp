@@ -9,6 +9,7 @@
 #include <QDebug>
 #include <QFile>
 #include <QMutexLocker>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <exception>
@@ -56,10 +57,19 @@ GPU_WORKER::~GPU_WORKER()
     stopFlag = true;
     requestInterruption();
     ops.pacer->wake();
-    if (!wait(kGracefulStopMs)) {
-        terminate();
-        wait();
+    if (wait(kGracefulStopMs)) {
+        std::lock_guard<std::mutex> lock(loopEndMutex);
+        return;
     }
+    terminate();
+    wait();
+}
+
+void GPU_WORKER::markLoopEnded()
+{
+    // Nothing to record: the lock, released after the loop's last read of
+    // a member, is the message.
+    std::lock_guard<std::mutex> lock(loopEndMutex);
 }
 
 // ---------------------------------------------------------------- protocol
@@ -83,7 +93,7 @@ void GPU_WORKER::setData(QVariantMap data)
 void GPU_WORKER::receiveDataFromQML(QVariantMap data)
 {
     {
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         const quint64 sequence = ++requestSequence;
         const int function = data.value(Key::Function).toInt();
         if (Request::isOneShot(function)) {

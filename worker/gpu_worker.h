@@ -10,7 +10,6 @@
 #include <QByteArray>
 #include <QFileSystemWatcher>
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QVariantList>
@@ -21,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <string>
 
 struct KnownCard {
@@ -137,6 +137,12 @@ private:
     void logCategoryEntries(const QString &category, const QVariantList &entries);
 
     std::atomic<bool> stopFlag{false};
+    // Taken by the loop as the last thing it does, and by the destructor
+    // before anything is freed, so whatever the loop read is over by then.
+    // QThread::wait() orders the two as well, but through Qt's own locks,
+    // which ThreadSanitizer cannot see.
+    std::mutex loopEndMutex;
+    void markLoopEnded();
     QVariantMap dictDataToQML;
     QVariantMap MonitorInfoDict;
     QVariantMap dictDataFromQML;
@@ -155,7 +161,8 @@ private:
     // until it ran, so a later mode request cannot wipe out a user's choice;
     // a newer command of the same code replaces the one still waiting.
     // dictDataFromQML is the mode: the latest mode request wins.
-    QMutex requestMutex;
+    // A standard mutex rather than Qt's, so that ThreadSanitizer sees it.
+    std::mutex requestMutex;
     QList<TakenRequest> pendingCommands;
     quint64 requestSequence = 0; // bumped by every request the scene delivers
     quint64 modeSequence = 0;    // of the request dictDataFromQML came from

@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <exception>
@@ -84,7 +83,7 @@ void GPU_WORKER::save()
 
 GPU_WORKER::TakenRequest GPU_WORKER::takeRequest()
 {
-    QMutexLocker lock(&requestMutex);
+    std::lock_guard<std::mutex> lock(requestMutex);
     TakenRequest taken = pendingCommands.isEmpty()
         ? TakenRequest{dictDataFromQML, modeSequence, 0}
         : pendingCommands.takeFirst();
@@ -94,14 +93,14 @@ GPU_WORKER::TakenRequest GPU_WORKER::takeRequest()
 
 void GPU_WORKER::setPendingFunction(int function, quint64 sequence)
 {
-    QMutexLocker lock(&requestMutex);
+    std::lock_guard<std::mutex> lock(requestMutex);
     if (modeSequence <= sequence)
         dictDataFromQML[Key::Function] = function;
 }
 
 bool GPU_WORKER::newerRequestSince(quint64 seen)
 {
-    QMutexLocker lock(&requestMutex);
+    std::lock_guard<std::mutex> lock(requestMutex);
     return !pendingCommands.isEmpty() || requestSequence > seen;
 }
 
@@ -123,7 +122,7 @@ void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
     // Whatever arrived during the pass is taken at once.
     int mode = Request::Idle;
     {
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         mode = dictDataFromQML.value(Key::Function).toInt();
     }
     int ms = worker::Pacer::kForever; // idle: until the next request
@@ -167,7 +166,7 @@ void GPU_WORKER::run()
     emit choicesSaved(Reply::StartUp, userControlData);
     {
         // Whatever the scene sent while the sequence ran gives way to monitoring.
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         dictDataFromQML[Key::Function] = int(Request::Monitor);
     }
 
@@ -182,6 +181,7 @@ void GPU_WORKER::run()
             }
         }
         logStopped();
+        markLoopEnded();
     };
     for (;;) {
         if (stopFlag) {

@@ -234,15 +234,21 @@ private slots:
         EventLog log;
         QString settings;
         {
-            GPU_WORKER w(fakeBackends(log, worker::makeRealPacer()));
-            QSignalSpy replies(&w, &GPU_WORKER::dataChanged);
-            w.start();
-            QTRY_VERIFY_WITH_TIMEOUT(replies.count() >= 2, 10000); // reply 0, then 100
-            w.receiveDataFromQML({{"function", 3}, {"fanControlBtn", 4}, {"fanSpeed", 100}});
+            // On the heap, as the program holds it: freeing it must not race
+            // the loop's last reads.
+            auto w = std::make_unique<GPU_WORKER>(fakeBackends(log, worker::makeRealPacer()));
+            // Counted on this thread: a QSignalSpy would be filled on the
+            // worker's while this one reads it.
+            QObject here;
+            int replies = 0;
+            connect(w.get(), &GPU_WORKER::dataChanged, &here, [&replies] { ++replies; }, Qt::QueuedConnection);
+            w->start();
+            QTRY_VERIFY_WITH_TIMEOUT(replies >= 2, 10000); // reply 0, then 100
+            w->receiveDataFromQML({{"function", 3}, {"fanControlBtn", 4}, {"fanSpeed", 100}});
             QTest::qWait(150);
-            w.receiveDataFromQML({{"function", -1}});
+            w->receiveDataFromQML({{"function", -1}});
             QTRY_VERIFY_WITH_TIMEOUT(log.all().contains("fan 100"), 10000);
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(settings = w.settingsPath()), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(settings = w->settingsPath()), 10000);
         }
         QVERIFY(!g_messages.filter(QStringLiteral("Stop Worker ThreadID: ")).isEmpty());
         QCOMPARE(savedIn(settings).value("fanSpeed").toInt(), 100);
