@@ -16,7 +16,6 @@ const char kCardDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
 namespace {
 
 constexpr unsigned kTransferPauseMs = 20;
-constexpr int kDriverNotOpened = -2;
 
 // Texts of the card's transfer vocabulary that never change.
 const char kOpenTarget[] = "open 0";

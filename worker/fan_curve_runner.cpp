@@ -4,21 +4,22 @@
 
 #include "worker/gpu_worker.h"
 
+#include "mcu/card_mcu.h"
 #include "worker/protocol.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <algorithm>
 
 namespace {
 
+using mcu::kSwitchCommands;
+using mcu::kFanCommands;
+using mcu::kAfterFanSwitchMs;
+
 // Hidden or on a page without telemetry, the curve reads the card this often;
 // on the Monitor page every monitoring pass feeds it.
 constexpr qint64 kCurveIntervalMs = 2000;
-constexpr int kAfterFanSwitchMs = 80;
-constexpr int kSwitchCommands = 5;
-constexpr int kFanCommands = 3;
 constexpr int kCustomPreset = 5;
 constexpr double kHighestPlausibleC = 200.0;
 
@@ -48,7 +49,7 @@ QString curveText(const mcu::FanCurve &curve)
 void GPU_WORKER::prepareForSleep(std::function<void()> done)
 {
     {
-        QMutexLocker lock(&sleepMutex);
+        std::lock_guard<std::mutex> lock(sleepMutex);
         if (sleepDone)
             sleepDone(); // an earlier one nobody served: let it go
         sleepDone = std::move(done);
@@ -63,7 +64,7 @@ void GPU_WORKER::serveSleepRequest()
         return;
     std::function<void()> done;
     {
-        QMutexLocker lock(&sleepMutex);
+        std::lock_guard<std::mutex> lock(sleepMutex);
         done = std::move(sleepDone);
         sleepDone = nullptr;
     }

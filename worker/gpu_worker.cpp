@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QMutexLocker>
 #include <QStandardPaths>
 
 #include <cstdio>

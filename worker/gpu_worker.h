@@ -191,7 +191,7 @@ private:
     bool curvePaused = false; // the machine sleeps
     bool curveWriteFailed = false;
     int lastCurveSwitchResult = 0;
-    QMutex sleepMutex;
+    std::mutex sleepMutex;
     std::function<void()> sleepDone;
     std::atomic<bool> sleepRequested{false};
     void startFanCurve(const mcu::FanCurve &curve);

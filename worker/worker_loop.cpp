@@ -5,6 +5,7 @@
 #include "worker/gpu_worker.h"
 
 #include "gpu/gpu_information.h"
+#include "mcu/card_mcu.h"
 #include "maintenance/http_stream.h"
 #include "worker/protocol.h"
 #include "worker/settingsfiles.h"
@@ -18,6 +19,12 @@
 
 namespace {
 
+using mcu::kLightingCommands;
+using mcu::kSwitchCommands;
+using mcu::kFanCommands;
+using mcu::kAfterFanSwitchMs;
+using mcu::kDriverNotOpened;
+
 constexpr int kPassPauseMs = 100;
 constexpr int kMonitorPauseMs = 1000;
 constexpr int kRestoreDelayMs = 4000;
@@ -28,12 +35,7 @@ constexpr int kRefreshDelayMs = 1000;
 constexpr int kMarkerWatchedPollMs = 10000;
 constexpr int kMarkerPollMs = 1100;
 constexpr int kBeforeLightingMs = 80;
-constexpr int kAfterFanSwitchMs = 80;
 
-constexpr int kLightingCommands = 9;
-constexpr int kSwitchCommands = 5;
-constexpr int kFanCommands = 3;
-constexpr int kDriverNotOpened = -2;
 
 constexpr int kFirstEffect = 1;
 constexpr int kLastEffect = 13;
