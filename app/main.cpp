@@ -6,6 +6,7 @@
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
+#include "app/windowfit.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
 
@@ -124,6 +125,7 @@ int main(int argc, char *argv[])
     if (!engine->rootObjects().isEmpty()) {
         QObject *root = engine->rootObjects().first();
         HiddenWindowTrim trim(qobject_cast<QQuickWindow *>(root));
+        WindowFit fit(qobject_cast<QQuickWindow *>(root));
         QObject::connect(tray.get(), &TrayManager::showWindowRequested, root,
                          [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
         exitCode = QApplication::exec();
