@@ -20,8 +20,6 @@
 #include <QQuickWindow>
 #include <QSGRendererInterface>
 #include <QStandardPaths>
-#include <QSystemTrayIcon>
-#include <QTimer>
 #include <QWindow>
 
 #include <malloc.h>
@@ -31,7 +29,6 @@
 
 namespace {
 
-constexpr int kTrayCheckMs = 2000;
 // Heap arenas shared by all threads; the few busy ones rarely contend.
 constexpr int kMallocArenas = 2;
 
@@ -95,16 +92,10 @@ int main(int argc, char *argv[])
     engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), tray.get());
     // Without a tray the hidden window could never be reached again. A panel
     // started after the program brings its tray later: the scene learns of it.
-    bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
-    QTimer trayCheck;
-    QObject::connect(&trayCheck, &QTimer::timeout, [&] {
-        if (QSystemTrayIcon::isSystemTrayAvailable() == trayAvailable)
-            return;
-        trayAvailable = !trayAvailable;
-        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
+    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), tray->trayAvailable());
+    QObject::connect(tray.get(), &TrayManager::trayAvailableChanged, [&engine](bool available) {
+        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), available);
     });
-    trayCheck.start(kTrayCheckMs);
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
         qWarning() << "No OpenGL context can be created; the scene is drawn in software";
@@ -132,7 +123,6 @@ int main(int argc, char *argv[])
         engine->clearComponentCache();
         // The user asked to leave: icon and window go now, before the wait
         // for the worker's last pass.
-        trayCheck.stop();
         tray->hideIcon();
         for (QWindow *window : QGuiApplication::topLevelWindows())
             window->hide();
