@@ -10,7 +10,7 @@ import tempfile
 import time
 
 # A guard against a hang, never a pause: every wait ends as soon as its event is seen.
-GUARD_S = 60
+GUARD_S = 120
 
 
 class Desktop:
@@ -33,17 +33,14 @@ class Desktop:
         self.env["DBUS_SESSION_BUS_ADDRESS"] = self.read_line(bus).strip()
         self.out = b""
 
-    def start_card(self, card_sim):
+    def start_card(self, card_sim, faults=()):
         """The simulated card, found by the program through the private runtime folder."""
         sim = self.spawn([card_sim, "--runtime-dir", self.path("run"), "--sysfs",
-                          self.path("run/sysfs"), "--log", self.path("transfers.log")])
+                          self.path("run/sysfs"), "--log", self.path("transfers.log")]
+                         + [a for f in faults for a in ("--fault", f)])
         while "serving" not in self.read_line(sim):
             pass
         return sim
-
-    def transfers(self):
-        with open(self.path("transfers.log")) as f:
-            return f.read().splitlines()
 
     def grab(self, name):
         """A picture of the whole screen, and its pixels as (width, height, rgb bytes)."""
@@ -98,7 +95,8 @@ class Desktop:
         return r.stdout.split()
 
     def window(self):
-        ids = self.xdotool("search", "--onlyvisible", "--name", "^TARVELL VORN$")
+        # Our own process's window only, whatever else the display shows.
+        ids = self.xdotool("search", "--onlyvisible", "--pid", str(self.app.pid), "--name", "^TARVELL VORN$")
         return ids[0] if ids else None
 
     def fd_count(self):
