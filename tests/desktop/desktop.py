@@ -1,5 +1,4 @@
-"""The program on a desktop of the test's own: a virtual X server, a private
-session bus, a private home. Nothing of the real user's session is reached."""
+"""The program on a desktop of the test's own: virtual X server, private session bus and home."""
 
 import os
 import select
@@ -11,7 +10,6 @@ import time
 
 # A guard against a hang, never a pause: every wait ends as soon as its event is seen.
 GUARD_S = 120
-
 
 class Desktop:
     def __init__(self, program, screen="1600x900x24"):
@@ -46,9 +44,8 @@ class Desktop:
         """A picture of the whole screen, and its pixels as (width, height, rgb bytes)."""
         subprocess.run(["import", "-window", "root", name], env=self.env, check=True)
         raw = subprocess.run(["convert", name, "-depth", "8", "rgb:-"], capture_output=True).stdout
-        size = subprocess.run(["identify", "-format", "%w %h", name], capture_output=True, text=True)
-        w, h = map(int, size.stdout.split())
-        return w, h, raw
+        w, h = subprocess.run(["identify", "-format", "%w %h", name], capture_output=True).stdout.split()
+        return int(w), int(h), raw
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -111,7 +108,6 @@ class Desktop:
                 except subprocess.TimeoutExpired:
                     p.kill()
         shutil.rmtree(self.dir, ignore_errors=True)
-
 
 def check(cond, what):
     if not cond:

@@ -13,7 +13,6 @@ SCREENS = [("1366x768", "1"), ("1366x768", "1.25"), ("1920x1080", "1.5"),
            ("1920x1080", "2"), ("3840x2160", "2")]
 LOADING = bytes.fromhex("162955")
 
-
 def show_page(d, wid, name, keys):
     d.xdotool("windowfocus", "--sync", wid)
     d.xdotool("key", "--delay", "50", *keys)
@@ -28,7 +27,6 @@ def show_page(d, wid, name, keys):
         same, looks[0] = switch == looks[0], switch
         return same
     d.wait_for("the page switch comes to rest", at_rest)
-
 
 def main(program, card_sim, pictures):
     os.makedirs(pictures, exist_ok=True)
@@ -61,12 +59,9 @@ def main(program, card_sim, pictures):
                 d.grab(os.path.join(pictures, "screen-%s-%s.png" % (tag, name)))
         finally:
             d.close()
-    print("| screen | scale | window (physical px) | fits |")
-    print("|---|---|---|---|")
-    for row in table:
-        print("| %s | %s | %s | %s |" % (row[0], row[1], row[2], "yes" if row[3] else "NO"))
+    print("| screen | scale | window (physical px) | fits |\n|---|---|---|---|")
+    print("\n".join("| %s | %s | %s | %s |" % (a, b, c, "yes" if f else "NO") for a, b, c, f in table))
     check(all(r[3] for r in table), "the window fits every screen")
-
 
 if __name__ == "__main__":
     main(*sys.argv[1:4])

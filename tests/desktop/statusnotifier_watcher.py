@@ -1,6 +1,4 @@
-"""Stands in for a desktop's StatusNotifier watcher and host on the session
-bus: it takes org.kde.StatusNotifierWatcher, says a host is there, and prints
-each item that registers."""
+"""A StatusNotifier watcher and host of our own; prints each item that registers."""
 
 import sys
 
@@ -23,7 +21,6 @@ INTROSPECTION = """<node><interface name="%s">
  <method name="Get"><arg type="s" direction="in"/><arg type="s" direction="in"/><arg type="v" direction="out"/></method>
  <method name="GetAll"><arg type="s" direction="in"/><arg type="a{sv}" direction="out"/></method>
 </interface></node>""" % IFACE
-
 
 class Watcher(dbus.service.Object):
     def __init__(self, bus):
@@ -58,7 +55,6 @@ class Watcher(dbus.service.Object):
     def GetAll(self, interface):
         return {"RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
                 "IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0)}
-
 
 if __name__ == "__main__":
     DBusGMainLoop(set_as_default=True)

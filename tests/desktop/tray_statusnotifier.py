@@ -1,7 +1,4 @@
-"""The tray as KDE, GNOME (AppIndicator) and wlroots panels show it: a
-StatusNotifier watcher that comes up after the program is used, Activate
-brings the window, a watcher that restarts gets the item again without the
-program's descriptors growing, and the menu's "Exit" ends it with 0."""
+"""The tray as StatusNotifier panels show it: late watcher, Activate, restarts without leaks, Exit."""
 
 import os
 import subprocess
@@ -14,18 +11,15 @@ from desktop import GUARD_S, Desktop, check
 HERE = os.path.dirname(os.path.abspath(__file__))
 WATCHER = "org.kde.StatusNotifierWatcher"
 
-
 def start_watcher(d):
     w = d.spawn([sys.executable, os.path.join(HERE, "statusnotifier_watcher.py")])
     check(d.read_line(w) == "watching\n", "the stand-in watcher owns its name")
     return w
 
-
 def registered(d, w):
     line = d.read_line(w)
     check(line.startswith("registered "), "the item registers with the watcher: " + line.strip())
     return line.split()[1]
-
 
 def main(program):
     d = Desktop(program)
@@ -72,8 +66,6 @@ def main(program):
         check(d.app.wait(GUARD_S) == 0, "Exit ends the program with 0")
     finally:
         d.close()
-
-
 
 if __name__ == "__main__":
     main(sys.argv[1])
