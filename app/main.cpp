@@ -8,6 +8,7 @@
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
+#include "app/windowfit.h"
 #include "mcu/card_mcu.h"
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
@@ -22,8 +23,6 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
-#include <QSystemTrayIcon>
-#include <QTimer>
 #include <QWindow>
 
 #include <malloc.h>
@@ -33,7 +32,6 @@
 
 namespace {
 
-constexpr int kTrayCheckMs = 2000;
 // Heap arenas shared by all threads; the few busy ones rarely contend.
 constexpr int kMallocArenas = 2;
 
@@ -105,16 +103,10 @@ int main(int argc, char *argv[])
     engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), tray.get());
     // Without a tray the hidden window could never be reached again. A panel
     // started after the program brings its tray later: the scene learns of it.
-    bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
-    QTimer trayCheck;
-    QObject::connect(&trayCheck, &QTimer::timeout, [&] {
-        if (QSystemTrayIcon::isSystemTrayAvailable() == trayAvailable)
-            return;
-        trayAvailable = !trayAvailable;
-        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
+    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), tray->trayAvailable());
+    QObject::connect(tray.get(), &TrayManager::trayAvailableChanged, [&engine](bool available) {
+        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), available);
     });
-    trayCheck.start(kTrayCheckMs);
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
         qWarning() << "No OpenGL context can be created; the scene is drawn in software";
@@ -161,6 +153,7 @@ int main(int argc, char *argv[])
     if (!engine->rootObjects().isEmpty()) {
         QObject *root = engine->rootObjects().first();
         HiddenWindowTrim trim(qobject_cast<QQuickWindow *>(root));
+        WindowFit fit(qobject_cast<QQuickWindow *>(root));
         QObject::connect(tray.get(), &TrayManager::showWindowRequested, root,
                          [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
         QObject::connect(notifier.get(), &DesktopNotifier::openWindowRequested, root,
@@ -179,7 +172,6 @@ int main(int argc, char *argv[])
         engine->clearComponentCache();
         // The user asked to leave: icon and window go now, before the wait
         // for the worker's last pass.
-        trayCheck.stop();
         tray->hideIcon();
         for (QWindow *window : QGuiApplication::topLevelWindows())
             window->hide();

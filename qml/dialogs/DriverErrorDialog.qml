@@ -12,6 +12,8 @@ Item {
     width: 860
     height: 480
     visible: false
+    Accessible.role: Accessible.Dialog
+    Accessible.name: "Control Driver Execution Error"
 
     property int displayMode: Theme.Dark
     // Why the last set-up attempt did not run; empty until one failed.
@@ -174,6 +176,11 @@ Item {
                     cursorShape: Qt.PointingHandCursor
                     onClicked: root.openLink(Links.intelDriverPage)
                 }
+                Model.KeyControl {
+                    role: Accessible.Link
+                    name: "Intel's website"
+                    onActivated: root.openLink(Links.intelDriverPage)
+                }
             }
 
             Model.MTextLeft {
@@ -190,6 +197,11 @@ Item {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
                     onClicked: root.openLink(Links.makerFaqPage)
+                }
+                Model.KeyControl {
+                    role: Accessible.Link
+                    name: "contact us"
+                    onActivated: root.openLink(Links.makerFaqPage)
                 }
             }
         }

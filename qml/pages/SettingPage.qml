@@ -182,6 +182,15 @@ Item {
                     cursorShape: Qt.PointingHandCursor
                     onClicked: page.toggleTheme()
                 }
+
+                Model.KeyControl {
+                    role: Accessible.CheckBox
+                    name: "Light theme"
+                    checkable: true
+                    checked: page.mode === Theme.Light
+                    ringRadius: themeSwitch.radius
+                    onActivated: page.toggleTheme()
+                }
             }
         }
 
@@ -354,6 +363,12 @@ Item {
                 onExited: page.updateColour = Theme.colour("updateButtonLeft", page.mode)
                 onClicked: page.startUpdate()
             }
+
+            Model.KeyControl {
+                name: "Update"
+                enabled: page.updateUsable
+                onActivated: page.startUpdate()
+            }
         }
 
         Item { width: 1; height: 5 }
@@ -387,6 +402,11 @@ Item {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
                     onClicked: Qt.openUrlExternally(Links.makerContactPage)
+                }
+                Model.KeyControl {
+                    role: Accessible.Link
+                    name: "Contact Us"
+                    onActivated: Qt.openUrlExternally(Links.makerContactPage)
                 }
             }
         }
