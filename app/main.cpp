@@ -1,6 +1,7 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
+#include "qml/file_selector.h"
 #include "app/hiddenwindowtrim.h"
 #include "app/quitonsignals.h"
 #include "app/resumewatcher.h"
@@ -64,7 +65,9 @@ int main(int argc, char *argv[])
     // must leave at once, not when a pipe buffer happens to fill.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); // always on in Qt 6
+#endif
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
 
     auto app = std::make_unique<QApplication>(argc, argv);
@@ -72,6 +75,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
     auto engine = std::make_unique<QQmlApplicationEngine>();
+    selectToolkitFiles(engine.get());
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
 
     const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
