@@ -111,7 +111,7 @@ int main(int argc, char *argv[])
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
         qWarning() << "No OpenGL context can be created; the scene is drawn in software";
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+        QQuickWindow::setSceneGraphBackend(QStringLiteral("software")); // the name both Qt 5 and 6 take
     }
 
     auto worker = std::make_unique<GPU_WORKER>();
