@@ -3,10 +3,13 @@
 
 #include "qml/file_selector.h"
 #include "app/hiddenwindowtrim.h"
+#include "app/openrgbbridge.h"
 #include "app/quitonsignals.h"
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
+#include "mcu/card_mcu.h"
+#include "worker/backends.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
 
@@ -55,6 +58,11 @@ bool openGlWorks()
 
 int main(int argc, char *argv[])
 {
+    // The fan guardian is this executable too, started by the worker with
+    // its pipe; it needs nothing of the rest.
+    if (argc == 3 && qstrcmp(argv[1], worker::kFanGuardianArgument) == 0)
+        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), mcu::kCardDevicePath);
+
     // Every thread that ever allocated would otherwise get an arena of its
     // own. The render thread comes and goes with the window, and what the GL
     // driver leaves behind in a finished thread's arena stayed resident in
@@ -116,10 +124,21 @@ int main(int argc, char *argv[])
 
     auto worker = std::make_unique<GPU_WORKER>();
     engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
+    // Off until the user turns it on; the saved choice arrives with the worker's start.
+    auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(), worker->knownCards().value(0).name);
+    engine->rootContext()->setContextProperty(QStringLiteral("openRgbSdk"), openRgb.get());
     ResumeWatcher resumeWatcher;
     QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {
         if (worker)
             worker->reapplySavedChoices();
+    });
+    QObject::connect(&resumeWatcher, &ResumeWatcher::suspending, [&worker, &resumeWatcher] {
+        if (!worker)
+            return resumeWatcher.releaseInhibitor();
+        // Runs on the worker thread once the fan is the GPU's again.
+        worker->prepareForSleep([watcher = &resumeWatcher] {
+            QMetaObject::invokeMethod(watcher, &ResumeWatcher::releaseInhibitor, Qt::QueuedConnection);
+        });
     });
 
     engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
@@ -141,6 +160,7 @@ int main(int argc, char *argv[])
         QCoreApplication::processEvents();
     }
 
+    openRgb.reset();
     worker.reset();
     tray.reset();
     instance.reset();

@@ -1,9 +1,13 @@
 #pragma once
-// Tells when the machine has woken from suspend, from logind's
-// PrepareForSleep signal on the system bus. The card's microcontroller may
-// come back in its own default state, so the user's choices must be applied
-// again. Without a system bus nothing is watched and nothing is emitted.
+// Follows the machine into suspend and out again, through logind's
+// PrepareForSleep signal on the system bus. Before the machine sleeps the
+// program may have to hand the fan back to the GPU, so it holds a delay
+// inhibitor for "sleep": logind waits until the inhibitor is released (or its
+// delay runs out). After the resume the card's microcontroller may be back in
+// its own default state, so the user's choices must be applied again. Without
+// a system bus nothing is watched and nothing is emitted.
 
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 
 class ResumeWatcher : public QObject
@@ -15,11 +19,19 @@ public:
     bool isWatching() const { return watching; }
 
 signals:
+    // The machine is about to sleep; call releaseInhibitor() once ready.
+    void suspending();
     void resumed();
+
+public slots:
+    void releaseInhibitor();
 
 private slots:
     void onPrepareForSleep(bool goingToSleep);
 
 private:
+    void takeInhibitor();
+
     bool watching = false;
+    QDBusUnixFileDescriptor inhibitor;
 };

@@ -45,12 +45,17 @@ thread_ns()
 }
 
 # start_program NAME [extra card-sim options...]
+# A file $work/NAME.settings, when there is one, is the program's userData.json.
 start_program()
 {
     local name=$1; shift
     local d=$work/$name
     mkdir -p "$d/home" "$d/run" "$d/tmp"
     chmod 700 "$d/run"
+    if [[ -f $work/$name.settings ]]; then
+        mkdir -p "$d/home/data/tarvell-vorn"
+        cp "$work/$name.settings" "$d/home/data/tarvell-vorn/userData.json"
+    fi
     "${CARD_SIM:-$build/bin/tarvell-card-sim}" --runtime-dir "$d/run" --sysfs "$d/run/sysfs" \
         --log "$d/transfers.log" "$@" >"$d/sim.log" 2>&1 &
     pids+=($!)

@@ -5,6 +5,7 @@
 
 #include <QDebug>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -279,6 +280,64 @@ int GpuInformation::refresh(QVariantMap &info, QVariantMap &reply)
     ctlClose(api);
     std::fflush(stdout);
     return matched;
+}
+
+std::optional<double> GpuInformation::hottestTemperature()
+{
+    constexpr double kHighestPlausibleC = 200.0;
+    constexpr uint32_t kMaxSensors = 64;
+    ctl_init_args_t initArgs{};
+    initArgs.Size = sizeof(ctl_init_args_t);
+    initArgs.Version = 0;
+    initArgs.AppVersion = ctlMakeVersion(1, 1);
+    initArgs.flags = CTL_INIT_FLAG_STANDARD;
+    ctl_api_handle_t api = nullptr;
+    std::optional<double> hottest;
+    if (ctlInit(&initArgs, &api) != CTL_RESULT_SUCCESS) {
+        ctlClose(api);
+        return hottest;
+    }
+    uint32_t count = 0;
+    std::vector<ctl_device_adapter_handle_t> adapters;
+    if (ctlEnumerateDevices(api, &count, nullptr) == CTL_RESULT_SUCCESS && count <= kMaxAdapters) {
+        adapters.assign(count, nullptr);
+        uint32_t filled = count;
+        if (count == 0 || ctlEnumerateDevices(api, &filled, adapters.data()) != CTL_RESULT_SUCCESS)
+            filled = 0;
+        for (uint32_t i = 0; i < std::min(filled, count); ++i) {
+            unsigned char deviceId[kDeviceIdBytes] = {};
+            ctl_device_adapter_properties_t properties{};
+            properties.Size = sizeof(ctl_device_adapter_properties_t);
+            properties.Version = 2;
+            properties.pDeviceID = deviceId;
+            properties.device_id_size = kDeviceIdBytes;
+            if (!adapters[i] || ctlGetDeviceProperties(adapters[i], &properties) != CTL_RESULT_SUCCESS)
+                continue;
+            const bool isKnown = std::any_of(known.begin(), known.end(), [&](const KnownCardEntry &row) {
+                return row.vendorId == properties.pci_vendor_id && row.deviceId == properties.pci_device_id
+                       && row.subsystemId == properties.pci_subsys_id
+                       && row.subsystemVendorId == properties.pci_subsys_vendor_id;
+            });
+            if (!isKnown)
+                continue;
+            uint32_t sensors = 0;
+            if (ctlEnumTemperatureSensors(adapters[i], &sensors, nullptr) != CTL_RESULT_SUCCESS
+                || sensors == 0 || sensors > kMaxSensors)
+                break;
+            std::vector<ctl_temp_handle_t> handles(sensors, nullptr);
+            if (ctlEnumTemperatureSensors(adapters[i], &sensors, handles.data()) != CTL_RESULT_SUCCESS)
+                break;
+            for (uint32_t k = 0; k < std::min<uint32_t>(sensors, handles.size()); ++k) {
+                double c = 0.0;
+                if (handles[k] && ctlTemperatureGetState(handles[k], &c) == CTL_RESULT_SUCCESS
+                    && c > 0.0 && c < kHighestPlausibleC)
+                    hottest = std::max(hottest.value_or(c), c);
+            }
+            break; // the first recognised card, as the telemetry reads it
+        }
+    }
+    ctlClose(api);
+    return hottest;
 }
 
 bool GpuInformation::scan(ctl_api_handle_t api, const ctl_device_adapter_handle_t *adapters,

@@ -66,6 +66,12 @@ public:
                                         QVariantMap &monitorInfo);
 
     DerivedRates rates() const { return derived; }
+
+    // The hotter of the recognised card's GPU and VRAM temperatures, in its
+    // own short cycle of the library that reads the temperature sensors and
+    // nothing else: cheap enough for a fan curve to call every few seconds.
+    // Nothing when the card or both sensors cannot be read.
+    std::optional<double> hottestTemperature();
     // Folds one sample into the rates; a counter given as NaN is one the card
     // does not report. The first sample only sets the baseline. A sample that
     // is not later than the previous one leaves the rates as they were: a zero

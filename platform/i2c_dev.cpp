@@ -8,6 +8,7 @@
 #include <linux/i2c-dev.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -492,6 +493,23 @@ std::string findCardAdapter(const std::string &sysfsRoot, unsigned index)
     return index < found.size() ? std::get<2>(found[index]) : std::string();
 }
 
+std::string kernelDriverAt(const std::string &sysfsRoot, const std::string &adapter, unsigned address)
+{
+    unsigned number = 0;
+    if (!adapterNumber(adapter, &number))
+        return {};
+    char client[32];
+    std::snprintf(client, sizeof client, "%u-%04x", number, address);
+    const fs::path link = fs::path(sysfsRoot) / "bus/i2c/devices" / client / "driver";
+    std::error_code ec;
+    // The link itself counts, whether or not its target can be read.
+    if (!fs::exists(fs::symlink_status(link, ec)))
+        return {};
+    const fs::path target = fs::read_symlink(link, ec);
+    const std::string name = ec ? std::string() : target.filename().string();
+    return name.empty() ? std::string("unknown") : name;
+}
+
 std::unique_ptr<Device> openI2cCard(const std::string &name, std::shared_ptr<I2cSystem> system,
                                     std::uint32_t *error)
 {
@@ -502,6 +520,19 @@ std::unique_ptr<Device> openI2cCard(const std::string &name, std::shared_ptr<I2c
     const std::string adapter = findCardAdapter(system->sysfsRoot(), parsed->bus);
     if (adapter.empty())
         return nullptr;
+    const std::string owner = kernelDriverAt(system->sysfsRoot(), adapter, kCardMcuAddress);
+    if (!owner.empty()) {
+        // Two masters addressing one target interleave their transfers; the
+        // kernel's side is never forced out of the way.
+        static std::atomic<bool> reported{false};
+        if (!reported.exchange(true))
+            std::fprintf(stderr,
+                         "%s: address 0x%02x is busy, the kernel driver \"%s\" is bound to it; "
+                         "the card's microcontroller is left alone\n",
+                         adapter.c_str(), kCardMcuAddress, owner.c_str());
+        *error = kErrorBusy;
+        return nullptr;
+    }
     const int fd = system->open(system->devRoot() + "/" + adapter);
     if (fd < 0) {
         *error = win32FromErrno(-fd);

@@ -58,8 +58,14 @@ std::optional<I2cDeviceName> parseI2cDeviceName(const std::string &name);
 // none. Reads sysfs only.
 std::string findCardAdapter(const std::string &sysfsRoot, unsigned index);
 
+// The kernel driver bound to the client at `address` on adapter "i2c-N"
+// (sysfs bus/i2c/devices/N-00AA/driver), "unknown" when the link exists but
+// cannot be read, empty when no driver is bound.
+std::string kernelDriverAt(const std::string &sysfsRoot, const std::string &adapter, unsigned address);
+
 // Opens the card named by `name` through `system`. Errors: 2 when no such
-// card, node or address, 32 when another handle holds the adapter, else the
+// card, node or address, 170 (busy) when a kernel driver is bound at the card
+// MCU's address, 32 when another handle holds the adapter, else the
 // mapped errno of the open or of setting the adapter time-out.
 //
 // A transfer the adapter gives up on with a time-out is reported like a

@@ -243,6 +243,7 @@ Window {
         case Codes.Reply.ArgbControl:      onLightingReply(data); break;
         case Codes.Reply.SyncMotherboard:  onSyncMotherboardReply(data); break;
         case Codes.Reply.FanDuty:          onFanDutyReply(data); break;
+        case Codes.Reply.FanCurve:         onFanDutyReply(data); break;
         case Codes.Reply.Refresh:          onRefreshReply(data); break;
         case Codes.Reply.Update:           onDownloadReply(data); break;
         case Codes.Reply.ReinstallDriver:  onDriverSetupReply(data); break;
@@ -449,6 +450,18 @@ Window {
         }
         function onDataChanged(data) {
             window.handleReply(data);
+        }
+    }
+
+    // An OpenRGB client changed the lighting: the page shows it, and the next
+    // click sends the lighting's on/off state as it now is.
+    Connections {
+        target: typeof openRgbSdk !== "undefined" ? openRgbSdk : null
+        ignoreUnknownSignals: true
+        function onLightingChanged(choices) {
+            dictDataforWorker["RGB"] = choices["RGB"];
+            argbPage.restoreLighting(choices);
+            argbPage.restoreColour(choices);
         }
     }
 

@@ -48,6 +48,10 @@ int main(int argc, char **argv)
         return 0;
     }
 
+    if (!options.gpuTempFile.empty() && options.sysfsDir.empty()) {
+        std::fprintf(stderr, "tarvell-card-sim: --gpu-temp-from needs --sysfs\n%s", cardsim::usage());
+        return 2;
+    }
     const std::string dir =
         options.runtimeDir.empty() ? platform::runtimeDirectory() : options.runtimeDir;
     if (dir.empty()) {
@@ -74,6 +78,8 @@ int main(int argc, char **argv)
             return 2;
         }
         sysfs->setLayout(layout);
+        if (!options.gpuTempFile.empty())
+            sysfs->setTemperatureFile(QString::fromStdString(options.gpuTempFile));
         if (!sysfs->publish()) {
             std::fprintf(stderr, "tarvell-card-sim: cannot publish sysfs tree in %s\n",
                          options.sysfsDir.c_str());

@@ -33,6 +33,7 @@ public:
     {
         info.ctlPciTest(adapter, facts);
     }
+    std::optional<double> hottestTemperature() override { return info.hottestTemperature(); }
 
 private:
     gpu::GpuInformation info;

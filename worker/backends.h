@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace worker {
@@ -56,6 +57,9 @@ public:
                                          QVariantMap &facts) = 0;
     virtual std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t adapter) = 0;
     virtual void ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap &facts) = 0;
+    // The hotter of the recognised card's GPU and VRAM temperatures, read on
+    // its own and cheaply; nothing when it cannot be had.
+    virtual std::optional<double> hottestTemperature() { return std::nullopt; }
 };
 
 class SystemBackend {
@@ -111,12 +115,24 @@ public:
     virtual qint64 nowMs() = 0;
 };
 
+// Gives the fan back to the GPU when the program dies while the fan curve has
+// it on the card's microcontroller: a crash or a kill leaves no chance to do
+// it from inside.
+class FanGuard {
+public:
+    virtual ~FanGuard() = default;
+    // Armed: the fan is with the MCU and must be given back should the
+    // program end now. Called from the worker thread only.
+    virtual void setArmed(bool armed) = 0;
+};
+
 struct Backends {
     std::unique_ptr<CardBackend> card;
     std::unique_ptr<GpuBackend> gpu;
     std::unique_ptr<SystemBackend> system;
     std::unique_ptr<MaintenanceBackend> maintenance;
     std::unique_ptr<Pacer> pacer;
+    std::unique_ptr<FanGuard> fanGuard; // may be absent
 };
 
 // Each is defined in its own backend_*.cpp beside the worker.
@@ -129,5 +145,12 @@ std::unique_ptr<MaintenanceBackend> makeMaintenanceBackend(const QString &manife
                                                            const maintenance::TransferLimits &limits,
                                                            const QString &downloadDir);
 std::unique_ptr<Pacer> makeRealPacer();
+// A guardian process started on first arming, from this executable.
+std::unique_ptr<FanGuard> makeFanGuardian();
+// The guardian's side, run by the executable when started with
+// kFanGuardianArgument and the inherited socket's descriptor: returns when the
+// program has ended, after giving the fan back if it was armed then.
+int runFanGuardian(int socketFd, const std::string &devicePath);
+constexpr char kFanGuardianArgument[] = "--fan-guardian";
 
 } // namespace worker

@@ -28,6 +28,7 @@ worker::Backends realBackends()
     b.system = worker::makeSystemBackend();
     b.maintenance = worker::makeMaintenanceBackend();
     b.pacer = worker::makeRealPacer();
+    b.fanGuard = worker::makeFanGuardian();
     return b;
 }
 

@@ -4,6 +4,7 @@
 // installer. The scene talks to it only through dictionaries.
 
 #include "gpu/ctl_fwd.h"
+#include "mcu/fan_curve.h"
 #include "worker/backends.h"
 
 #include <QByteArray>
@@ -17,6 +18,9 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 struct KnownCard {
@@ -51,8 +55,16 @@ public:
     // start-up restore does, without its start-up delay. Safe from any thread.
     void reapplySavedChoices();
 
+    // The machine is about to sleep: a fan the curve drives goes back to the
+    // GPU, and then done() runs on the worker thread. The curve stays paused
+    // until reapplySavedChoices() after the resume. Safe from any thread.
+    void prepareForSleep(std::function<void()> done);
+
 signals:
     void dataChanged(QVariantMap data);
+    // The settings as just saved after request `function`, and once after the
+    // start-up reply (function 0): for whoever serves them beside the scene.
+    void choicesSaved(int function, QVariantMap choices);
 
 public slots:
     void stopThread();
@@ -158,5 +170,28 @@ private:
     std::atomic<bool> markerWatched{false};
     void watchMarker();
     int lastCardCount = -1;
+
+    // The fan curve, while the user's choice is "CURVE".
+    std::unique_ptr<mcu::FanCurveController> fanCurve;
+    std::optional<mcu::FanCurveController::Reading> curveReading;
+    qint64 curveDueMs = 0;
+    bool curvePaused = false; // the machine sleeps
+    bool curveWriteFailed = false;
+    int lastCurveSwitchResult = 0;
+    QMutex sleepMutex;
+    std::function<void()> sleepDone;
+    std::atomic<bool> sleepRequested{false};
+    void startFanCurve(const mcu::FanCurve &curve);
+    void stopFanCurve();
+    bool curveDue() const;
+    // Takes this pass's temperatures from the facts when fresh is true, else
+    // reads them first.
+    void stepFanCurve(bool fresh);
+    void readCurveTemperature();
+    void applyCurveAction(const mcu::FanCurveController::Action &action);
+    void giveFanBackFromCurve(const char *why);
+    void serveSleepRequest();
+    void fanCurveRequest(const QVariantMap &request);
+    void publishCurveDuty();
     worker::Backends ops;
 };

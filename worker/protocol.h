@@ -24,12 +24,20 @@ enum Code : int {
     SaveOnly = 14,
     Nothing = 15,
     ReinstallDriver = 16,
+    FanCurve = 17,
+    OpenRgbServer = 18,
+    ReadFirmwareVersion = 19,
     Monitor = 100,
     WatchMarker = 101,
 };
 // Performed once, then the worker goes back to idle; every other code is a
 // mode that repeats until the next request.
-inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReinstallDriver; }
+inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReadFirmwareVersion; }
+// The commands after which the user's choices are written to the settings file.
+inline bool savesSettings(int function)
+{
+    return (function >= ArgbControl && function <= SaveOnly) || function == FanCurve || function == OpenRgbServer;
+}
 }
 
 namespace Reply {
@@ -44,6 +52,8 @@ enum Code : int {
     Update = 12,
     ArgbSwitch = 13,
     ReinstallDriver = 16,
+    FanCurve = 17,
+    FirmwareVersion = 19,
     Monitor = 100,
     ShowWindow = 101,
 };
@@ -76,6 +86,8 @@ inline const QLatin1String Progress("progress");
 // reply 12 or 16, the reason in words for the user
 inline const QLatin1String DownloadResult("downloadResult");
 inline const QLatin1String FailureText("failureText");
+// in reply 18: the card microcontroller's firmware version, empty when unreadable
+inline const QLatin1String FirmwareVersion("firmwareVersion");
 
 // settings keys (userControlData); some double as request keys
 inline const QLatin1String ARGBSliderSpeed("ARGBSliderSpeed");
@@ -91,6 +103,11 @@ inline const QLatin1String GHex("g_hex");
 inline const QLatin1String RHex("r_hex");
 inline const QLatin1String ServerVersion("serverVersion");
 inline const QLatin1String Speed("speed");
+// [[degC, %], ...], the user's fan curve
+inline const QLatin1String FanCurve("fanCurve");
+// The OpenRGB SDK server: on or off (absent is off), and its port
+inline const QLatin1String OpenRgbServer("openRgbServer");
+inline const QLatin1String OpenRgbPort("openRgbPort");
 
 // MonitorInfoDict keys the worker writes itself
 inline const QLatin1String CpuName("CPU_Name");
@@ -98,6 +115,8 @@ inline const QLatin1String PsysPower("PsysPower");
 inline const QLatin1String GpuChipPower("gpuChipPower");
 inline const QLatin1String GpuUtilization("GPU_Utilization");
 inline const QLatin1String UpdateApp("updateApp");
+// the duty the fan curve last gave the card, -1 while no curve drives the fan
+inline const QLatin1String FanCurveDuty("fanCurveDuty");
 
 // manifest entry members
 inline const QLatin1String Name("name");
@@ -112,6 +131,7 @@ inline const QLatin1String Off("OFF");
 inline const QLatin1String Mcu("MCU");
 inline const QLatin1String Mb("MB");
 inline const QLatin1String Gpu("GPU");
+inline const QLatin1String Curve("CURVE");
 inline const QLatin1String Software("software");
 inline const QLatin1String DefaultAppVersion("25.04.00");
 }

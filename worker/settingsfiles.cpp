@@ -1,5 +1,6 @@
 #include "worker/settingsfiles.h"
 
+#include "mcu/fan_curve.h"
 #include "worker/protocol.h"
 
 #include <QDebug>
@@ -232,7 +233,7 @@ bool isAcceptable(const QString &key, const QVariant &v)
     if (key == Key::ARGBSliderSpeed)
         return isInteger(v, 1, 5);
     if (key == Key::FanControlMode)
-        return isOneOf(v, {Value::Gpu, Value::Mcu});
+        return isOneOf(v, {Value::Gpu, Value::Mcu, Value::Curve});
     if (key == Key::RGB)
         return isOneOf(v, {Value::On, Value::Off});
     if (key == Key::RGBControlMode)
@@ -244,7 +245,7 @@ bool isAcceptable(const QString &key, const QVariant &v)
     if (key == Key::DisplayMode)
         return isInteger(v, 0, 1);
     if (key == Key::FanControlBtn)
-        return isInteger(v, 0, 4);
+        return isInteger(v, 0, 5);
     if (key == Key::FanSpeed)
         return isInteger(v, 0, 100);
     if (key == Key::Speed)
@@ -280,6 +281,34 @@ QStringList repairSettings(QVariantMap &settings)
             settings.insert(it.key(), *it);
         repaired << it.key();
     }
+    // The curve is the user's own work: only a curve that could not run is
+    // replaced, and one is supplied when the curve mode has none.
+    const bool curveMode = settings.value(Key::FanControlMode).toString() == Value::Curve;
+    if (settings.contains(Key::FanCurve) || curveMode) {
+        const QVariant value = settings.value(Key::FanCurve);
+        const QString problem = mcu::curveProblem(mcu::curveFromVariant(value));
+        if (!problem.isEmpty() && (curveMode || !value.isNull())) {
+            qWarning().noquote() << "Settings: fanCurve" << problem << "- using the default curve";
+            settings.insert(Key::FanCurve, mcu::curveToVariant(mcu::defaultFanCurve()));
+            repaired << QString(Key::FanCurve);
+        }
+    }
+    // The SDK server's keys have no default to fall back on: without a
+    // usable value the server is off, on its usual port. 6742 is OpenRGB's
+    // own: OpenRGB would find us there instead of its own server.
+    const auto optional = [&](const QString &key, bool acceptable) {
+        if (!settings.contains(key) || acceptable)
+            return;
+        qWarning().noquote() << "Settings:" << key << "holds"
+                             << QJsonDocument(QJsonArray{QJsonValue::fromVariant(settings.value(key))})
+                                    .toJson(QJsonDocument::Compact)
+                             << "which is not usable; left out";
+        settings.remove(key);
+        repaired << key;
+    };
+    optional(Key::OpenRgbServer, settings.value(Key::OpenRgbServer).type() == QVariant::Bool);
+    const QVariant port = settings.value(Key::OpenRgbPort);
+    optional(Key::OpenRgbPort, isInteger(port, 1024, 65535) && port.toInt() != 6742);
     return repaired;
 }
 

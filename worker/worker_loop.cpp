@@ -38,7 +38,6 @@ constexpr int kDriverNotOpened = -2;
 
 constexpr int kFirstEffect = 1;
 constexpr int kLastEffect = 13;
-constexpr int kLastSavingCommand = 14;
 
 const char kRefreshHeader[] =
     "\n\n----------------- Get_GPU_CPU_Memory_Mainboard_Information ----------------- ";
@@ -137,10 +136,12 @@ void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
     qint64 end = ms < 0 ? -1 : ops.pacer->nowMs() + ms;
     if (restoreArmed && (end < 0 || restoreAtMs < end))
         end = restoreAtMs;
+    if (fanCurve && !curvePaused && (end < 0 || curveDueMs < end))
+        end = curveDueMs;
     // A wake with nothing behind it (a request already taken) does not cut
     // the pause short.
     for (;;) {
-        if (stopFlag || reapplyRequested || newerRequestSince(seen)
+        if (stopFlag || reapplyRequested || sleepRequested || newerRequestSince(seen)
             || (mode == Request::WatchMarker && markerTouched))
             return;
         const qint64 left = end < 0 ? worker::Pacer::kForever : end - ops.pacer->nowMs();
@@ -163,24 +164,42 @@ void GPU_WORKER::run()
     // The scene waits for this reply to show the saved choices: it goes out
     // even when a step before it failed.
     replyStartUp();
+    emit choicesSaved(Reply::StartUp, userControlData);
     {
         // Whatever the scene sent while the sequence ran gives way to monitoring.
         QMutexLocker lock(&requestMutex);
         dictDataFromQML[Key::Function] = int(Request::Monitor);
     }
 
+    // Whatever way the loop ends, a fan the curve drives goes back to the GPU
+    // before the thread does.
+    const auto leave = [this] {
+        if (fanCurve && fanCurve->fanWithMcu()) {
+            try {
+                giveFanBackFromCurve("the program ends");
+            } catch (const std::exception &e) {
+                std::cerr << "Caught exception: " << e.what() << std::endl;
+            }
+        }
+        logStopped();
+    };
     for (;;) {
         if (stopFlag) {
-            logStopped();
+            leave();
             return;
         }
         const TakenRequest taken = takeRequest();
         const int f = taken.request.value(Key::Function).toInt();
         try {
+            serveSleepRequest();
             restoreIfDue();
+            if (f != Request::Monitor && curveDue())
+                stepFanCurve(false);
             performPass(f, taken.request, taken.sequence);
-            if (f >= Request::ArgbControl && f <= kLastSavingCommand)
+            if (Request::savesSettings(f)) {
                 save();
+                emit choicesSaved(f, userControlData);
+            }
         } catch (const std::exception &e) {
             // One bad pass must not cost the user the whole worker: drop this
             // pass, put a one-shot command back to idle and keep serving.
@@ -189,7 +208,7 @@ void GPU_WORKER::run()
                 setPendingFunction(Request::Idle, taken.sequence);
         }
         if (stopFlag) {
-            logStopped();
+            leave();
             return;
         }
         pauseAfterPass(f, taken.seen);
@@ -265,6 +284,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         lightingRequest(request, false, Reply::ArgbSwitch);
         break;
     case Request::SwitchFanControl: {
+        stopFanCurve();
         const int mode = request.value(Key::ControlMode).toInt();
         const int r = I2C_Switch_GPU_MCU_Control(mode);
         int result = 1;
@@ -284,7 +304,13 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         break;
     }
     case Request::FanDuty: {
+        const bool leavesCurve = fanCurve != nullptr;
+        stopFanCurve();
         I2C_Switch_GPU_MCU_Control(0);
+        // A fixed duty after the curve: the next start must not bring the
+        // curve back.
+        if (leavesCurve || userControlData.value(Key::FanControlMode).toString() == Value::Curve)
+            userControlData[Key::FanControlMode] = QString(Value::Mcu);
         userControlData[Key::FanControlBtn] = request.value(Key::FanControlBtn).toInt();
         const int duty = request.value(Key::FanSpeed).toInt();
         const int r = I2C_Fan_Control(duty);
@@ -322,6 +348,7 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
         }
         break;
     case Request::FanToGpu:
+        stopFanCurve();
         I2C_Switch_GPU_MCU_Control(1);
         userControlData[Key::FanControlMode] = QString(Value::Gpu);
         setPendingFunction(Request::Monitor, sequence);
@@ -355,15 +382,34 @@ void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence
     case Request::Update:
         updateRequest();
         break;
+    case Request::OpenRgbServer:
+        userControlData[Key::OpenRgbServer] = request.value(Key::OpenRgbServer).toBool();
+        break;
+    case Request::ReadFirmwareVersion: {
+        // Six bytes nobody decodes: shown as they are, in hexadecimal.
+        const QByteArray version = I2C_Read_FW_Version();
+        QStringList bytes;
+        for (char b : version)
+            bytes << QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+        dictDataToQML[Key::Function] = int(Reply::FirmwareVersion);
+        dictDataToQML[Key::FirmwareVersion] = version.size() == 6 ? bytes.join(QLatin1Char('.')) : QString();
+        emitReply();
+        dictDataToQML.remove(Key::FirmwareVersion);
+        break;
+    }
     case Request::SaveOnly:
     case Request::Nothing:
         break;
     case Request::ReinstallDriver:
         reinstallDriverRequest();
         break;
+    case Request::FanCurve:
+        fanCurveRequest(request);
+        break;
     case Request::Monitor:
         logText(QLatin1String(kRefreshHeader));
         fullRefresh();
+        stepFanCurve(true);
         dictDataToQML[Key::Function] = int(Reply::Monitor);
         dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
         emitReply();
@@ -569,6 +615,13 @@ void GPU_WORKER::startUpRestore()
         if (r == kDriverNotOpened)
             ++errors;
         I2C_Fan_Control(userControlData[Key::FanSpeed].toInt());
+    } else if (fanMode == Value::Curve) {
+        // Checked on load: the curve here is one that may run.
+        lastCurveSwitchResult = 0;
+        startFanCurve(mcu::curveFromVariant(userControlData.value(Key::FanCurve)));
+        stepFanCurve(false);
+        if (lastCurveSwitchResult == kDriverNotOpened)
+            ++errors;
     }
 
     if (errors > 1) {

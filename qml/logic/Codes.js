@@ -14,6 +14,7 @@ var Request = {
     Update: 12,
     ArgbSwitch: 13,
     ReinstallDriver: 16,
+    FanCurve: 17,
     Monitor: 100,
     WatchMarker: 101
 };
@@ -27,6 +28,7 @@ var Reply = {
     Refresh: 10,
     Update: 12,
     ReinstallDriver: 16,
+    FanCurve: 17,
     Monitor: 100,
     ShowWindow: 101
 };

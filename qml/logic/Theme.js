@@ -46,7 +46,14 @@ var Table = {
     defaultModeTextHover:   ["#E2E2E2", "#FFFFFF"],
     downloadBackground:     ["#162955", "#E4EAF7"],
     downloadText:           ["#D9D9D9", "#585858"],
-    loadingAnimation:       ["qrc:/icon/d_Tarvell Loading Anim_0409.gif", "qrc:/icon/l_Tarvell Loading Anim_0409.gif"]
+    loadingAnimation:       ["qrc:/icon/d_Tarvell Loading Anim_0409.gif", "qrc:/icon/l_Tarvell Loading Anim_0409.gif"],
+    // The fan curve editor: the curve and its points, the grid, the marker of
+    // the temperature and duty right now, and the quiet corner no curve may enter.
+    curveLine:              ["#6B90D7", "#1D428A"],
+    curveGrid:              ["#2A3B63", "#C9D3E8"],
+    curveLive:              ["#FFB300", "#C43E00"],
+    curveQuiet:             ["#3A1E2A", "#F6DADA"],
+    curveSave:              ["#1D428A", "#1D428A"]
 };
 
 // The theme that is drawn: anything but a valid light theme is dark.

@@ -1,4 +1,5 @@
 import QtQuick 2.9
+import QtQuick.Window 2.2
 import "../components" as Model
 import "../logic/Theme.js" as Theme
 import "Telemetry.js" as Telemetry
@@ -57,6 +58,11 @@ Item {
     // A failed "Apply" puts the selection back to it.
     property int presetInEffect: Fan.DefaultPreset
     property int presetPending: Fan.DefaultPreset
+    // The user's curve: the stored one, then each one saved in the editor.
+    property var customCurve: Fan.copyCurve(Fan.DefaultCurve)
+    // What the curve runs at now, shown beside "Custom" while it runs.
+    readonly property int curveDuty: presetInEffect === Fan.CustomPreset ? Fan.curveDutyOf(app.monitorInfoDict) : -1
+    readonly property real hottestNow: Fan.hottestOf(app.monitorInfoDict)
 
     // ---- what the page offers the window -------------------------------------------
 
@@ -72,6 +78,7 @@ Item {
     function restoreFan(userControlData) {
         applyUsable = false;
         applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
+        customCurve = Fan.curveOf(userControlData);
         var preset = Fan.restoredPreset(userControlData);
         if (preset < 0)
             return;
@@ -126,8 +133,13 @@ Item {
             presetButtons.itemAt(i).color = i === index ? Theme.colour("fanPresetSelected", app.displayMode) : unselected;
     }
 
-    // Nothing is sent: the choice waits for "Apply".
+    // Nothing is sent: the choice waits for "Apply". "Custom" first opens the
+    // curve editor; its "Save" makes the choice.
     function choosePreset(index) {
+        if (index === Fan.CustomPreset) {
+            curveEditor.open(customCurve);
+            return;
+        }
         selectPreset(index);
         var keys = Fan.clickKeys(index);
         for (var key in keys)
@@ -143,7 +155,17 @@ Item {
         presetPending = app.fanControlBtn;
         if (presetPending === Fan.DefaultPreset)
             presetInEffect = Fan.DefaultPreset;
-        app.sendRequest(Fan.applyRequest(app.fanControlBtn));
+        app.sendRequest(Fan.applyRequest(app.fanControlBtn, customCurve));
+    }
+
+    function curveSaved(points) {
+        customCurve = points;
+        selectPreset(Fan.CustomPreset);
+        var keys = Fan.clickKeys(Fan.CustomPreset);
+        for (var key in keys)
+            app.dictDataforWorker[key] = keys[key];
+        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
+        applyUsable = true;
     }
 
     // Fixed size: nothing to rescale, but the page keeps the resizer the
@@ -352,7 +374,7 @@ Item {
                         objectName: "preset_" + index
                         width: modelData.width
                         radius: 15
-                        label: modelData.label
+                        label: Fan.presetLabel(index, page.curveDuty)
                         labelColour: Theme.colour("text", page.mode)
                         border.color: Theme.colour("buttonBorder", page.mode)
                         color: Theme.colour("fanPreset", page.mode)
@@ -383,5 +405,15 @@ Item {
                 onClicked: page.applyPreset()
             }
         }
+    }
+
+    // Over the whole window, centred in it, so it fits whatever the window's size.
+    CurveEditor {
+        id: curveEditor
+        parent: page.Window.contentItem
+        mode: page.mode
+        liveTemp: page.hottestNow
+        liveDuty: page.curveDuty
+        onSaved: page.curveSaved(points)
     }
 }

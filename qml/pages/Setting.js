@@ -3,6 +3,8 @@
 
 var ThemeRequest = 11;
 var UpdateRequest = 12;
+var OpenRgbRequest = 18;
+var OpenRgbHint = "Lets OpenRGB on this computer control the card's lighting";
 var DimmedOpacity = 0.2;
 
 // Knob colours of the theme switch, [left, right] for dark and light.
@@ -45,4 +47,13 @@ function offersUpdate(dict, hasClickUpdate) {
     if (hasClickUpdate || !dict)
         return false;
     return parseInt(String(dict["updateApp"]), 10) === 1;
+}
+
+// Off unless the settings say true.
+function openRgbChosen(settings) {
+    return !!settings && settings["openRgbServer"] === true;
+}
+
+function openRgbRequest(on) {
+    return { "function": OpenRgbRequest, "openRgbServer": on === true };
 }

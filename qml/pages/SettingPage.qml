@@ -4,7 +4,8 @@ import "../logic/Theme.js" as Theme
 import "../logic/Links.js" as Links
 import "Setting.js" as Setting
 
-// The Setting page: theme switch, program version, update offer and support.
+// The Setting page: theme switch, OpenRGB SDK server switch, program version,
+// update offer and support.
 Item {
     id: page
     required property var app
@@ -18,6 +19,20 @@ Item {
     // "Update" takes clicks only while an update is offered and not started.
     property bool updateUsable: false
     property color updateColour: Theme.colour("updateButton", mode)
+
+    // The SDK server: the saved choice until the user flips it, and what the
+    // server says of its port.
+    property bool openRgbOn: false
+    readonly property string openRgbStatus:
+        typeof openRgbSdk !== "undefined" && openRgbSdk ? openRgbSdk.statusText : ""
+
+    Connections {
+        target: page.app
+        ignoreUnknownSignals: true
+        function onUserControlDataChanged() {
+            page.openRgbOn = Setting.openRgbChosen(page.app.userControlData);
+        }
+    }
 
     // ---- what the page offers the window ---------------------------------------------
 
@@ -38,6 +53,11 @@ Item {
         var next = Setting.nextTheme(app.displayMode);
         app.displayMode = next;
         app.sendRequest(Setting.themeRequest(next));
+    }
+
+    function toggleOpenRgb() {
+        openRgbOn = !openRgbOn;
+        app.sendRequest(Setting.openRgbRequest(openRgbOn));
     }
 
     function startUpdate() {
@@ -140,6 +160,75 @@ Item {
                     onClicked: page.toggleTheme()
                 }
             }
+        }
+
+        Row {
+            spacing: 20
+            Item {
+                width: themeSwitch.x - parent.spacing
+                height: sdkCaption.height
+                Model.MTextLeft {
+                    id: sdkCaption
+                    width: textWidth; height: textHeight
+                    mText: "OpenRGB SDK server"; mtextSize: 16; mfontBold: true
+                    mcolor: page.headingColour; mfont: page.fontFile
+                }
+            }
+
+            Rectangle {
+                id: sdkSwitch
+                objectName: "openRgbSwitch"
+                anchors.verticalCenter: parent.verticalCenter
+                width: 44
+                height: 20
+                radius: 10.6
+                color: Theme.colour("switchTrack", page.mode)
+                border.color: activeFocus ? Theme.colour("title", page.mode) : Setting.SwitchBorder
+                border.width: activeFocus ? 2 : 1
+                activeFocusOnTab: true
+                Keys.onSpacePressed: page.toggleOpenRgb()
+                Keys.onReturnPressed: page.toggleOpenRgb()
+                Keys.onEnterPressed: page.toggleOpenRgb()
+
+                Accessible.role: Accessible.CheckBox
+                Accessible.name: "OpenRGB SDK server"
+                Accessible.description: Setting.OpenRgbHint
+                Accessible.checkable: true
+                Accessible.checked: page.openRgbOn
+                Accessible.onPressAction: page.toggleOpenRgb()
+                Accessible.onToggleAction: page.toggleOpenRgb()
+
+                Rectangle {
+                    objectName: "openRgbKnob"
+                    x: page.openRgbOn ? sdkSwitch.width - width - 1 : 1
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 18
+                    height: 18
+                    radius: 9
+                    color: Theme.colour(page.openRgbOn ? "switchKnobOn" : "switchKnobOff", page.mode)
+                }
+
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: page.toggleOpenRgb()
+                }
+            }
+
+            Model.MTextLeft {
+                objectName: "openRgbStatus"
+                anchors.verticalCenter: parent.verticalCenter
+                width: textWidth; height: textHeight
+                visible: page.openRgbOn
+                mText: page.openRgbStatus; mtextSize: 14
+                mcolor: Theme.colour("text", page.mode); mfont: page.fontFile
+            }
+        }
+
+        Model.MTextLeft {
+            width: textWidth; height: textHeight
+            mText: Setting.OpenRgbHint; mtextSize: 14
+            mcolor: Theme.colour("text", page.mode); mfont: page.fontFile
         }
 
         Model.MTextLeft {

@@ -5,9 +5,10 @@ namespace cardsim {
 const char *usage()
 {
     return "usage: tarvell-card-sim [--runtime-dir DIR] [--sysfs DIR] [--sysfs-kernel X.Y] "
-           "[--sysfs-fan-channel 1|2|3] [--log FILE] [--log-times] [--fault FAULT]...\n"
+           "[--sysfs-fan-channel 1|2|3] [--log FILE] [--log-times] [--gpu-temp-from FILE] [--fault FAULT]...\n"
            "  --sysfs-kernel: publish the hwmon files the xe driver of that kernel has\n"
            "  --log-times: each log line starts with the wall-clock time in seconds\n"
+           "  --gpu-temp-from: while FILE holds a number, the GPU is that many degC, the VRAM 2 more\n"
            "  faults: error=N  pending-write-ms=N  short-reply  long-reply  vanish-after=N\n";
 }
 
@@ -43,6 +44,8 @@ bool parseOptions(const std::vector<std::string> &args, Options *options, std::s
             target = &options->sysfsKernel;
         else if (name == "--sysfs-fan-channel")
             target = &fanChannel;
+        else if (name == "--gpu-temp-from")
+            target = &options->gpuTempFile;
         else if (name != "--fault") {
             *error = "unknown option " + args[i];
             return false;

@@ -16,6 +16,7 @@ struct Options {
     std::string sysfsKernel; // empty: the newest layout; else e.g. "6.14"
     int sysfsFanChannel = 1; // the hwmon fan channel carrying the tach reading
     std::string logFile;
+    std::string gpuTempFile; // empty: the temperatures follow the simulated load
     bool logTimes = false; // each log line starts with the wall-clock time
     Faults faults;
     bool help = false;

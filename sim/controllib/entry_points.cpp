@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -21,9 +22,16 @@ namespace {
 
 struct Api;
 
+// A temperature sensor of an adapter: the hwmon file it reads.
+struct TempSensor {
+    fs::path input;
+};
+
 struct Adapter {
     Api *api = nullptr;
     AdapterInfo info;
+    bool sensorsListed = false;
+    std::vector<std::unique_ptr<TempSensor>> sensors;
 };
 
 struct Api {
@@ -37,6 +45,7 @@ struct Api {
 std::mutex g_lock;
 std::map<const void *, std::unique_ptr<Api>> g_apis;
 std::map<const void *, Adapter *> g_adapters;
+std::map<const void *, TempSensor *> g_sensors;
 
 // The sysfs root: CTL_SYSFS_ROOT when set (the simulated card, tests),
 // otherwise the real one.
@@ -270,6 +279,63 @@ ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
     return CTL_RESULT_SUCCESS;
 }
 
+// The GPU package and the VRAM sensors, the two the telemetry reports: the
+// cheap way to the temperatures alone, without the rest of the telemetry.
+ctl_result_t ctlEnumTemperatureSensors(ctl_device_adapter_handle_t h, uint32_t *count, ctl_temp_handle_t *out)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (!count)
+        return CTL_RESULT_ERROR_INVALID_NULL_POINTER;
+    std::lock_guard<std::mutex> g(g_lock);
+    Adapter *a = adapterOf(h);
+    if (!a)
+        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    if (!a->sensorsListed) {
+        a->sensorsListed = true;
+        const HwmonSensors hw(a->info.deviceDir);
+        for (const char *label : {"pkg", "vram"}) {
+            if (const auto input = hw.input("temp", label)) {
+                auto sensor = std::make_unique<TempSensor>();
+                sensor->input = *input;
+                g_sensors.emplace(sensor.get(), sensor.get());
+                a->sensors.push_back(std::move(sensor));
+            }
+        }
+    }
+    if (!out || *count == 0) {
+        *count = static_cast<uint32_t>(a->sensors.size());
+        return CTL_RESULT_SUCCESS;
+    }
+    const uint32_t n = std::min<uint32_t>(*count, static_cast<uint32_t>(a->sensors.size()));
+    for (uint32_t i = 0; i < n; ++i)
+        out[i] = reinterpret_cast<ctl_temp_handle_t>(a->sensors[i].get());
+    *count = n;
+    return CTL_RESULT_SUCCESS;
+}
+
+ctl_result_t ctlTemperatureGetState(ctl_temp_handle_t h, double *temperature)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (!temperature)
+        return CTL_RESULT_ERROR_INVALID_NULL_POINTER;
+    fs::path input;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        const auto it = g_sensors.find(h);
+        if (it == g_sensors.end())
+            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+        input = it->second->input;
+    }
+    std::ifstream in(input);
+    long long milli = 0;
+    if (!(in >> milli))
+        return CTL_RESULT_ERROR_DATA_READ;
+    *temperature = double(milli) / 1000.0;
+    return CTL_RESULT_SUCCESS;
+}
+
 } // namespace entry
 
 ctl_result_t init(ctl_init_args_t *args, ctl_api_handle_t *handle)
@@ -307,8 +373,11 @@ ctl_result_t close(ctl_api_handle_t handle)
     const auto it = g_apis.find(handle);
     if (it == g_apis.end())
         return CTL_RESULT_ERROR_INVALID_ARGUMENT;
-    for (const auto &a : it->second->adapters)
+    for (const auto &a : it->second->adapters) {
         g_adapters.erase(a.get());
+        for (const auto &sensor : a->sensors)
+            g_sensors.erase(sensor.get());
+    }
     g_apis.erase(it);
     return CTL_RESULT_SUCCESS;
 }

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -110,6 +112,14 @@ std::vector<fs::path> HwmonSensors::fans() const
 
 double monotonicSeconds()
 {
+    // Replays of captured counters set the clock too (CTL_CLOCK_FILE: a file
+    // holding the seconds), so rates never depend on how busy the machine is.
+    if (const char *file = std::getenv("CTL_CLOCK_FILE"); file && *file) {
+        std::ifstream in(file);
+        double seconds = 0.0;
+        if (in >> seconds)
+            return seconds;
+    }
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cmath>
 #include <mutex>
+#include <optional>
 #include <random>
 
 namespace sim {
@@ -75,6 +76,7 @@ struct SysfsSim::Impl {
     int mcuDutyPercent = 0;
     bool gpuFanSpinning = false; // the GPU curve's fan-stop hysteresis
     std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+    QString temperatureFile;
 
     std::mutex ioLock; // one writer at a time, so files never go back in time
 
@@ -155,6 +157,7 @@ struct SysfsSim::Impl {
 
     void advance(double seconds)
     {
+        const std::optional<double> given = givenTemperature();
         std::lock_guard<std::mutex> g(stateLock);
         seconds = std::clamp(seconds, 0.0, 3600.0);
         while (seconds > 0.0) {
@@ -162,6 +165,29 @@ struct SysfsSim::Impl {
             step(dt);
             seconds -= dt;
         }
+        if (given) {
+            s.gpuTempC = *given;
+            s.vramTempC = *given + 2.0;
+        }
+    }
+
+    std::optional<double> givenTemperature() const
+    {
+        QString path;
+        {
+            std::lock_guard<std::mutex> g(stateLock);
+            path = temperatureFile;
+        }
+        if (path.isEmpty())
+            return std::nullopt;
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return std::nullopt;
+        bool ok = false;
+        const double c = f.read(64).trimmed().toDouble(&ok);
+        if (!ok || !std::isfinite(c))
+            return std::nullopt;
+        return c;
     }
 
     QString path(const QString &rel) const { return root + QLatin1Char('/') + rel; }
@@ -440,6 +466,12 @@ void SysfsSim::setFanDrivenByGpu()
 {
     std::lock_guard<std::mutex> g(d->stateLock);
     d->s.fanDrivenByMcu = false;
+}
+
+void SysfsSim::setTemperatureFile(const QString &path)
+{
+    std::lock_guard<std::mutex> g(d->stateLock);
+    d->temperatureFile = path;
 }
 
 void SysfsSim::holdLoad(double fraction)

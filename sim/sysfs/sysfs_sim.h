@@ -98,6 +98,10 @@ public:
     // Holds the load at a fraction (clamped to 0..1) instead of letting it
     // wander; releaseLoad() lets it wander again from there.
     void holdLoad(double fraction);
+    // While this file holds a number, the GPU temperature is that many degC
+    // and the VRAM's 2 degC more; otherwise they follow the load. Read at
+    // every tick, when the files are written. Empty: no such file.
+    void setTemperatureFile(const QString &path);
     void releaseLoad();
 
     State state() const;

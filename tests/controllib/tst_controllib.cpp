@@ -11,12 +11,10 @@
 #include "sim/controllib/sysfs_pci.h"
 #include "sim/sysfs/sysfs_sim.h"
 
-#include <QElapsedTimer>
 #include <QJSEngine>
 #include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
 
 #include <cmath>
@@ -249,15 +247,20 @@ private slots:
         SysfsRoot root(tmp.path());
         qputenv("CTL_PROC_ROOT", QFile::encodeName(tmp.path() + "/proc"));
 
+        // The library's clock is the replay's: the second cycle comes 0.6 s
+        // after the first however long either takes.
+        constexpr double kFirstCycle = 1000.0, kBetweenCycles = 0.6;
+        const QString clockFile = tmp.filePath("clock");
+        qputenv("CTL_CLOCK_FILE", QFile::encodeName(clockFile));
+        const auto unsetClock = qScopeGuard([] { qunsetenv("CTL_CLOCK_FILE"); });
         gpu::GpuInformation info;
         QVariantMap facts, reply;
         RuntimePath runtime;
-        QElapsedTimer clock;
-        clock.start();
+        QVERIFY(writeFile(clockFile, QByteArray::number(kFirstCycle)));
         runtime.set();
         info.refresh(facts, reply);
-        QThread::msleep(600);
-        QVERIFY(apply(r.later, tmp.path(), clock.elapsed() / 1000.0));
+        QVERIFY(apply(r.later, tmp.path(), kBetweenCycles));
+        QVERIFY(writeFile(clockFile, QByteArray::number(kFirstCycle + kBetweenCycles, 'f', 3)));
         runtime.set();
         info.refresh(facts, reply);
         qputenv("CTL_PROC_ROOT", QFile::encodeName(noProcesses.path()));
@@ -384,6 +387,28 @@ private slots:
             QCOMPARE(t.fanSpeed[0].value.datadouble, row.fan ? double(std::llround(s.fanRpm)) : 0.0);
             QVERIFY(s.fanRpm > 1450.0 && s.fanRpm < 1750.0); // 50 % duty
             QVERIFY(t.totalCardEnergyCounter.bSupported && t.gpuEnergyCounter.bSupported);
+
+            // The temperature sensors alone, the fan curve's cheap read: the
+            // GPU and the VRAM where the telemetry has them, here set through
+            // the simulator's temperature file.
+            QVERIFY(writeFile(tmp.path() + "/gpu-temp", "70\n"));
+            card.setTemperatureFile(tmp.path() + "/gpu-temp");
+            QVERIFY(card.advance(0.1));
+            SysfsRoot root(tmp.path());
+            Session session(lib);
+            const auto sensors = lib.fn<pfn_ctlEnumTemperatureSensors>("ctlEnumTemperatureSensors");
+            uint32_t n = 0;
+            QCOMPARE(sensors(session.adapters.at(0), &n, nullptr), CTL_RESULT_SUCCESS);
+            QCOMPARE(n, row.temps ? 2u : 0u);
+            std::vector<ctl_temp_handle_t> handles(n);
+            QVERIFY(n == 0 || sensors(session.adapters.at(0), &n, handles.data()) == CTL_RESULT_SUCCESS);
+            QList<double> read;
+            for (ctl_temp_handle_t h : handles) {
+                double c = 0;
+                QCOMPARE(lib.fn<pfn_ctlTemperatureGetState>("ctlTemperatureGetState")(h, &c), CTL_RESULT_SUCCESS);
+                read << c;
+            }
+            QCOMPARE(read, row.temps ? QList<double>({70.0, 72.0}) : QList<double>());
         }
     }
 };

@@ -16,15 +16,6 @@ QString repeat(const QString &triple, int n)
     return parts.join(' ');
 }
 
-// A bus of the test's own: anybody may own a name and send signals.
-const char kBusConfig[] =
-    "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus Configuration 1.0//EN\"\n"
-    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-    "<busconfig><listen>unix:path=%1</listen><auth>EXTERNAL</auth><policy context=\"default\">\n"
-    "  <allow user=\"*\"/> <allow own=\"*\"/> <allow send_destination=\"*\"/>\n"
-    "  <allow receive_sender=\"*\"/> <allow receive_requested_reply=\"true\"/>\n"
-    "</policy></busconfig>\n";
-
 } // namespace
 
 class ProgramWithCardTest : public QObject {

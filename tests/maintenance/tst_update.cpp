@@ -178,7 +178,7 @@ private:
         worker::Backends b{std::move(card), std::make_unique<FakeGpu>(events), std::make_unique<FakeSystem>(),
                            worker::makeMaintenanceBackend(server->url("/Tarvell/latest_version.json"),
                                                           quickLimits(), folder->path()),
-                           std::move(pacer)};
+                           std::move(pacer), nullptr};
         TestableWorker w(std::move(b));
         QObject::connect(&w, &GPU_WORKER::dataChanged, [this](const QVariantMap &r) { replies << r; });
         int waits = 0;

@@ -91,6 +91,7 @@ class TestI2cDev : public QObject {
 
     QTemporaryDir machine_; // another maker's B580 first, two of ours, an iGPU, DDC and AUX buses
     QTemporaryDir foreign_; // only another maker's B580
+    QTemporaryDir bound_;   // our card, with a kernel driver bound at 0x60 of its adapter
 
     std::unique_ptr<Device> openCard(const std::shared_ptr<FakeSystem> &fake)
     {
@@ -103,6 +104,16 @@ class TestI2cDev : public QObject {
 private slots:
     void initTestCase()
     {
+        {
+            const QString sys = bound_.path() + "/sys";
+            const QString card = sys + "/devices/pci0000:00/0000:00:01.0/0000:03:00.0";
+            pciFunction(card, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
+            adapter(sys, card + "/i2c_designware.0", "i2c-3", kDw);
+            QVERIFY(QDir().mkpath(sys + "/bus/i2c/drivers/amc") && QDir().mkpath(sys + "/bus/i2c/devices/3-0060"));
+            QVERIFY(QFile::link(sys + "/bus/i2c/drivers/amc", sys + "/bus/i2c/devices/3-0060/driver"));
+            // A client without a driver at another address is no reason to stay away.
+            QVERIFY(QDir().mkpath(sys + "/bus/i2c/devices/3-0050"));
+        }
         for (QTemporaryDir *dir : {&machine_, &foreign_}) {
             const QString sys = dir->path() + "/sys", pci = sys + "/devices/pci0000:00";
             const QString other = pci + "/0000:00:01.0/0000:03:00.0";
@@ -134,25 +145,28 @@ private slots:
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("node"); // empty: nothing may be opened
-        const QString machine = machine_.path(), foreign = foreign_.path();
-        QTest::newRow("first card") << machine << "NF_I2C_BUS_00_0X0060" << "i2c-9";
-        QTest::newRow("second card") << machine << "NF_I2C_BUS_01_0X0060" << "i2c-7";
-        QTest::newRow("no third") << machine << "NF_I2C_BUS_02_0X0060" << "";
-        QTest::newRow("other address") << machine << "NF_I2C_BUS_00_0X0050" << "";
-        QTest::newRow("trailing") << machine << "NF_I2C_BUS_00_0X0060X" << "";
-        QTest::newRow("only another maker") << foreign << "NF_I2C_BUS_00_0X0060" << "";
+        QTest::addColumn<uint>("error");
+        const QString machine = machine_.path(), foreign = foreign_.path(), bound = bound_.path();
+        QTest::newRow("first card") << machine << "NF_I2C_BUS_00_0X0060" << "i2c-9" << 0u;
+        QTest::newRow("second card") << machine << "NF_I2C_BUS_01_0X0060" << "i2c-7" << 0u;
+        QTest::newRow("no third") << machine << "NF_I2C_BUS_02_0X0060" << "" << 2u;
+        QTest::newRow("other address") << machine << "NF_I2C_BUS_00_0X0050" << "" << 2u;
+        QTest::newRow("trailing") << machine << "NF_I2C_BUS_00_0X0060X" << "" << 2u;
+        QTest::newRow("only another maker") << foreign << "NF_I2C_BUS_00_0X0060" << "" << 2u;
+        QTest::newRow("kernel driver at 0x60") << bound << "NF_I2C_BUS_00_0X0060" << "" << 170u;
     }
     void onlyTheKnownCardsControllerIsOpened()
     {
         QFETCH(QString, root);
         QFETCH(QString, name);
         QFETCH(QString, node);
+        QFETCH(uint, error);
         auto fake = std::make_shared<FakeSystem>();
         fake->root = root;
-        std::uint32_t error = 99;
-        auto device = openI2cCard(name.toStdString(), fake, &error);
+        std::uint32_t got = 99;
+        auto device = openI2cCard(name.toStdString(), fake, &got);
         QCOMPARE(bool(device), !node.isEmpty());
-        QCOMPARE(error, node.isEmpty() ? 2u : 0u);
+        QCOMPARE(got, error);
         QCOMPARE(fake->opened, node.isEmpty() ? QStringList() : QStringList{root + "/dev/" + node});
         QVERIFY(fake->sent.isEmpty());
         // Set once, and short enough that a retry still ends inside 500 ms.

@@ -51,7 +51,7 @@ public:
     int readFanPwm() override { log.add("readFanPwm"); return 1234; }
     QByteArray readArgbValue(int m) override { log.add(QStringLiteral("readArgbValue %1").arg(m)); return {}; }
     QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return effectSpeed; }
-    QByteArray readFwVersion() override { return {}; }
+    QByteArray readFwVersion() override { log.add("readFw"); return QByteArray("\x01\x00\x03\x19\x04\x0B", 6); }
     int lastCommandStatus() const override { return 0; }
     int commandSuccessCount() const override { return 0; }
 };
@@ -122,5 +122,5 @@ struct TestableWorker : GPU_WORKER {
 inline worker::Backends fakeBackends(EventLog &log, std::unique_ptr<worker::Pacer> pacer)
 {
     return {std::make_unique<FakeCard>(log), std::make_unique<FakeGpu>(log),
-            std::make_unique<FakeSystem>(), std::make_unique<FakeMaintenance>(log), std::move(pacer)};
+            std::make_unique<FakeSystem>(), std::make_unique<FakeMaintenance>(log), std::move(pacer), nullptr};
 }

@@ -1,6 +1,7 @@
 // The settings file and the show-window marker as they are found on disk
 // after real use, hand edits and a full disk.
 
+#include "mcu/fan_curve.h"
 #include "worker/settingsfiles.h"
 
 #include <QtTest>
@@ -81,13 +82,19 @@ private slots:
     // repair and the key stays missing.
     void outOfRangeValuesGetTheirDefault()
     {
+        const QVariant kDefaultCurve = mcu::curveToVariant(mcu::defaultFanCurve());
         for (auto [json, key, expected] :
              {std::tuple{R"({"fanSpeed":300,"FanControlMode":"MCU"})", "fanSpeed", QVariant(100)},
               {R"({"FanControlMode":"MCU"})", "fanSpeed", 100}, {R"({"FanControlMode":"GPU"})", "fanSpeed", {}},
               {R"({"argb_effect":14})", "argb_effect", 5}, {R"({"ARGBSliderSpeed":0})", "ARGBSliderSpeed", 5},
               {R"({"speed":"FD"})", "speed", "FE"}, {R"({"r_hex":"fbb"})", "r_hex", "fb"},
               {R"({"b_hex":7})", "b_hex", "00"}, {R"({"RGBControlMode":"GPU"})", "RGBControlMode", "MCU"},
-              {R"({"fanControlBtn":5})", "fanControlBtn", 0}}) {
+              {R"({"fanControlBtn":6})", "fanControlBtn", 0},
+              {R"({"FanControlMode":"AUTO"})", "FanControlMode", "GPU"},
+              {R"({"FanControlMode":"CURVE","fanCurve":[[40,30]]})", "fanCurve", kDefaultCurve},
+              {R"({"FanControlMode":"CURVE"})", "fanCurve", kDefaultCurve},
+              {R"({"FanControlMode":"GPU","fanCurve":[[60,20],[80,50]]})", "fanCurve", kDefaultCurve},
+              {R"({"FanControlMode":"CURVE","fanCurve":[[30,0],[50,29],[90,100]]})", "fanSpeed", {}}}) {
             writeFile(path, json);
             QVariantMap s = settingsfiles::readSettings(path);
             g_messages.clear();
@@ -95,6 +102,13 @@ private slots:
             QVERIFY2(s.value(key) == expected && s.contains(key) == expected.isValid(), json);
             QCOMPARE(repaired, expected.isValid() ? QStringList{key} : QStringList{});
             QCOMPARE(g_messages.filter(key).size(), repaired.size());
+        }
+        // The server's keys have no default: what cannot be used is left out.
+        for (const char *json : {R"({"openRgbPort":6742,"openRgbServer":"yes"})", R"({"openRgbPort":80,"openRgbServer":null})"}) {
+            writeFile(path, json);
+            QVariantMap s = settingsfiles::readSettings(path);
+            QCOMPARE(settingsfiles::repairSettings(s), (QStringList{"openRgbServer", "openRgbPort"}));
+            QVERIFY2(!s.contains("openRgbPort") && !s.contains("openRgbServer"), json);
         }
     }
 };

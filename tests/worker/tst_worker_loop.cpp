@@ -106,6 +106,10 @@ private slots:
             R"({"fanSpeed":100,"fanControlBtn":4})");
         // The card layer throws on a duty out of its byte range: that command ends, the loop serves on.
         row("duty the card layer throws on", R"({"function":3,"fanSpeed":-1})", "{}", "gpumcu 0|fan -1", "{}", R"({"none":1})");
+        row("OpenRGB server chosen", R"({"function":18,"openRgbServer":true})", "{}", "", "{}",
+            R"({"openRgbServer":true})");
+        row("firmware version", R"({"function":19})", "{}", "readFw|reply 19", R"({"firmwareVersion":"01.00.03.19.04.0B"})",
+            R"({"none":1})");
         row("driver reinstall fails", R"({"function":16})", R"({"driverOk":false})", "driver " + QCoreApplication::
             applicationDirPath() + "/NF_I2CPeripheralDriver/NfI2cTestDrv.inf|reply 16", R"({"resultCheck":1})", R"({"none":1})");
     }

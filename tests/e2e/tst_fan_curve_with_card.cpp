@@ -1,0 +1,204 @@
+// The fan curve as a user runs it: the program and the simulated card as
+// separate processes, the card's temperature set through a file, a private
+// system bus with a stand-in for logind. The card's transfer log is the judge
+// of what reached the fan and in which order.
+
+#include "program.h"
+#include "../platform/card_sim_process.h"
+
+#include <QDateTime>
+
+#include <csignal>
+
+namespace {
+
+const QString kToMcu = "W 02 80 00", kToGpu = "W 02 80 01";
+// The fan follows the hotter of GPU and VRAM, which the simulator keeps 2 degC
+// above the GPU. The default curve: 42 degC -> 27 %, 72 -> 59 %, 47 -> 29 %.
+QString duty(int percent) { return "W 01 " + QString::number(percent, 16).toUpper().rightJustified(2, '0'); }
+
+struct Transfer { double at; QString text; }; // at: wall-clock seconds, as the simulator logged it
+
+} // namespace
+
+class FanCurveWithCardTest : public QObject {
+    Q_OBJECT
+
+    PrivateHome home;
+    const QString transferLog = home.path("transfers.log"), socket = home.path("system_bus_socket");
+    const QString temperature = home.path("gpu-temp");
+    std::unique_ptr<QProcess> bus, login1, program;
+    QByteArray login1Said, programSaid;
+    CardSimProcess card{home.runtime(), {"--sysfs", home.runtime() + "/sysfs", "--log", transferLog,
+                                         "--log-times", "--gpu-temp-from", temperature}};
+
+    QProcessEnvironment environment() const
+    {
+        QProcessEnvironment env = home.environment();
+        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + socket);
+        return env;
+    }
+
+    QList<Transfer> transfers() const
+    {
+        QList<Transfer> out;
+        for (const QString &line : readLines(transferLog)) {
+            const int blank = line.indexOf(' ');
+            out.append({line.left(blank).toDouble(), line.mid(blank + 1)});
+        }
+        return out;
+    }
+
+    // Index of the first transfer at or after `from` that is `text`; waits for
+    // it to arrive. -1 when it never came.
+    int waitFor(const QString &text, int from)
+    {
+        int found = -1;
+        const auto seen = [&] {
+            const QList<Transfer> all = transfers();
+            for (int i = from; i < all.size() && found < 0; ++i)
+                if (all[i].text == text)
+                    found = i;
+            return found >= 0;
+        };
+        (void)QTest::qWaitFor(seen, 30000);
+        return found;
+    }
+
+    // The fan writes (switches and duties) among transfers [from, to).
+    QStringList fanWrites(int from, int to) const
+    {
+        QStringList out;
+        const QList<Transfer> all = transfers();
+        for (int i = from; i < to && i < all.size(); ++i)
+            if (all[i].text.startsWith("W 02 80") || all[i].text.startsWith("W 01 ") && all[i].text != "W 01 01")
+                out << all[i].text;
+        return out;
+    }
+
+    bool setTemperature(int c) { return writeFile(temperature, QByteArray::number(c) + "\n"); }
+
+    bool login1Says(const QByteArray &text)
+    { return QTest::qWaitFor([&] { return (login1Said += login1->readAll()).contains(text); }, 15000); }
+
+    void startProgram()
+    {
+        programSaid.clear();
+        program = home.start(TARVELL_VORN, {}, environment());
+        // Read as it comes: a full pipe would stop the program.
+        connect(program.get(), &QProcess::readyRead, this, [this] { programSaid += program->readAll(); });
+        QVERIFY(program->waitForStarted());
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFile::exists(CONTROL_LIBRARY), "the stand-in control library is not installed; run cmake --install");
+        QVERIFY(writeFile(home.path("bus.conf"), QString::fromLatin1(kBusConfig).arg(socket).toUtf8()));
+        bus = home.start("dbus-daemon", {"--config-file=" + home.path("bus.conf"), "--nofork", "--nopidfile"});
+        QVERIFY2(bus->waitForStarted(), "dbus-daemon is needed (package dbus-daemon)");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 10000);
+        login1 = home.start(LOGIN1_STANDIN, {}, environment());
+        QVERIFY(login1->waitForReadyRead(10000) && login1->readLine() == "ready\n");
+        QVERIFY(setTemperature(40));
+        QVERIFY(card.start());
+        QVERIFY(writeFile(home.data("userData.json"),
+                          R"([{"FanControlMode":"CURVE","fanControlBtn":5,"RGB":"ON","RGBControlMode":"MCU",)"
+                          R"("fanCurve":[[35,25],[50,30],[65,45],[75,65],[85,100]],)"
+                          R"("argb_effect":5,"r_hex":"fb","g_hex":"00","b_hex":"00","speed":"FE"}])"));
+    }
+
+    void cleanupTestCase()
+    {
+        if (program && program->state() != QProcess::NotRunning)
+            program->kill(), program->waitForFinished(5000);
+        for (QProcess *p : {login1.get(), bus.get()})
+            if (p && (p->terminate(), !p->waitForFinished(5000)))
+                p->kill();
+    }
+
+    // 40 degC at the start, 70, then 45: up at once, down only after 10 s
+    // clearly cooler, and nothing written while the duty stays.
+    void curveFollowsTheTemperature()
+    {
+        startProgram();
+        QVERIFY(login1Says("inhibitor taken sleep delay"));
+        const int start = transfers().size();
+        const int switched = waitFor(kToMcu, start);
+        QVERIFY2(switched >= 0, "the start-up restore never took the fan");
+        const int first = waitFor(duty(27), switched);
+        QVERIFY(first >= 0);
+        QCOMPARE(fanWrites(switched, first + 1), (QStringList{kToMcu, duty(27)}));
+
+        QVERIFY(setTemperature(70));
+        const int hot = waitFor(duty(59), first);
+        QVERIFY(hot >= 0);
+        QCOMPARE(fanWrites(first + 1, hot + 1), QStringList{duty(59)});
+
+        QVERIFY(setTemperature(45));
+        const double cooled = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        const int cool = waitFor(duty(29), hot);
+        QVERIFY(cool >= 0);
+        QCOMPARE(fanWrites(hot + 1, cool + 1), QStringList{duty(29)});
+        // Lower only after the temperature has been low for 10 s.
+        const double held = transfers()[cool].at - cooled;
+        QVERIFY2(held >= 10.0, qPrintable(QString("lowered after %1 s").arg(held)));
+        qInfo("duty lowered %.1f s after the temperature fell", held);
+    }
+
+    // The sleep inhibitor is let go only after the fan is the GPU's; the
+    // resume takes it again at the curve's duty.
+    void sleepGivesTheFanBackAndResumeTakesItAgain()
+    {
+        const int before = transfers().size();
+        login1Said.clear();
+        login1->write("sleep\n");
+        QVERIFY(login1Says("inhibitor released sleep delay"));
+        QCOMPARE(fanWrites(before, transfers().size()), QStringList{kToGpu});
+
+        const int asleep = transfers().size();
+        login1->write("resume\n");
+        QVERIFY(login1Says("inhibitor taken sleep delay"));
+        const int again = waitFor(duty(29), asleep);
+        QVERIFY(again >= 0);
+        QCOMPARE(fanWrites(asleep, again + 1), (QStringList{kToMcu, duty(29)}));
+    }
+
+    // SIGTERM: the program gives the fan back itself, before it ends.
+    void sigtermGivesTheFanBack()
+    {
+        const int before = transfers().size();
+        program->terminate();
+        QVERIFY(program->waitForFinished(15000));
+        QCOMPARE(program->exitCode(), 0);
+        programSaid += program->readAll();
+        QVERIFY2(programSaid.contains("Fan curve: the program ends - fan back to the GPU"), programSaid.right(2000).constData());
+        // Once the guardian is gone too: exactly one switch, the program's
+        // own; the guardian had nothing left to do.
+        const QRegularExpressionMatch guardian =
+            QRegularExpression("Fan guardian started, process (\\d+)").match(QString::fromUtf8(programSaid));
+        QVERIFY(guardian.hasMatch());
+        QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists("/proc/" + guardian.captured(1) + "/cmdline")
+                                     || readFile("/proc/" + guardian.captured(1) + "/cmdline").isEmpty(), 10000);
+        QCOMPARE(fanWrites(before, transfers().size()), QStringList{kToGpu});
+    }
+
+    // kill -9: the guardian notices and gives the fan back.
+    void killGivesTheFanBack()
+    {
+        startProgram();
+        const int start = transfers().size();
+        const int taken = waitFor(duty(29), start);
+        QVERIFY2(taken >= 0, "the restore did not start the curve again");
+        const double killed = QDateTime::currentMSecsSinceEpoch() / 1000.0;
+        ::kill(pid_t(program->processId()), SIGKILL);
+        QVERIFY(program->waitForFinished(10000));
+        const int back = waitFor(kToGpu, taken);
+        QVERIFY2(back >= 0, "nobody gave the fan back");
+        QCOMPARE(fanWrites(taken + 1, back + 1), QStringList{kToGpu});
+        qInfo("fan given back %.2f s after the kill", transfers()[back].at - killed);
+    }
+};
+
+QTEST_GUILESS_MAIN(FanCurveWithCardTest)
+#include "tst_fan_curve_with_card.moc"
