@@ -1,14 +1,16 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
-#include "qml/file_selector.h"
+#include "app/desktopnotifier.h"
 #include "app/hiddenwindowtrim.h"
 #include "app/openrgbbridge.h"
 #include "app/quitonsignals.h"
 #include "app/resumewatcher.h"
 #include "app/singleinstance.h"
 #include "app/traymanager.h"
+#include "app/windowfit.h"
 #include "mcu/card_mcu.h"
+#include "qml/file_selector.h"
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
@@ -22,9 +24,6 @@
 #include <QQmlContext>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
-#include <QStandardPaths>
-#include <QSystemTrayIcon>
-#include <QTimer>
 #include <QWindow>
 
 #include <malloc.h>
@@ -34,7 +33,6 @@
 
 namespace {
 
-constexpr int kTrayCheckMs = 2000;
 // Heap arenas shared by all threads; the few busy ones rarely contend.
 constexpr int kMallocArenas = 2;
 
@@ -79,6 +77,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
 
     auto app = std::make_unique<QApplication>(argc, argv);
+    // A StatusNotifier tray shows the application name as the item's title.
+    // Files and folders keep the executable's name (settingsfiles::dataFolder).
+    QCoreApplication::setApplicationName(QStringLiteral(TV_APP_NAME));
     // Wayland compositors find the menu entry, and so the icon, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
@@ -86,7 +87,7 @@ int main(int argc, char *argv[])
     selectToolkitFiles(engine.get());
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
 
-    const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString dataDir = settingsfiles::dataFolder();
     settingsfiles::createDirectory(dataDir);
     const QString markerPath = dataDir + QStringLiteral("/tarvell.txt");
 
@@ -106,16 +107,10 @@ int main(int argc, char *argv[])
     engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), tray.get());
     // Without a tray the hidden window could never be reached again. A panel
     // started after the program brings its tray later: the scene learns of it.
-    bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
-    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
-    QTimer trayCheck;
-    QObject::connect(&trayCheck, &QTimer::timeout, [&] {
-        if (QSystemTrayIcon::isSystemTrayAvailable() == trayAvailable)
-            return;
-        trayAvailable = !trayAvailable;
-        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), trayAvailable);
+    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), tray->trayAvailable());
+    QObject::connect(tray.get(), &TrayManager::trayAvailableChanged, [&engine](bool available) {
+        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), available);
     });
-    trayCheck.start(kTrayCheckMs);
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
         qWarning() << "No OpenGL context can be created; the scene is drawn in software";
@@ -141,19 +136,46 @@ int main(int argc, char *argv[])
         });
     });
 
+    // While the window is hidden the desktop's notifications are the only
+    // way to tell the user anything.
+    auto notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus(),
+                                                      dataDir + QStringLiteral("/tray-hint-shown"));
+    const auto mainWindow = [&engine] {
+        return engine->rootObjects().isEmpty() ? nullptr
+                                               : qobject_cast<QQuickWindow *>(engine->rootObjects().first());
+    };
+    QObject::connect(worker.get(), &GPU_WORKER::savedChoicesNotApplied, notifier.get(),
+                     [&mainWindow, shown = notifier.get()](bool lighting, bool fan) {
+                         QQuickWindow *window = mainWindow();
+                         if (window && (!window->isVisible() || window->windowState() == Qt::WindowMinimized))
+                             shown->choicesNotApplied(lighting, fan);
+                     });
+
     engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
 
     int exitCode = -1;
     if (!engine->rootObjects().isEmpty()) {
         QObject *root = engine->rootObjects().first();
         HiddenWindowTrim trim(qobject_cast<QQuickWindow *>(root));
+        WindowFit fit(qobject_cast<QQuickWindow *>(root));
         QObject::connect(tray.get(), &TrayManager::showWindowRequested, root,
                          [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
+        QObject::connect(notifier.get(), &DesktopNotifier::openWindowRequested, root,
+                         [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
+        // Once started, only a close hides the window (without a tray the
+        // program ends instead); the program's own end hides it below.
+        QMetaObject::Connection closedToTray;
+        if (QQuickWindow *window = mainWindow())
+            closedToTray = QObject::connect(window, &QWindow::visibleChanged, notifier.get(),
+                                            [hint = notifier.get()](bool visible) {
+                                                if (!visible)
+                                                    hint->closedToTray();
+                                            });
         exitCode = QApplication::exec();
+        QObject::disconnect(closedToTray);
         engine->clearComponentCache();
         // The user asked to leave: icon and window go now, before the wait
         // for the worker's last pass.
-        trayCheck.stop();
         tray->hideIcon();
         for (QWindow *window : QGuiApplication::topLevelWindows())
             window->hide();
@@ -162,6 +184,7 @@ int main(int argc, char *argv[])
 
     openRgb.reset();
     worker.reset();
+    notifier.reset();
     tray.reset();
     instance.reset();
     engine.reset();

@@ -9,6 +9,8 @@
 
 #include <memory>
 
+class TrayWatcher;
+
 class TrayManager : public QObject
 {
     Q_OBJECT
@@ -17,8 +19,11 @@ public:
     TrayManager();
     ~TrayManager() override;
 
+    bool trayAvailable() const;
+
 signals:
     void showWindowRequested();
+    void trayAvailableChanged(bool available);
 
 private slots:
     void onActivated(QSystemTrayIcon::ActivationReason reason);
@@ -29,7 +34,11 @@ public:
     Q_INVOKABLE void showIcon();
 
 private:
-    QSystemTrayIcon *trayIcon; // child of this object
+    void createIcon();
+
+    QSystemTrayIcon *trayIcon = nullptr; // child of this object, made once a tray is there
     std::unique_ptr<QMenu> trayMenu;
     std::unique_ptr<QAction> exitAction;
+    TrayWatcher *watcher; // child of this object
+    bool iconWanted = true;
 };

@@ -6,8 +6,9 @@ function(tv_add_test)
   target_link_libraries(${T_NAME} PRIVATE Qt::Test ${T_LIBS})
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   # No test, nor any program a test starts, ever reaches the machine's system
-  # bus; a test that needs one brings its own.
-  set(env QT_QPA_PLATFORM=offscreen DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tarvell-test-no-system-bus ${T_ENV})
+  # or session bus; a test that needs one brings its own.
+  set(env QT_QPA_PLATFORM=offscreen DBUS_SYSTEM_BUS_ADDRESS=unix:path=/nonexistent/tarvell-test-no-system-bus
+    DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent/tarvell-test-no-session-bus ${T_ENV})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()

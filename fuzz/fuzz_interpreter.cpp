@@ -1,26 +1,19 @@
 // Fuzzes one command text through tokenizing, parsing and the sequence
 // descriptor, checking what must hold for any input.
 
+#include "fuzz_check.h"
 #include "mcu/commands.h"
 #include "mcu/output.h"
 #include "mcu/parameters.h"
 #include "mcu/sequence.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace {
 
-void check(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 bool isSeparator(char c)
 {

@@ -299,6 +299,26 @@ typedef struct _ctl_pci_state_t {
 } ctl_pci_state_t;
 static_assert(sizeof(ctl_pci_state_t) == 32, "PCI state record is 32 bytes");
 
+// ---------------------------------------------------------- temperature
+
+typedef enum _ctl_temp_sensors_t : uint32_t {
+    CTL_TEMP_SENSORS_GLOBAL = 0,     // hottest of every sensor of the device
+    CTL_TEMP_SENSORS_GPU = 1,        // hottest of the GPU's sensors
+    CTL_TEMP_SENSORS_MEMORY = 2,     // hottest of the local memory's sensors
+    CTL_TEMP_SENSORS_GLOBAL_MIN = 3,
+    CTL_TEMP_SENSORS_GPU_MIN = 4,
+    CTL_TEMP_SENSORS_MEMORY_MIN = 5,
+} ctl_temp_sensors_t;
+
+typedef struct _ctl_temp_properties_t {
+    uint32_t Size;         // 24
+    uint8_t Version;       // 0
+    ctl_temp_sensors_t type;
+    double maxTemperature; // Celsius: the most the part is meant to reach
+} ctl_temp_properties_t;
+static_assert(sizeof(ctl_temp_properties_t) == 24, "temperature properties record is 24 bytes");
+static_assert(offsetof(ctl_temp_properties_t, maxTemperature) == 16, "temperature properties layout");
+
 // Passed by value to ctlOverclockGpuLockSet.
 typedef struct _ctl_voltage_frequency_point_t {
     uint32_t Size;
@@ -402,7 +422,7 @@ static_assert(sizeof(ctl_voltage_frequency_point_t) == 24, "V/F point is 24 byte
     E2(ctlPowerGetEnergyCounter, ctl_pwr_handle_t, void *)                                      \
     E2(ctlPowerGetLimits, ctl_pwr_handle_t, void *)                                             \
     E2(ctlPowerSetLimits, ctl_pwr_handle_t, void *)                                             \
-    E2(ctlTemperatureGetProperties, ctl_temp_handle_t, void *)                                  \
+    E2(ctlTemperatureGetProperties, ctl_temp_handle_t, ctl_temp_properties_t *)                 \
     E2(ctlTemperatureGetState, ctl_temp_handle_t, double *)                                     \
     E3(ctlEnumerateDevices, ctl_api_handle_t, uint32_t *, ctl_device_adapter_handle_t *)        \
     E3(ctlEnumerateDisplayOutputs, ctl_device_adapter_handle_t, uint32_t *,                     \

@@ -282,7 +282,7 @@ int GpuInformation::refresh(QVariantMap &info, QVariantMap &reply)
     return matched;
 }
 
-std::optional<double> GpuInformation::hottestTemperature()
+std::optional<CardTemperature> GpuInformation::hottestTemperature(bool withLimits)
 {
     constexpr double kHighestPlausibleC = 200.0;
     constexpr uint32_t kMaxSensors = 64;
@@ -292,10 +292,10 @@ std::optional<double> GpuInformation::hottestTemperature()
     initArgs.AppVersion = ctlMakeVersion(1, 1);
     initArgs.flags = CTL_INIT_FLAG_STANDARD;
     ctl_api_handle_t api = nullptr;
-    std::optional<double> hottest;
+    std::optional<double> hottest, critical;
     if (ctlInit(&initArgs, &api) != CTL_RESULT_SUCCESS) {
         ctlClose(api);
-        return hottest;
+        return std::nullopt;
     }
     uint32_t count = 0;
     std::vector<ctl_device_adapter_handle_t> adapters;
@@ -332,12 +332,20 @@ std::optional<double> GpuInformation::hottestTemperature()
                 if (handles[k] && ctlTemperatureGetState(handles[k], &c) == CTL_RESULT_SUCCESS
                     && c > 0.0 && c < kHighestPlausibleC)
                     hottest = std::max(hottest.value_or(c), c);
+                ctl_temp_properties_t properties{};
+                properties.Size = sizeof(ctl_temp_properties_t);
+                if (withLimits && handles[k]
+                    && ctlTemperatureGetProperties(handles[k], &properties) == CTL_RESULT_SUCCESS
+                    && properties.maxTemperature > 0.0 && properties.maxTemperature < kHighestPlausibleC)
+                    critical = std::min(critical.value_or(kHighestPlausibleC), properties.maxTemperature);
             }
             break; // the first recognised card, as the telemetry reads it
         }
     }
     ctlClose(api);
-    return hottest;
+    if (!hottest)
+        return std::nullopt;
+    return CardTemperature{*hottest, critical};
 }
 
 bool GpuInformation::scan(ctl_api_handle_t api, const ctl_device_adapter_handle_t *adapters,

@@ -37,6 +37,12 @@ struct DerivedRates {
     double utilisation = std::nan(""); // busy fraction, 0..1
 };
 
+struct CardTemperature {
+    double hottestC = 0.0;
+    // The lowest of the sensors' own limits; nothing when none reports one.
+    std::optional<double> criticalC;
+};
+
 // The dictionary value of a reading the card does not report: present under
 // its key, null to the scene, 0 to anyone reading it as a number.
 QVariant notAvailable();
@@ -70,8 +76,9 @@ public:
     // The hotter of the recognised card's GPU and VRAM temperatures, in its
     // own short cycle of the library that reads the temperature sensors and
     // nothing else: cheap enough for a fan curve to call every few seconds.
-    // Nothing when the card or both sensors cannot be read.
-    std::optional<double> hottestTemperature();
+    // Nothing when the card or both sensors cannot be read. The limits, which
+    // stay as they are while the card is there, only when asked for.
+    std::optional<CardTemperature> hottestTemperature(bool withLimits);
     // Folds one sample into the rates; a counter given as NaN is one the card
     // does not report. The first sample only sets the baseline. A sample that
     // is not later than the previous one leaves the rates as they were: a zero

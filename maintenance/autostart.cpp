@@ -4,6 +4,7 @@
 #include <QDebug>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -31,6 +32,14 @@ QString entryPath(const QString &configDir, const QString &appName)
 {
     return configDir + QStringLiteral("/autostart/") + appName + QStringLiteral(".desktop");
 }
+
+QString userConfigDir()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+}
+
+// The entry keeps the executable's name whatever name the application shows.
+QString programName() { return QFileInfo(QCoreApplication::applicationFilePath()).fileName(); }
 
 } // namespace
 
@@ -93,9 +102,9 @@ bool writeAutoStart(const QString &configDir, const QString &appName, const QStr
 
 void setAutoStart(bool enable)
 {
-    const QString configDir = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    writeAutoStart(configDir, QCoreApplication::applicationName(),
-                   QCoreApplication::applicationFilePath(), enable);
+    writeAutoStart(userConfigDir(), programName(), QCoreApplication::applicationFilePath(), enable);
 }
+
+bool autoStartEnabled() { return QFile::exists(entryPath(userConfigDir(), programName())); }
 
 } // namespace maintenance

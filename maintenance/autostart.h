@@ -1,6 +1,6 @@
 #pragma once
 // Start with the desktop session: an XDG autostart entry named after the
-// program, $XDG_CONFIG_HOME/autostart/<application name>.desktop.
+// program's executable, $XDG_CONFIG_HOME/autostart/tarvell-vorn.desktop.
 
 #include <QByteArray>
 #include <QString>
@@ -20,7 +20,9 @@ QByteArray autostartEntry(const QString &exePath);
 bool writeAutoStart(const QString &configDir, const QString &appName, const QString &exePath,
                     bool enable);
 
-// The same for this program, in the user's configuration folder.
+// The same for this program, in the user's configuration folder, and
+// whether its entry is there now.
 void setAutoStart(bool enable);
+bool autoStartEnabled();
 
 } // namespace maintenance

@@ -1,5 +1,7 @@
 #include "maintenance/update_client.h"
 
+#include "maintenance/json_keys.h"
+
 #include <QDebug>
 #include <QDir>
 #include <QFile>
@@ -47,6 +49,10 @@ QString manifestUrl()
 QMap<QString, QVariantList> parseManifest(const QByteArray &body)
 {
     QMap<QString, QVariantList> result;
+    if (hasDuplicateKeys(body)) {
+        qWarning() << "Update manifest refused: an object in it names a key twice";
+        return result;
+    }
     const QJsonObject root = QJsonDocument::fromJson(body).object();
     for (auto it = root.constBegin(); it != root.constEnd(); ++it) {
         if (!it.value().isArray())

@@ -16,7 +16,6 @@ const char kCardDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
 namespace {
 
 constexpr unsigned kTransferPauseMs = 20;
-constexpr int kDriverNotOpened = -2;
 
 // Texts of the card's transfer vocabulary that never change.
 const char kOpenTarget[] = "open 0";
@@ -69,9 +68,10 @@ bool isHexDigit(QChar c)
 // idempotent, so the destructor covers every early return and exception.
 class CardMcu::Connection {
 public:
-    explicit Connection(const std::string &path)
+    Connection(const std::string &path, std::uint32_t &openError)
         : result_(OpenDriverConnection(path.empty() ? nullptr : path.c_str()))
     {
+        openError = result_ == OpenResult::DeviceFailed ? platform::lastError() : 0;
     }
     ~Connection() { close(); }
     Connection(const Connection &) = delete;
@@ -191,7 +191,7 @@ int CardMcu::I2C_ARGB_Control(const QString &effectMode, const QString &r_color,
         return commandSuccessCount;
     }
 
-    Connection connection(i2cDevicePath);
+    Connection connection(i2cDevicePath, lastOpenError);
     if (connection.deviceMissing())
         return commandSuccessCount = kDriverNotOpened;
     if (!connection.opened())
@@ -234,7 +234,7 @@ int CardMcu::runControlSwitch(const char *header, const QString &modePrefix, int
 {
     logHeader(header);
     commandSuccessCount = 0;
-    Connection connection(i2cDevicePath);
+    Connection connection(i2cDevicePath, lastOpenError);
     if (connection.deviceMissing())
         return commandSuccessCount = kDriverNotOpened;
     if (!connection.opened())
@@ -270,7 +270,7 @@ int CardMcu::I2C_Fan_Control(int speed)
 {
     logHeader(kFanControlHeader);
     commandSuccessCount = 0;
-    Connection connection(i2cDevicePath);
+    Connection connection(i2cDevicePath, lastOpenError);
     // Unlike the switches this one reports a missing driver as 0.
     if (!connection.opened())
         return commandSuccessCount;
@@ -294,7 +294,7 @@ int CardMcu::I2C_Fan_Control(int speed)
 int CardMcu::Read_I2C_Fan_PWM()
 {
     logHeader(kFanReadHeader);
-    Connection connection(i2cDevicePath);
+    Connection connection(i2cDevicePath, lastOpenError);
     if (!connection.opened())
         return 0;
 
@@ -310,7 +310,7 @@ int CardMcu::Read_I2C_Fan_PWM()
 QByteArray CardMcu::I2C_Read_ARGB_Value(int readMode)
 {
     logHeader(kArgbReadHeader);
-    Connection connection(i2cDevicePath);
+    Connection connection(i2cDevicePath, lastOpenError);
     if (!connection.opened())
         return i2cReplyBuffer;
 
@@ -337,7 +337,7 @@ QByteArray CardMcu::selectAndRead(const char *header, const char *select, const 
                                   bool pauseAfterRead)
 {
     logHeader(header);
-    Connection connection(i2cDevicePath);
+    Connection connection(i2cDevicePath, lastOpenError);
     if (!connection.opened())
         return i2cReplyBuffer;
 

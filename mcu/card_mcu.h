@@ -21,6 +21,15 @@ extern const char kCardDevicePath[];
 // into a 124-byte buffer together with its terminator.
 constexpr int kMaxBuiltCommandLength = 123;
 
+// What the control operations below return when every command text of
+// theirs succeeded, and when the driver could not be opened at all.
+constexpr int kLightingCommands = 9;
+constexpr int kSwitchCommands = 5;
+constexpr int kFanCommands = 3;
+constexpr int kDriverNotOpened = -2;
+// The card takes a duty only this long after the fan was switched to it.
+constexpr int kAfterFanSwitchMs = 80;
+
 // Pauses between transfers go through this, so tests need not wait.
 using SleepFn = std::function<void(unsigned ms)>;
 
@@ -58,6 +67,9 @@ public:
     QByteArray i2cReplyBuffer;
     std::int32_t lastCommandStatus = -1;
     std::int32_t commandSuccessCount = 0;
+    // Why the last open of the card's device failed (a Windows error code:
+    // 170 while a kernel driver holds the card's address); 0 once it opened.
+    std::uint32_t lastOpenError = 0;
 
 private:
     class Connection;

@@ -130,8 +130,7 @@ FanCurveController::Action FanCurveController::step()
     }
     lastReadingMs_ = now;
     const double t = reading->tempC;
-    const double hot = reading->criticalC ? std::min(kHotC, *reading->criticalC) : kHotC;
-    const int target = t >= hot ? 100 : curveDuty(curve_, t);
+    const int target = t >= fullSpeedFromC(reading->criticalC) ? 100 : curveDuty(curve_, t);
 
     if (!withMcu_ || duty_ < 0 || target > duty_) {
         const bool needsSwitch = !withMcu_;

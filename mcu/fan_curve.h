@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVariant>
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -66,6 +67,11 @@ public:
     static constexpr double kFallBandC = 3.0;
     static constexpr qint64 kFallHoldMs = 10000;
     static constexpr qint64 kSensorLossMs = 6000;
+    // Where the curve gives way to full speed.
+    static double fullSpeedFromC(const std::optional<double> &criticalC)
+    {
+        return criticalC ? std::min(kHotC, *criticalC) : kHotC;
+    }
 
     struct Action {
         enum Kind { Nothing, SetDuty, GiveBackToGpu } kind = Nothing;

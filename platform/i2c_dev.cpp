@@ -82,16 +82,30 @@ std::string readTrimmed(const fs::path &file)
     return text;
 }
 
+// Hexadecimal digits, "0x" before them or not, and nothing else (strtoul
+// would also skip leading blanks and take a sign).
+std::optional<std::uint64_t> hexDigits(const std::string &text, std::size_t maxDigits, bool prefixAllowed = true)
+{
+    const std::size_t start =
+        prefixAllowed && text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') ? 2 : 0;
+    if (text.size() == start || text.size() - start > maxDigits)
+        return std::nullopt;
+    std::uint64_t v = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (!std::isxdigit(c))
+            return std::nullopt;
+        v = v * 16 + unsigned(std::isdigit(c) ? c - '0' : std::tolower(c) - 'a' + 10);
+    }
+    return v;
+}
+
 bool readHex(const fs::path &file, std::uint32_t *value)
 {
-    const std::string text = readTrimmed(file);
-    if (text.empty())
+    const auto v = hexDigits(readTrimmed(file), 8);
+    if (!v)
         return false;
-    char *end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 16);
-    if (*end != '\0' || v > 0xFFFFFFFFul)
-        return false;
-    *value = static_cast<std::uint32_t>(v);
+    *value = static_cast<std::uint32_t>(*v);
     return true;
 }
 
@@ -113,13 +127,15 @@ bool adapterNumber(const std::string &entry, unsigned *number)
 // folder does not name a PCI function.
 std::optional<std::uint64_t> pciAddress(const std::string &name)
 {
-    unsigned domain = 0, bus = 0, slot = 0, function = 0;
-    char tail = 0;
-    if (std::sscanf(name.c_str(), "%x:%2x:%2x.%1x%c", &domain, &bus, &slot, &function, &tail) !=
-            4 ||
-        slot > 0x1F || function > 7)
+    if (name.size() != 12 || name[4] != ':' || name[7] != ':' || name[10] != '.')
         return std::nullopt;
-    return std::uint64_t(domain) << 16 | bus << 8 | slot << 3 | function;
+    const auto field = [&name](std::size_t pos, std::size_t length) {
+        return hexDigits(name.substr(pos, length), length, false);
+    };
+    const auto domain = field(0, 4), bus = field(5, 2), slot = field(8, 2), function = field(11, 1);
+    if (!domain || !bus || !slot || !function || *slot > 0x1F || *function > 7)
+        return std::nullopt;
+    return *domain << 16 | *bus << 8 | *slot << 3 | *function;
 }
 
 bool isKnownCard(const fs::path &function)

@@ -105,17 +105,44 @@ Window {
     // there would be no way left to end the program, so it ends.
     function handleCloseRequest(close) {
         close.accepted = false;
-        trayPresent = trayPresent || trayIsAvailable(); // a tray that came up late
-        if (!trayPresent) {
+        if (!hideToTray())
             quitApplication();
-            return;
-        }
+    }
+
+    function hideToTray() {
+        trayPresent = trayPresent || trayIsAvailable(); // a tray that came up late
+        if (!trayPresent)
+            return false;
         window.hide();
         picturesShown = false;
         sendRequest({ "function": Codes.Request.WatchMarker });
+        return true;
     }
 
     onClosing: handleCloseRequest(close)
+
+    // Esc closes what is on top, as its close button would; with nothing open
+    // it puts the window away into the tray (never ends a program that has none).
+    function escapePressed() {
+        if (failureNotice.visible)
+            closeFailureNotice();
+        else if (driverErrorDialog.visible)
+            closeDriverErrorDialog();
+        else if (!downloadScreen.visible)
+            hideToTray();
+    }
+
+    Shortcut {
+        sequence: "Esc"
+        onActivated: window.escapePressed()
+    }
+
+    // The keyboard goes to the first control of a dialog that comes up.
+    function focusFirstControlOf(item) {
+        var next = item.nextItemInFocusChain(true);
+        if (next)
+            next.forceActiveFocus(Qt.TabFocusReason);
+    }
 
     // ---- start-up --------------------------------------------------------------
 
@@ -157,6 +184,7 @@ Window {
     function openPage(name) {
         if (!Navigation.isLabel(name))
             return;
+        console.log("Page " + name);
         showPage(name);
         setCurrentLabel(name);
         if (name === Navigation.Monitor)
@@ -189,7 +217,7 @@ Window {
     readonly property real pageLaneLeft: pageSwitchItem.x + pageSwitchItem.inkRight + 12
 
     function pageX(pageWidth) {
-        return Math.max((window.width - pageWidth) / 2, pageLaneLeft);
+        return Math.max((scene.width - pageWidth) / 2, pageLaneLeft);
     }
 
     // ---- theme -----------------------------------------------------------------
@@ -326,8 +354,10 @@ Window {
             showNoDeviceScreen();
             return;
         }
+        driverErrorDialog.heldByKernelDriver = data["driverBusy"] === true;
         driverErrorDialog.visible = true;
         refreshOverlay();
+        focusFirstControlOf(driverErrorDialog);
     }
 
     // Back to the page as it was; the worker opens the driver afresh for every
@@ -361,6 +391,7 @@ Window {
         pageSwitchItem.opacity = dimmedOpacity;
         failureNotice.visible = true;
         refreshOverlay();
+        focusFirstControlOf(failureNotice);
     }
 
     function closeFailureNotice() {
@@ -467,222 +498,296 @@ Window {
 
     // ---- layers, bottom to top -------------------------------------------------
 
-    // 1. background
-    Model.VisibleImage {
-        id: background
-        objectName: "background"
-        anchors.fill: parent
-        picture: Theme.colour("background", window.displayMode)
-        fillMode: Image.PreserveAspectCrop
-    }
+    // Everything is laid out for at least the design's smallest window. A
+    // smaller screen gets the same scene scaled down as a whole, so nothing
+    // is cut off; at the design size and above the scale stays 1.
+    readonly property int designMinimumWidth: 1340
+    readonly property int designMinimumHeight: 710
+    readonly property real sceneScale: Math.min(1, width / designMinimumWidth, height / designMinimumHeight)
 
-    // 2. the pages
     Item {
-        id: mainArea
-        objectName: "mainArea"
-        anchors.fill: parent
-        visible: false
+        id: scene
+        objectName: "scene"
+        width: window.width / window.sceneScale
+        height: window.height / window.sceneScale
+        scale: window.sceneScale
+        transformOrigin: Item.TopLeft
 
-        MouseArea {
+
+        // 1. background
+        Model.VisibleImage {
+            id: background
+            objectName: "background"
             anchors.fill: parent
-            onClicked: argbPage.dropHexFocus()
+            picture: Theme.colour("background", window.displayMode)
+            fillMode: Image.PreserveAspectCrop
         }
 
-        ArgbPage {
-            id: argbPage
-            objectName: "argbPage"
-            app: window
-            x: window.pageX(width)
-            anchors.verticalCenter: parent.verticalCenter
-            visible: true
-        }
-
-        MonitorPage {
-            id: monitorPage
-            objectName: "monitorPage"
-            app: window
-            x: window.pageX(width)
+        // 3. page switch
+        Item {
+            id: pageSwitchItem
+            objectName: "pageSwitch"
+            // Drawn over the pages, but first in the keyboard's reading order.
+            z: 1
+            x: 65
+            width: 200
+            height: 230
             anchors.verticalCenter: parent.verticalCenter
             visible: false
+
+            readonly property color labelColour: Theme.colour("pageLabel", window.displayMode)
+            // Right edge of what the switch draws, from its own left edge.
+            readonly property real inkRight: Math.max(monitorLabel.x + monitorLabel.width,
+                                                      argbLabel.x + argbLabel.width,
+                                                      settingLabel.x + settingLabel.width,
+                                                      updateDot.x + updateDot.width)
+
+            Accessible.role: Accessible.PageTabList
+        Accessible.name: "Pages"
+        enabled: !dimmingOverlay.visible && !downloadScreen.visible
+
+        function focusLabel(i) {
+            var keys = [monitorLabelKeys, argbLabelKeys, settingLabelKeys];
+            keys[Math.max(0, Math.min(keys.length - 1, i))].forceActiveFocus(Qt.TabFocusReason);
         }
-
-        SettingPage {
-            id: settingPage
-            objectName: "settingPage"
-            app: window
-            x: window.pageX(width)
-            anchors.verticalCenter: parent.verticalCenter
-            visible: false
-        }
-    }
-
-    // 3. page switch
-    Item {
-        id: pageSwitchItem
-        objectName: "pageSwitch"
-        x: 65
-        width: 200
-        height: 230
-        anchors.verticalCenter: parent.verticalCenter
-        visible: false
-
-        readonly property color labelColour: Theme.colour("pageLabel", window.displayMode)
-        // Right edge of what the switch draws, from its own left edge.
-        readonly property real inkRight: Math.max(monitorLabel.x + monitorLabel.width,
-                                                  argbLabel.x + argbLabel.width,
-                                                  settingLabel.x + settingLabel.width,
-                                                  updateDot.x + updateDot.width)
 
         function showUpdateDot(show) {
-            updateDot.visible = show;
-        }
+                updateDot.visible = show;
+            }
 
-        Rectangle {
-            x: 5
-            width: 2
-            height: parent.height
-            color: "#1D428A"
-        }
+            Rectangle {
+                x: 5
+                width: 2
+                height: parent.height
+                color: "#1D428A"
+            }
 
-        Rectangle {
-            id: marker
-            objectName: "pageMarker"
-            x: 0
-            y: Navigation.markerY(Navigation.FirstPage)
-            width: 12
-            height: 12
-            radius: 6
-            color: "#6B90D7"
-            Behavior on y {
-                NumberAnimation {
-                    duration: Navigation.MarkerSlideMs
-                    easing.type: Easing.OutQuad
+            Rectangle {
+                id: marker
+                objectName: "pageMarker"
+                x: 0
+                y: Navigation.markerY(Navigation.FirstPage)
+                width: 12
+                height: 12
+                radius: 6
+                color: "#6B90D7"
+                Behavior on y {
+                    NumberAnimation {
+                        duration: Navigation.MarkerSlideMs
+                        easing.type: Easing.OutQuad
+                    }
                 }
             }
-        }
 
-        Model.MTextLeft {
-            id: monitorLabel
-            objectName: "labelMonitor"
-            x: 30
-            y: 0
-            width: textWidth
-            height: 50
-            opacity: Navigation.OtherOpacity
-            mText: "Monitor"
-            mtextSize: 36
-            mcolor: pageSwitchItem.labelColour
-            mfont: "qrc:/font/Kanit-Regular.ttf"
-            MouseArea {
-                anchors.fill: parent
-                cursorShape: Qt.PointingHandCursor
-                onClicked: window.openPage(Navigation.Monitor)
+            Model.MTextLeft {
+                id: monitorLabel
+                objectName: "labelMonitor"
+                x: 30
+                y: 0
+                width: textWidth
+                height: 50
+                opacity: Navigation.OtherOpacity
+                mText: "Monitor"
+                mtextSize: 36
+                mcolor: pageSwitchItem.labelColour
+                mfont: "qrc:/font/Kanit-Regular.ttf"
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: window.openPage(Navigation.Monitor)
+                }
+            }
+
+            Model.MTextLeft {
+                id: argbLabel
+                objectName: "labelARGB"
+                x: 30
+                y: pageSwitchItem.height / 2 - 25
+                width: textWidth
+                height: 50
+                opacity: Navigation.CurrentOpacity
+                mText: "ARGB"
+                mtextSize: 36
+                mcolor: pageSwitchItem.labelColour
+                mfont: "qrc:/font/Kanit-Regular.ttf"
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: window.openPage(Navigation.Argb)
+                }
+            }
+
+            Model.MTextLeft {
+                id: settingLabel
+                objectName: "labelSetting"
+                x: 30
+                y: pageSwitchItem.height - 50
+                width: textWidth
+                height: 50
+                opacity: Navigation.OtherOpacity
+                mText: "Setting"
+                mtextSize: 36
+                mcolor: pageSwitchItem.labelColour
+                mfont: "qrc:/font/Kanit-Regular.ttf"
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: window.openPage(Navigation.Setting)
+                }
+            }
+
+            // Beside the labels, not in them: the ring keeps its full strength on a
+            // label drawn at half opacity.
+            Model.KeyControl {
+                id: monitorLabelKeys
+                anchors.fill: monitorLabel
+                role: Accessible.PageTab
+                name: monitorLabel.mText
+                checkable: true
+                checked: window.currentLabel === Navigation.Monitor
+                takesArrows: true
+                onActivated: window.openPage(Navigation.Monitor)
+                onArrow: pageSwitchItem.focusLabel(Navigation.Labels.indexOf(Navigation.Monitor) + dx + dy)
+            }
+
+            Model.KeyControl {
+                id: argbLabelKeys
+                anchors.fill: argbLabel
+                role: Accessible.PageTab
+                name: argbLabel.mText
+                checkable: true
+                checked: window.currentLabel === Navigation.Argb
+                takesArrows: true
+                onActivated: window.openPage(Navigation.Argb)
+                onArrow: pageSwitchItem.focusLabel(Navigation.Labels.indexOf(Navigation.Argb) + dx + dy)
+            }
+
+            Model.KeyControl {
+                id: settingLabelKeys
+                anchors.fill: settingLabel
+                role: Accessible.PageTab
+                name: settingLabel.mText
+                checkable: true
+                checked: window.currentLabel === Navigation.Setting
+                takesArrows: true
+                onActivated: window.openPage(Navigation.Setting)
+                onArrow: pageSwitchItem.focusLabel(Navigation.Labels.indexOf(Navigation.Setting) + dx + dy)
+            }
+
+            Rectangle {
+                id: updateDot
+                objectName: "updateDot"
+                x: settingLabel.x + settingLabel.width + 8
+                y: marker.height / 2 + Navigation.markerY(Navigation.Setting) - height / 2
+                width: 12
+                height: 12
+                radius: 6
+                color: "#FF0000"
+                visible: false
             }
         }
 
-        Model.MTextLeft {
-            id: argbLabel
-            objectName: "labelARGB"
-            x: 30
-            y: pageSwitchItem.height / 2 - 25
-            width: textWidth
-            height: 50
-            opacity: Navigation.CurrentOpacity
-            mText: "ARGB"
-            mtextSize: 36
-            mcolor: pageSwitchItem.labelColour
-            mfont: "qrc:/font/Kanit-Regular.ttf"
-            MouseArea {
-                anchors.fill: parent
-                cursorShape: Qt.PointingHandCursor
-                onClicked: window.openPage(Navigation.Argb)
-            }
-        }
-
-        Model.MTextLeft {
-            id: settingLabel
-            objectName: "labelSetting"
-            x: 30
-            y: pageSwitchItem.height - 50
-            width: textWidth
-            height: 50
-            opacity: Navigation.OtherOpacity
-            mText: "Setting"
-            mtextSize: 36
-            mcolor: pageSwitchItem.labelColour
-            mfont: "qrc:/font/Kanit-Regular.ttf"
-            MouseArea {
-                anchors.fill: parent
-                cursorShape: Qt.PointingHandCursor
-                onClicked: window.openPage(Navigation.Setting)
-            }
-        }
-
-        Rectangle {
-            id: updateDot
-            objectName: "updateDot"
-            x: settingLabel.x + settingLabel.width + 8
-            y: marker.height / 2 + Navigation.markerY(Navigation.Setting) - height / 2
-            width: 12
-            height: 12
-            radius: 6
-            color: "#FF0000"
+        // 2. the pages
+        Item {
+            id: mainArea
+            objectName: "mainArea"
+            anchors.fill: parent
             visible: false
+            // Behind a notice the pages take no keys either.
+            enabled: !dimmingOverlay.visible && !downloadScreen.visible
+
+            MouseArea {
+                anchors.fill: parent
+                onClicked: argbPage.dropHexFocus()
+            }
+
+            ArgbPage {
+                id: argbPage
+                objectName: "argbPage"
+                app: window
+                x: window.pageX(width)
+                anchors.verticalCenter: parent.verticalCenter
+                visible: true
+            }
+
+            MonitorPage {
+                id: monitorPage
+                objectName: "monitorPage"
+                app: window
+                x: window.pageX(width)
+                anchors.verticalCenter: parent.verticalCenter
+                visible: false
+            }
+
+            SettingPage {
+                id: settingPage
+                objectName: "settingPage"
+                app: window
+                x: window.pageX(width)
+                anchors.verticalCenter: parent.verticalCenter
+                visible: false
+            }
         }
-    }
 
-    // 4. dimming overlay
-    DimmingOverlay {
-        id: dimmingOverlay
-        objectName: "dimmingOverlay"
-        anchors.fill: parent
-    }
+        // 4. dimming overlay
+        DimmingOverlay {
+            id: dimmingOverlay
+            objectName: "dimmingOverlay"
+            z: 2
+            anchors.fill: parent
+        }
 
-    // 5. control-driver error dialog
-    DriverErrorDialog {
-        id: driverErrorDialog
-        objectName: "driverErrorDialog"
-        anchors.centerIn: parent
-        displayMode: window.displayMode
-        onReinstallRequested: window.reinstallDriver()
-        onCloseRequested: window.closeDriverErrorDialog()
-    }
+        // 5. control-driver error dialog
+        DriverErrorDialog {
+            id: driverErrorDialog
+            objectName: "driverErrorDialog"
+            z: 2
+            anchors.centerIn: parent
+            displayMode: window.displayMode
+            onReinstallRequested: window.reinstallDriver()
+            onCloseRequested: window.closeDriverErrorDialog()
+        }
 
-    // 6. failure notice
-    FailureNotice {
-        id: failureNotice
-        objectName: "failureNotice"
-        anchors.centerIn: parent
-        onCloseRequested: window.closeFailureNotice()
-    }
+        // 6. failure notice
+        FailureNotice {
+            id: failureNotice
+            objectName: "failureNotice"
+            z: 2
+            anchors.centerIn: parent
+            onCloseRequested: window.closeFailureNotice()
+        }
 
-    // 7. no-device screen
-    NoDeviceScreen {
-        id: noDeviceScreen
-        objectName: "noDeviceScreen"
-        anchors.horizontalCenter: parent.horizontalCenter
-        // Lower on a tall window, but "refresh" stays inside a short one.
-        y: Math.min(370, window.height - height - 20)
-        textColor: Theme.colour("text", window.displayMode)
-        onRefreshRequested: window.refreshCards()
-    }
+        // 7. no-device screen
+        NoDeviceScreen {
+            id: noDeviceScreen
+            objectName: "noDeviceScreen"
+            z: 2
+            anchors.horizontalCenter: parent.horizontalCenter
+            // Lower on a tall window, but "refresh" stays inside a short one.
+            y: Math.min(370, scene.height - height - 20)
+            textColor: Theme.colour("text", window.displayMode)
+            onRefreshRequested: window.refreshCards()
+        }
 
-    // 8. loading screen, gone for good after the first monitoring reply
-    Loader {
-        id: loadingScreen
-        objectName: "loadingScreen"
-        anchors.fill: parent
-        active: true
-        sourceComponent: LoadingScreen {}
-    }
+        // 8. loading screen, gone for good after the first monitoring reply
+        Loader {
+            id: loadingScreen
+            objectName: "loadingScreen"
+            z: 2
+            anchors.fill: parent
+            active: true
+            sourceComponent: LoadingScreen {}
+        }
 
-    // 9. download screen
-    DownloadScreen {
-        id: downloadScreen
-        objectName: "downloadScreen"
-        anchors.fill: parent
-        displayMode: window.displayMode
-        percent: window.downloadPercent
-        onBackRequested: window.leaveDownloadScreen()
+        // 9. download screen
+        DownloadScreen {
+            id: downloadScreen
+            objectName: "downloadScreen"
+            z: 2
+            anchors.fill: parent
+            displayMode: window.displayMode
+            percent: window.downloadPercent
+            onBackRequested: window.leaveDownloadScreen()
+        }
     }
 }

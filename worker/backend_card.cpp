@@ -3,6 +3,7 @@
 #include "worker/backends.h"
 
 #include "mcu/card_mcu.h"
+#include "platform/overlapped.h"
 
 namespace worker {
 namespace {
@@ -32,6 +33,7 @@ public:
     QByteArray readFwVersion() override { return card.I2C_Read_FW_Version(); }
     int lastCommandStatus() const override { return card.lastCommandStatus; }
     int commandSuccessCount() const override { return card.commandSuccessCount; }
+    bool heldByKernelDriver() const override { return card.lastOpenError == platform::kErrorBusy; }
 
 private:
     mcu::CardMcu card;

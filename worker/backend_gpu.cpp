@@ -33,7 +33,13 @@ public:
     {
         info.ctlPciTest(adapter, facts);
     }
-    std::optional<double> hottestTemperature() override { return info.hottestTemperature(); }
+    std::optional<Temperature> hottestTemperature(bool withLimits) override
+    {
+        const std::optional<gpu::CardTemperature> t = info.hottestTemperature(withLimits);
+        if (!t)
+            return std::nullopt;
+        return Temperature{t->hottestC, t->criticalC};
+    }
 
 private:
     gpu::GpuInformation info;

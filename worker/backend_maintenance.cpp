@@ -51,6 +51,7 @@ public:
     void runInstaller(const QString &path) override { maintenance::runInstaller(path); }
 
     void setAutoStart(bool enable) override { maintenance::setAutoStart(enable); }
+    bool autoStartEnabled() override { return maintenance::autoStartEnabled(); }
 
     bool installDriver(const QString &infPath) override
     {

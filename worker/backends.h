@@ -38,6 +38,8 @@ public:
     virtual QByteArray readFwVersion() = 0;
     virtual int lastCommandStatus() const = 0;
     virtual int commandSuccessCount() const = 0;
+    // The last open of the card found a kernel driver bound at its address.
+    virtual bool heldByKernelDriver() const { return false; }
 };
 
 struct TelemetryRates {
@@ -58,8 +60,13 @@ public:
     virtual std::array<double, 4> overclockPowerTelemetry(ctl_device_adapter_handle_t adapter) = 0;
     virtual void ctlPciTest(ctl_device_adapter_handle_t adapter, QVariantMap &facts) = 0;
     // The hotter of the recognised card's GPU and VRAM temperatures, read on
-    // its own and cheaply; nothing when it cannot be had.
-    virtual std::optional<double> hottestTemperature() { return std::nullopt; }
+    // its own and cheaply, with the lower of their own critical limits when
+    // asked for; nothing when it cannot be had.
+    struct Temperature {
+        double hottestC = 0.0;
+        std::optional<double> criticalC;
+    };
+    virtual std::optional<Temperature> hottestTemperature(bool /*withLimits*/) { return std::nullopt; }
 };
 
 class SystemBackend {
@@ -86,6 +93,8 @@ public:
     // Starts the downloaded installer and waits for it to end.
     virtual void runInstaller(const QString &path) = 0;
     virtual void setAutoStart(bool enable) = 0;
+    // Whether the desktop starts the program at log-in now.
+    virtual bool autoStartEnabled() = 0;
     virtual bool installDriver(const QString &infPath) = 0;
     // As download, checking the file against the manifest's sha256 when one
     // is given.

@@ -4,21 +4,22 @@
 
 #include "worker/gpu_worker.h"
 
+#include "mcu/card_mcu.h"
 #include "worker/protocol.h"
 
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <algorithm>
 
 namespace {
 
+using mcu::kSwitchCommands;
+using mcu::kFanCommands;
+using mcu::kAfterFanSwitchMs;
+
 // Hidden or on a page without telemetry, the curve reads the card this often;
 // on the Monitor page every monitoring pass feeds it.
 constexpr qint64 kCurveIntervalMs = 2000;
-constexpr int kAfterFanSwitchMs = 80;
-constexpr int kSwitchCommands = 5;
-constexpr int kFanCommands = 3;
 constexpr int kCustomPreset = 5;
 constexpr double kHighestPlausibleC = 200.0;
 
@@ -48,7 +49,7 @@ QString curveText(const mcu::FanCurve &curve)
 void GPU_WORKER::prepareForSleep(std::function<void()> done)
 {
     {
-        QMutexLocker lock(&sleepMutex);
+        std::lock_guard<std::mutex> lock(sleepMutex);
         if (sleepDone)
             sleepDone(); // an earlier one nobody served: let it go
         sleepDone = std::move(done);
@@ -63,7 +64,7 @@ void GPU_WORKER::serveSleepRequest()
         return;
     std::function<void()> done;
     {
-        QMutexLocker lock(&sleepMutex);
+        std::lock_guard<std::mutex> lock(sleepMutex);
         done = std::move(sleepDone);
         sleepDone = nullptr;
     }
@@ -83,6 +84,7 @@ void GPU_WORKER::startFanCurve(const mcu::FanCurve &curve)
         curve, [this] { return ops.pacer->nowMs(); }, [this] { return curveReading; });
     curvePaused = false;
     curveDueMs = 0;
+    curveLimitsRead = false;
     qInfo().noquote() << "Fan curve runs:" << curveText(curve);
 }
 
@@ -116,15 +118,29 @@ void GPU_WORKER::stepFanCurve(bool fresh)
 {
     if (!fanCurve || curvePaused)
         return;
+    // The sensors' own limits come with the cheap read alone. They stay as
+    // they are while the card is there: read once for each start of the curve.
+    std::optional<worker::GpuBackend::Temperature> cheap;
+    if (!fresh || !curveLimitsRead) {
+        cheap = ops.gpu->hottestTemperature(!curveLimitsRead);
+        if (cheap && !curveLimitsRead) {
+            qInfo().noquote() << "Fan curve: full speed from"
+                              << mcu::FanCurveController::fullSpeedFromC(cheap->criticalC) << "degC";
+            curveCriticalC = cheap->criticalC;
+            curveLimitsRead = true;
+        }
+    }
     if (fresh) {
         readCurveTemperature();
     } else {
         // Between monitoring passes only the temperatures are read: the full
         // telemetry every 2 s would cost the tray program many times more.
         curveReading.reset();
-        if (const std::optional<double> c = ops.gpu->hottestTemperature())
-            curveReading = mcu::FanCurveController::Reading{*c, {}};
+        if (cheap)
+            curveReading = mcu::FanCurveController::Reading{cheap->hottestC, {}};
     }
+    if (curveReading)
+        curveReading->criticalC = curveCriticalC;
     applyCurveAction(fanCurve->step());
     curveDueMs = ops.pacer->nowMs() + kCurveIntervalMs;
     publishCurveDuty();

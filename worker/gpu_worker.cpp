@@ -8,7 +8,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFile>
-#include <QMutexLocker>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -39,7 +38,7 @@ GPU_WORKER::GPU_WORKER() : GPU_WORKER(realBackends()) {}
 GPU_WORKER::GPU_WORKER(worker::Backends backends)
     : QThread(nullptr), i2cDevicePath(kDevicePath), ops(std::move(backends))
 {
-    appDataPath = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    appDataPath = settingsfiles::dataFolder();
     versionFilePath = appDataPath + QStringLiteral("/version.txt");
     settingsfiles::createDirectory(appDataPath);
     userDataPath = appDataPath + QStringLiteral("/userData.json");
@@ -57,10 +56,19 @@ GPU_WORKER::~GPU_WORKER()
     stopFlag = true;
     requestInterruption();
     ops.pacer->wake();
-    if (!wait(kGracefulStopMs)) {
-        terminate();
-        wait();
+    if (wait(kGracefulStopMs)) {
+        std::lock_guard<std::mutex> lock(loopEndMutex);
+        return;
     }
+    terminate();
+    wait();
+}
+
+void GPU_WORKER::markLoopEnded()
+{
+    // Nothing to record: the lock, released after the loop's last read of
+    // a member, is the message.
+    std::lock_guard<std::mutex> lock(loopEndMutex);
 }
 
 // ---------------------------------------------------------------- protocol
@@ -84,7 +92,7 @@ void GPU_WORKER::setData(QVariantMap data)
 void GPU_WORKER::receiveDataFromQML(QVariantMap data)
 {
     {
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         const quint64 sequence = ++requestSequence;
         const int function = data.value(Key::Function).toInt();
         if (Request::isOneShot(function)) {
@@ -213,6 +221,7 @@ bool GPU_WORKER::downloadFileFromServer(std::wstring url, std::wstring savePath,
 }
 
 void GPU_WORKER::setAutoStart(bool enable) { ops.maintenance->setAutoStart(enable); }
+bool GPU_WORKER::autoStartEnabled() { return ops.maintenance->autoStartEnabled(); }
 
 bool GPU_WORKER::installDriverWithPnPUtil(QString infPath)
 {

@@ -10,7 +10,6 @@
 #include <QByteArray>
 #include <QFileSystemWatcher>
 #include <QMap>
-#include <QMutex>
 #include <QString>
 #include <QThread>
 #include <QVariantList>
@@ -21,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <mutex>
 #include <string>
 
 struct KnownCard {
@@ -65,6 +65,9 @@ signals:
     // The settings as just saved after request `function`, and once after the
     // start-up reply (function 0): for whoever serves them beside the scene.
     void choicesSaved(int function, QVariantMap choices);
+    // The start-up restore or a later re-apply left part of the saved
+    // choices off the card. Emitted on the worker thread.
+    void savedChoicesNotApplied(bool lighting, bool fan);
 
 public slots:
     void stopThread();
@@ -93,6 +96,7 @@ public slots:
     QMap<QString, QVariantList> check_NewVersionFromServer();
     bool downloadFileFromServer(std::wstring url, std::wstring savePath);
     void setAutoStart(bool enable);
+    bool autoStartEnabled();
     bool installDriverWithPnPUtil(QString infPath);
 
 public:
@@ -133,6 +137,12 @@ private:
     void logCategoryEntries(const QString &category, const QVariantList &entries);
 
     std::atomic<bool> stopFlag{false};
+    // Taken by the loop as the last thing it does, and by the destructor
+    // before anything is freed, so whatever the loop read is over by then.
+    // QThread::wait() orders the two as well, but through Qt's own locks,
+    // which ThreadSanitizer cannot see.
+    std::mutex loopEndMutex;
+    void markLoopEnded();
     QVariantMap dictDataToQML;
     QVariantMap MonitorInfoDict;
     QVariantMap dictDataFromQML;
@@ -151,7 +161,8 @@ private:
     // until it ran, so a later mode request cannot wipe out a user's choice;
     // a newer command of the same code replaces the one still waiting.
     // dictDataFromQML is the mode: the latest mode request wins.
-    QMutex requestMutex;
+    // A standard mutex rather than Qt's, so that ThreadSanitizer sees it.
+    std::mutex requestMutex;
     QList<TakenRequest> pendingCommands;
     quint64 requestSequence = 0; // bumped by every request the scene delivers
     quint64 modeSequence = 0;    // of the request dictDataFromQML came from
@@ -174,11 +185,13 @@ private:
     // The fan curve, while the user's choice is "CURVE".
     std::unique_ptr<mcu::FanCurveController> fanCurve;
     std::optional<mcu::FanCurveController::Reading> curveReading;
+    std::optional<double> curveCriticalC; // the lower of the sensors' own limits
+    bool curveLimitsRead = false;
     qint64 curveDueMs = 0;
     bool curvePaused = false; // the machine sleeps
     bool curveWriteFailed = false;
     int lastCurveSwitchResult = 0;
-    QMutex sleepMutex;
+    std::mutex sleepMutex;
     std::function<void()> sleepDone;
     std::atomic<bool> sleepRequested{false};
     void startFanCurve(const mcu::FanCurve &curve);

@@ -1,17 +1,20 @@
 #include "worker/backends.h"
 
-#include <QDeadlineTimer>
 #include <QElapsedTimer>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QThread>
-#include <QWaitCondition>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 namespace worker {
 namespace {
 
 // One condition variable: the thread sleeps until its time is up or somebody
-// has something for it, and wakes for nothing else.
+// has something for it, and wakes for nothing else. The standard library's
+// mutex and condition variable, not Qt's: ThreadSanitizer sees these, while
+// Qt's are locked inside a library it cannot look into, which hides whether
+// "woken" is read under the lock that guards it.
 class ThreadPacer final : public Pacer {
 public:
     ThreadPacer() { clock.start(); }
@@ -20,13 +23,12 @@ public:
 
     bool waitMs(int ms) override
     {
-        QMutexLocker lock(&mutex);
-        const QDeadlineTimer deadline = ms < 0 ? QDeadlineTimer(QDeadlineTimer::Forever)
-                                               : QDeadlineTimer(ms, Qt::PreciseTimer);
-        while (!woken) {
-            if (!condition.wait(&mutex, deadline))
-                break;
-        }
+        std::unique_lock<std::mutex> lock(mutex);
+        const auto isWoken = [this] { return woken; };
+        if (ms < 0)
+            condition.wait(lock, isWoken);
+        else
+            condition.wait_for(lock, std::chrono::milliseconds(ms), isWoken);
         const bool wasWoken = woken;
         woken = false;
         return wasWoken;
@@ -34,16 +36,16 @@ public:
 
     void wake() override
     {
-        QMutexLocker lock(&mutex);
+        std::lock_guard<std::mutex> lock(mutex);
         woken = true;
-        condition.wakeAll();
+        condition.notify_all();
     }
 
     qint64 nowMs() override { return clock.elapsed(); }
 
 private:
-    QMutex mutex;
-    QWaitCondition condition;
+    std::mutex mutex;
+    std::condition_variable condition;
     bool woken = false;
     QElapsedTimer clock;
 };

@@ -86,8 +86,10 @@ inline const QLatin1String Progress("progress");
 // reply 12 or 16, the reason in words for the user
 inline const QLatin1String DownloadResult("downloadResult");
 inline const QLatin1String FailureText("failureText");
-// in reply 18: the card microcontroller's firmware version, empty when unreadable
+// in reply 19: the card microcontroller's firmware version, empty when unreadable
 inline const QLatin1String FirmwareVersion("firmwareVersion");
+// in reply -2: true when a kernel driver holds the card's address
+inline const QLatin1String DriverBusy("driverBusy");
 
 // settings keys (userControlData); some double as request keys
 inline const QLatin1String ARGBSliderSpeed("ARGBSliderSpeed");

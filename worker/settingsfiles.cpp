@@ -1,5 +1,6 @@
 #include "worker/settingsfiles.h"
 
+#include "maintenance/json_keys.h"
 #include "mcu/fan_curve.h"
 #include "worker/protocol.h"
 
@@ -11,11 +12,20 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
+#include <QStandardPaths>
 #include <QRegularExpression>
 #include <QSet>
 #include <QTextStream>
 
+#include <cmath>
+
 namespace settingsfiles {
+
+QString dataFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
+        + QStringLiteral("/tarvell-vorn");
+}
 
 void createDirectory(const QString &path)
 {
@@ -114,23 +124,35 @@ QVariantMap readSettings(const QString &path)
         return result;
     }
     const QByteArray bytes = file.readAll();
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || doc.isNull()) {
+    if (!parseSettings(bytes, &result)) {
         qDebug() << "Invalid JSON format.";
         keepUnparsableSettings(path, bytes);
-        return result;
+        return {};
     }
+    return result;
+}
+
+bool parseSettings(const QByteArray &bytes, QVariantMap *settings)
+{
+    settings->clear();
+    // A key named twice is a hand edit whose meaning nobody can tell; the
+    // file is kept beside like any other we cannot read.
+    if (maintenance::hasDuplicateKeys(bytes))
+        return false;
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || doc.isNull())
+        return false;
     if (doc.isArray()) {
         const QJsonArray array = doc.array();
         for (const QJsonValue &element : array) {
             if (element.isObject())
-                result = element.toObject().toVariantMap();
+                *settings = element.toObject().toVariantMap();
         }
     } else {
-        result = doc.object().toVariantMap();
+        *settings = doc.object().toVariantMap();
     }
-    return result;
+    return true;
 }
 
 void writeSettings(const QVariantList &maps, const QString &path)
@@ -206,6 +228,9 @@ namespace settingsfiles {
 
 namespace {
 
+// The file is outside input: a number may be huge, fractional or not finite.
+// The range is checked first, so nothing out of range is ever converted, and
+// NaN fails every comparison.
 bool isInteger(const QVariant &v, int low, int high)
 {
     bool ok = false;
@@ -214,7 +239,7 @@ bool isInteger(const QVariant &v, int low, int high)
         d = v.toString().toDouble(&ok);
     else if (v.canConvert<double>() && v.type() != QVariant::Bool)
         d = v.toDouble(&ok);
-    return ok && d == double(qint64(d)) && d >= low && d <= high;
+    return ok && d >= low && d <= high && std::trunc(d) == d;
 }
 
 bool isOneOf(const QVariant &v, const QStringList &texts)

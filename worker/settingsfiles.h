@@ -2,6 +2,7 @@
 // The three small files in the application-data folder: the settings
 // (userData.json), the optional version file and the show-window marker.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
@@ -9,10 +10,18 @@
 
 namespace settingsfiles {
 
+// ~/.local/share/tarvell-vorn: named after the executable, whatever name
+// the application shows the desktop.
+QString dataFolder();
+
 void createDirectory(const QString &path);
 
 // Defaults when the file is missing; empty on any read or parse failure.
 QVariantMap readSettings(const QString &path);
+
+// The settings held in a file's bytes: the last object of an array, or the
+// object itself. False when the bytes are no settings file.
+bool parseSettings(const QByteArray &bytes, QVariantMap *settings);
 
 // Written through a temporary file and renamed, so a crash mid-write never
 // leaves a truncated file behind.

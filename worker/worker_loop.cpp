@@ -5,19 +5,25 @@
 #include "worker/gpu_worker.h"
 
 #include "gpu/gpu_information.h"
+#include "mcu/card_mcu.h"
 #include "maintenance/http_stream.h"
 #include "worker/protocol.h"
 #include "worker/settingsfiles.h"
 
 #include <QCoreApplication>
 #include <QDebug>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <exception>
 #include <iostream>
 
 namespace {
+
+using mcu::kLightingCommands;
+using mcu::kSwitchCommands;
+using mcu::kFanCommands;
+using mcu::kAfterFanSwitchMs;
+using mcu::kDriverNotOpened;
 
 constexpr int kPassPauseMs = 100;
 constexpr int kMonitorPauseMs = 1000;
@@ -29,12 +35,7 @@ constexpr int kRefreshDelayMs = 1000;
 constexpr int kMarkerWatchedPollMs = 10000;
 constexpr int kMarkerPollMs = 1100;
 constexpr int kBeforeLightingMs = 80;
-constexpr int kAfterFanSwitchMs = 80;
 
-constexpr int kLightingCommands = 9;
-constexpr int kSwitchCommands = 5;
-constexpr int kFanCommands = 3;
-constexpr int kDriverNotOpened = -2;
 
 constexpr int kFirstEffect = 1;
 constexpr int kLastEffect = 13;
@@ -84,7 +85,7 @@ void GPU_WORKER::save()
 
 GPU_WORKER::TakenRequest GPU_WORKER::takeRequest()
 {
-    QMutexLocker lock(&requestMutex);
+    std::lock_guard<std::mutex> lock(requestMutex);
     TakenRequest taken = pendingCommands.isEmpty()
         ? TakenRequest{dictDataFromQML, modeSequence, 0}
         : pendingCommands.takeFirst();
@@ -94,14 +95,14 @@ GPU_WORKER::TakenRequest GPU_WORKER::takeRequest()
 
 void GPU_WORKER::setPendingFunction(int function, quint64 sequence)
 {
-    QMutexLocker lock(&requestMutex);
+    std::lock_guard<std::mutex> lock(requestMutex);
     if (modeSequence <= sequence)
         dictDataFromQML[Key::Function] = function;
 }
 
 bool GPU_WORKER::newerRequestSince(quint64 seen)
 {
-    QMutexLocker lock(&requestMutex);
+    std::lock_guard<std::mutex> lock(requestMutex);
     return !pendingCommands.isEmpty() || requestSequence > seen;
 }
 
@@ -123,7 +124,7 @@ void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
     // Whatever arrived during the pass is taken at once.
     int mode = Request::Idle;
     {
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         mode = dictDataFromQML.value(Key::Function).toInt();
     }
     int ms = worker::Pacer::kForever; // idle: until the next request
@@ -167,7 +168,7 @@ void GPU_WORKER::run()
     emit choicesSaved(Reply::StartUp, userControlData);
     {
         // Whatever the scene sent while the sequence ran gives way to monitoring.
-        QMutexLocker lock(&requestMutex);
+        std::lock_guard<std::mutex> lock(requestMutex);
         dictDataFromQML[Key::Function] = int(Request::Monitor);
     }
 
@@ -182,6 +183,7 @@ void GPU_WORKER::run()
             }
         }
         logStopped();
+        markLoopEnded();
     };
     for (;;) {
         if (stopFlag) {
@@ -577,14 +579,26 @@ void GPU_WORKER::reinstallDriverRequest()
 void GPU_WORKER::startUpRestore()
 {
     int errors = 0;
+    // What did not fully reach the card, whatever the reason; errors above
+    // counts only the driver that could not be opened.
+    bool lightingMissed = false, fanMissed = false;
+    const auto lighting = [&](int r, int full) {
+        lightingMissed = lightingMissed || r != full;
+        return r;
+    };
+    const auto fan = [&](int r, int full) {
+        fanMissed = fanMissed || r != full;
+        return r;
+    };
     // Settings are looked up through the inserting index: a missing key is
     // added empty, matches none of the modes, and is saved as null.
     if (userControlData[Key::RGB].toString() == Value::Off) {
         logText(QStringLiteral("========================================== RGB OFF"));
-        I2C_Switch_to_Sync_Motherboard_Control(0);
-        const int r = I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
-                                       QStringLiteral("00"), QStringLiteral("00"),
-                                       userControlData[Key::Speed].toString());
+        lighting(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands);
+        const int r = lighting(I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
+                                                QStringLiteral("00"), QStringLiteral("00"),
+                                                userControlData[Key::Speed].toString()),
+                               kLightingCommands);
         if (r == kDriverNotOpened)
             errors = 1;
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mcu) {
@@ -595,31 +609,34 @@ void GPU_WORKER::startUpRestore()
             const QString b = userControlData[Key::BHex].toString();
             const QString speed = userControlData[Key::Speed].toString();
             sleepMs(kBeforeLightingMs);
-            if (I2C_ARGB_Control(effectText(effect), r, g, b, speed) == kDriverNotOpened)
+            if (lighting(I2C_ARGB_Control(effectText(effect), r, g, b, speed), kLightingCommands)
+                == kDriverNotOpened)
                 errors = 1;
         }
-        if (I2C_Switch_to_Sync_Motherboard_Control(0) == kDriverNotOpened)
+        if (lighting(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands) == kDriverNotOpened)
             ++errors;
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mb) {
-        if (I2C_Switch_to_Sync_Motherboard_Control(1) == kDriverNotOpened)
+        if (lighting(I2C_Switch_to_Sync_Motherboard_Control(1), kSwitchCommands) == kDriverNotOpened)
             errors = 1;
     }
 
     const QString fanMode = userControlData[Key::FanControlMode].toString();
     if (fanMode == Value::Gpu) {
-        if (I2C_Switch_GPU_MCU_Control(1) == kDriverNotOpened)
+        if (fan(I2C_Switch_GPU_MCU_Control(1), kSwitchCommands) == kDriverNotOpened)
             ++errors;
     } else if (fanMode == Value::Mcu) {
-        const int r = I2C_Switch_GPU_MCU_Control(0);
+        const int r = fan(I2C_Switch_GPU_MCU_Control(0), kSwitchCommands);
         sleepMs(kAfterFanSwitchMs);
         if (r == kDriverNotOpened)
             ++errors;
-        I2C_Fan_Control(userControlData[Key::FanSpeed].toInt());
+        fan(I2C_Fan_Control(userControlData[Key::FanSpeed].toInt()), kFanCommands);
     } else if (fanMode == Value::Curve) {
         // Checked on load: the curve here is one that may run.
         lastCurveSwitchResult = 0;
+        curveWriteFailed = false;
         startFanCurve(mcu::curveFromVariant(userControlData.value(Key::FanCurve)));
         stepFanCurve(false);
+        fanMissed = fanMissed || curveWriteFailed;
         if (lastCurveSwitchResult == kDriverNotOpened)
             ++errors;
     }
@@ -627,7 +644,13 @@ void GPU_WORKER::startUpRestore()
     if (errors > 1) {
         logText(QStringLiteral("ERROR: ") + QString::number(errors));
         dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
+        dictDataToQML[Key::DriverBusy] = ops.card->heldByKernelDriver();
         emitReply();
+    }
+    if (lightingMissed || fanMissed) {
+        logText(QStringLiteral("Saved choices not applied:") + (lightingMissed ? " lighting" : "")
+                + (fanMissed ? " fan" : ""));
+        emit savedChoicesNotApplied(lightingMissed, fanMissed);
     }
     // The line a reader of the log, or a test, knows the restore's end by.
     logText(QStringLiteral("Saved lighting and fan sent"));

@@ -1,4 +1,5 @@
 import QtQuick 2.9
+import "../components" as Model
 
 // The way out of a notice or dialog: a light cross on a dark square, readable
 // on either theme's frame.
@@ -21,5 +22,10 @@ Rectangle {
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
         onClicked: root.clicked()
+    }
+
+    Model.KeyControl {
+        name: "Close"
+        onActivated: root.clicked()
     }
 }

@@ -12,10 +12,14 @@ Item {
     width: 860
     height: 480
     visible: false
+    Accessible.role: Accessible.Dialog
+    Accessible.name: "Control Driver Execution Error"
 
     property int displayMode: Theme.Dark
     // Why the last set-up attempt did not run; empty until one failed.
     property string setupFailure: ""
+    // A kernel driver is bound at the card's address.
+    property bool heldByKernelDriver: false
 
     readonly property color textColour: Theme.colour("text", root.displayMode)
 
@@ -111,8 +115,11 @@ Item {
             anchors.horizontalCenter: parent.horizontalCenter
             width: textWidth
             height: textHeight
-            mText: "     Control driver failed to execute properly. " + "\n"
-                   + "Please reinstall driver and restart your PC to fix."
+            mText: root.heldByKernelDriver
+                   ? "     A kernel driver holds the card's microcontroller," + "\n"
+                     + "so this program leaves the card alone: no lighting or fan."
+                   : "     Control driver failed to execute properly. " + "\n"
+                     + "Please reinstall driver and restart your PC to fix."
             mtextSize: 16
             mcolor: root.textColour
             mfont: "qrc:/font/Kanit-Regular.ttf"
@@ -169,6 +176,11 @@ Item {
                     cursorShape: Qt.PointingHandCursor
                     onClicked: root.openLink(Links.intelDriverPage)
                 }
+                Model.KeyControl {
+                    role: Accessible.Link
+                    name: "Intel's website"
+                    onActivated: root.openLink(Links.intelDriverPage)
+                }
             }
 
             Model.MTextLeft {
@@ -185,6 +197,11 @@ Item {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
                     onClicked: root.openLink(Links.makerFaqPage)
+                }
+                Model.KeyControl {
+                    role: Accessible.Link
+                    name: "contact us"
+                    onActivated: root.openLink(Links.makerFaqPage)
                 }
             }
         }

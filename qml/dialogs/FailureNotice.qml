@@ -11,6 +11,9 @@ Rectangle {
     border.color: "#65657E"
     border.width: 1
     visible: false
+    Accessible.role: Accessible.AlertMessage
+    Accessible.name: "Action Failed Multiple Times"
+    Accessible.description: "Please Try Again"
 
     signal closeRequested()
 

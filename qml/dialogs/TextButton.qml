@@ -58,4 +58,11 @@ Rectangle {
         cursorShape: root.interactive ? Qt.PointingHandCursor : Qt.ArrowCursor
         onClicked: root.clicked()
     }
+
+    Model.KeyControl {
+        name: root.label
+        enabled: root.interactive
+        ringRadius: root.radius
+        onActivated: root.clicked()
+    }
 }

@@ -44,6 +44,10 @@ var Table = {
     // "Default Mode" text while the pointer is over it: the light theme's hover
     // blue is too dark for the grey text.
     defaultModeTextHover:   ["#E2E2E2", "#FFFFFF"],
+    // The keyboard focus ring, and the thin line inside it that keeps it
+    // visible on grounds of the other theme (the dark notice in the light theme).
+    focusRing:              ["#FFD34D", "#0A3FB8"],
+    focusRingInner:         ["#000000", "#FFFFFF"],
     downloadBackground:     ["#162955", "#E4EAF7"],
     downloadText:           ["#D9D9D9", "#585858"],
     loadingAnimation:       ["qrc:/icon/d_Tarvell Loading Anim_0409.gif", "qrc:/icon/l_Tarvell Loading Anim_0409.gif"],

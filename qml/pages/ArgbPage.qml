@@ -275,6 +275,7 @@ Item {
             x: 40 + rgbPanel.titleWidth + 16
             anchors.verticalCenter: parent.verticalCenter
             displayMode: page.mode
+            accessibleName: "GPU RGB"
             onToggledByUser: page.argbSwitched(on)
         }
 
@@ -334,6 +335,13 @@ Item {
                 onClicked: page.chooseDefaultMode()
             }
 
+            Model.KeyControl {
+                name: "Default Mode"
+                enabled: !defaultModeVeil.visible
+                ringRadius: defaultModeButton.radius
+                onActivated: page.chooseDefaultMode()
+            }
+
             Veil {
                 id: defaultModeVeil
                 objectName: "defaultModeVeil"
@@ -365,6 +373,7 @@ Item {
             y: 64
             checked: false
             displayMode: page.mode
+            accessibleName: "Sync Motherboard"
             onToggledByUser: page.syncSwitched(on, {})
         }
 
@@ -425,6 +434,21 @@ Item {
                     hoverEnabled: true
                     cursorShape: Qt.PointingHandCursor
                     onClicked: page.chooseEffect(button.code)
+                }
+
+                Model.KeyControl {
+                    id: keys
+                    role: Accessible.RadioButton
+                    name: button.label
+                    checkable: true
+                    checked: button.selected
+                    takesArrows: true
+                    onActivated: page.chooseEffect(button.code)
+                    onArrow: effectButtons.itemAt(Lighting.neighbour(index, dx, dy)).takeFocus()
+                }
+
+                function takeFocus() {
+                    keys.forceActiveFocus(Qt.TabFocusReason);
                 }
             }
         }
@@ -587,6 +611,12 @@ Item {
                 border.width: 1
                 border.color: hexHover.containsMouse || hexInput.activeFocus ? "grey" : "#474545"
 
+                Model.FocusRing {
+                    visible: hexInput.activeFocus
+                    radius: 0
+                    mode: page.mode
+                }
+
                 TextInput {
                     id: hexInput
                     objectName: "hexInput"
@@ -605,6 +635,10 @@ Item {
                     // insisted on it would refuse every key.
                     validator: RegularExpressionValidator { regularExpression: /#?[0-9A-Fa-f]{0,6}/ }
                     clip: true
+                    activeFocusOnTab: true
+                    Accessible.role: Accessible.EditableText
+                    Accessible.name: "Hex colour"
+                    Accessible.description: "Six hex digits, 0-9 and A-F; Enter sets the colour"
                     Keys.onReturnPressed: page.hexEntered()
                     Keys.onEnterPressed: page.hexEntered()
                     // A typed letter the validator will refuse: say what fits.

@@ -10,6 +10,11 @@ Rectangle {
     property int labelSize: 14
     property color labelColour: "#E2E2E2"
     property bool usable: true
+    // A preset is one choice of several; "Apply" is a plain button.
+    property bool choice: false
+    property bool chosen: false
+    // Arrow keys step to the neighbouring choice.
+    signal arrow(int step)
     readonly property bool hovered: pointer.containsMouse
 
     signal clicked()
@@ -37,5 +42,22 @@ Rectangle {
         onClicked: root.clicked()
         onEntered: root.entered()
         onExited: root.exited()
+    }
+
+    function takeFocus() {
+        keys.forceActiveFocus(Qt.TabFocusReason);
+    }
+
+    Model.KeyControl {
+        id: keys
+        role: root.choice ? Accessible.RadioButton : Accessible.Button
+        name: root.label
+        checkable: root.choice
+        checked: root.chosen
+        enabled: root.usable
+        takesArrows: root.choice
+        ringRadius: root.radius
+        onActivated: root.clicked()
+        onArrow: root.arrow(dx + dy)
     }
 }

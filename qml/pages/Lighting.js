@@ -78,6 +78,18 @@ function columnOf(index) {
     return column;
 }
 
+// The effect an arrow key moves to from `index`: along its row, or to the
+// nearest column of the row above or below; the edges hold.
+function neighbour(index, dx, dy) {
+    var row = Effects[index].row + dy;
+    var column = columnOf(index) + dx;
+    var best = index;
+    for (var i = 0; i < Effects.length; ++i)
+        if (Effects[i].row === row && columnOf(i) <= Math.max(column, 0))
+            best = i;
+    return best;
+}
+
 function buttonPosition(row, column) {
     return { x: GridLeft + column * (ButtonWidth + ButtonGap), y: GridTop + row * RowPitch };
 }

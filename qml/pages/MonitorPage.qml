@@ -292,14 +292,14 @@ Item {
             ValueTile {
                 id: gpuTempTile
                 objectName: "gpuTempTile"
-                caption: "GPU Temp"; value: page.gpuCurrentTemperature; unit: "°C"
+                caption: "GPU Temp"; spokenCaption: "GPU temperature"; value: page.gpuCurrentTemperature; unit: "°C"
                 warning: page.gpuTempWarning
                 captionColour: page.captionColour; valueColour: page.valueColour
             }
             ValueTile {
                 id: vramTempTile
                 objectName: "vramTempTile"
-                caption: "VRAM Temp"; value: page.vRAM_Temperature; unit: "°C"
+                caption: "VRAM Temp"; spokenCaption: "VRAM temperature"; value: page.vRAM_Temperature; unit: "°C"
                 warning: page.vramTempWarning
                 captionColour: page.captionColour; valueColour: page.valueColour
             }
@@ -378,7 +378,10 @@ Item {
                         labelColour: Theme.colour("text", page.mode)
                         border.color: Theme.colour("buttonBorder", page.mode)
                         color: Theme.colour("fanPreset", page.mode)
+                        choice: true
+                        chosen: page.app.fanControlBtn === index
                         onClicked: page.choosePreset(index)
+                        onArrow: presetButtons.itemAt(Math.max(0, Math.min(presetButtons.count - 1, index + step))).takeFocus()
                     }
                 }
             }

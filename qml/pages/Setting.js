@@ -57,3 +57,9 @@ function openRgbChosen(settings) {
 function openRgbRequest(on) {
     return { "function": OpenRgbRequest, "openRgbServer": on === true };
 }
+
+// The start-with-the-desktop switch's knob: the accent when on, grey when off,
+// visible on the track of either theme.
+function autoStartKnobColour(on) {
+    return on ? "#6B90D7" : "#747474";
+}

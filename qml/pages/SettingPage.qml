@@ -60,6 +60,29 @@ Item {
         app.sendRequest(Setting.openRgbRequest(openRgbOn));
     }
 
+    // The switch shows the autostart entry as it is on disk: read at start,
+    // after each change, and whenever the page or the window comes back, so
+    // an entry removed by hand shows as off.
+    property bool autoStart: false
+
+    function readAutoStart() {
+        autoStart = workerThread.autoStartEnabled();
+    }
+
+    function toggleAutoStart() {
+        workerThread.setAutoStart(!autoStart);
+        readAutoStart();
+    }
+
+    Component.onCompleted: readAutoStart()
+    onVisibleChanged: if (visible) readAutoStart()
+
+    Connections {
+        target: page.app
+        function onVisibleChanged() { if (page.app.visible) page.readAutoStart() }
+    }
+
+
     function startUpdate() {
         app.hasClickUpdate = true;
         app.sendRequest(Setting.updateRequest());
@@ -158,6 +181,77 @@ Item {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
                     onClicked: page.toggleTheme()
+                }
+
+                Model.KeyControl {
+                    role: Accessible.CheckBox
+                    name: "Light theme"
+                    checkable: true
+                    checked: page.mode === Theme.Light
+                    ringRadius: themeSwitch.radius
+                    onActivated: page.toggleTheme()
+                }
+            }
+        }
+
+        Item {
+            readonly property real switchX: Math.max(autoStartCaption.width + 20, themeSwitch.x)
+            width: switchX + autoStartSwitch.width
+            height: Math.max(autoStartCaption.height, autoStartSwitch.height)
+
+            Model.MTextLeft {
+                id: autoStartCaption
+                anchors.verticalCenter: parent.verticalCenter
+                width: textWidth; height: textHeight
+                mText: "Start with the desktop"; mtextSize: 16; mfontBold: true
+                mcolor: page.headingColour; mfont: page.fontFile
+            }
+
+            Rectangle {
+                id: autoStartSwitch
+                objectName: "autoStartSwitch"
+                x: parent.switchX
+                anchors.verticalCenter: parent.verticalCenter
+                width: 44
+                height: 20
+                radius: 10.6
+                color: Theme.colour("switchTrack", page.mode)
+                border.color: Setting.SwitchBorder
+                border.width: 1
+
+                activeFocusOnTab: true
+                Keys.onSpacePressed: page.toggleAutoStart()
+                Accessible.role: Accessible.CheckBox
+                Accessible.name: autoStartCaption.mText
+                Accessible.checkable: true
+                Accessible.checked: page.autoStart
+                Accessible.onToggleAction: page.toggleAutoStart()
+                Accessible.onPressAction: page.toggleAutoStart()
+
+                Rectangle {
+                    objectName: "autoStartKnob"
+                    x: page.autoStart ? parent.width - width - 1 : 1
+                    anchors.verticalCenter: parent.verticalCenter
+                    width: 18
+                    height: 18
+                    radius: 9
+                    color: Setting.autoStartKnobColour(page.autoStart)
+                }
+
+                Rectangle {
+                    anchors.fill: parent
+                    anchors.margins: -3
+                    radius: parent.radius + 3
+                    color: "transparent"
+                    border.color: page.headingColour
+                    border.width: 2
+                    visible: parent.activeFocus
+                }
+
+                MouseArea {
+                    anchors.fill: parent
+                    cursorShape: Qt.PointingHandCursor
+                    onClicked: page.toggleAutoStart()
                 }
             }
         }
@@ -269,6 +363,12 @@ Item {
                 onExited: page.updateColour = Theme.colour("updateButtonLeft", page.mode)
                 onClicked: page.startUpdate()
             }
+
+            Model.KeyControl {
+                name: "Update"
+                enabled: page.updateUsable
+                onActivated: page.startUpdate()
+            }
         }
 
         Item { width: 1; height: 5 }
@@ -302,6 +402,11 @@ Item {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor
                     onClicked: Qt.openUrlExternally(Links.makerContactPage)
+                }
+                Model.KeyControl {
+                    role: Accessible.Link
+                    name: "Contact Us"
+                    onActivated: Qt.openUrlExternally(Links.makerContactPage)
                 }
             }
         }

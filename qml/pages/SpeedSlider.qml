@@ -1,10 +1,11 @@
 import QtQuick 2.9
+import "../components" as Model
 import "../logic/Theme.js" as Theme
 
 // The five-step speed slider. The handle travels 180 pixels over the 190-pixel
 // track; the track is filled up to the handle. Dragging moves the handle from
 // step to step, a click puts it on the nearest step when the button comes up,
-// and once clicked the arrow keys step it.
+// and the arrow keys step it once it has the keyboard (a click or Tab).
 Item {
     id: root
 
@@ -16,10 +17,22 @@ Item {
     readonly property int handleSize: 14
     readonly property int handleTravel: 180
     readonly property real visualPosition: (root.value - root.from) / (root.to - root.from)
+    // What a screen reader reads: the numbers under the names it looks for.
+    readonly property int minimumValue: from
+    readonly property int maximumValue: to
+    readonly property int stepSize: 1
+    readonly property var stepNames: ["Slow", "Slower than medium", "Medium", "Faster than medium", "Fast"]
 
     width: handleTravel + handleSize
     height: 20
     activeFocusOnTab: true
+    Accessible.role: Accessible.Slider
+    Accessible.name: "Speed"
+    Accessible.description: stepNames[Math.round(value) - from] || ""
+    Accessible.focusable: true
+    Accessible.focused: activeFocus
+    Accessible.onIncreaseAction: stepBy(1)
+    Accessible.onDecreaseAction: stepBy(-1)
 
     // The step nearest to a point on the slider, the handle's centre under it.
     function stepAt(x) {
@@ -73,4 +86,12 @@ Item {
 
     Keys.onLeftPressed: root.stepBy(-1)
     Keys.onRightPressed: root.stepBy(1)
+    Keys.onDownPressed: root.stepBy(-1)
+    Keys.onUpPressed: root.stepBy(1)
+
+    Model.FocusRing {
+        visible: root.activeFocus
+        radius: 10
+        mode: root.displayMode
+    }
 }

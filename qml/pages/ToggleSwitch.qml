@@ -1,4 +1,5 @@
 import QtQuick 2.9
+import "../components" as Model
 import "../logic/Theme.js" as Theme
 
 // The on/off switch of the lighting page. Only a click by the user reports a
@@ -10,6 +11,7 @@ Item {
 
     property bool checked: true
     property int displayMode: 0
+    property string accessibleName: ""
 
     signal toggledByUser(bool on)
 
@@ -40,9 +42,20 @@ Item {
         objectName: "pointer"
         anchors.fill: parent
         cursorShape: Qt.PointingHandCursor
-        onClicked: {
-            root.checked = !root.checked;
-            root.toggledByUser(root.checked);
-        }
+        onClicked: root.toggle()
+    }
+
+    function toggle() {
+        root.checked = !root.checked;
+        root.toggledByUser(root.checked);
+    }
+
+    Model.KeyControl {
+        role: Accessible.CheckBox
+        name: root.accessibleName
+        checkable: true
+        checked: root.checked
+        ringRadius: 12
+        onActivated: root.toggle()
     }
 }

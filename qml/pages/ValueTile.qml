@@ -15,6 +15,13 @@ Item {
     property color captionColour: "#AEAEBD"
     property color valueColour: "#E2E2E2"
     property string fontFile: "qrc:/font/Kanit-Regular.ttf"
+    // What a screen reader says: "GPU temperature 46 degrees".
+    property string spokenCaption: caption
+    readonly property var spokenUnits: ({ "°C": "degrees", "%": "percent", "MHz": "megahertz", "W": "watts" })
+
+    Accessible.role: Accessible.StaticText
+    Accessible.name: spokenCaption + " " + value + " " + (spokenUnits[unit] || unit)
+                     + (warning ? ", high temperature" : "")
 
     // Keeps the text clear of the lines between the tiles.
     property int padding: 16

@@ -25,6 +25,7 @@ struct Api;
 // A temperature sensor of an adapter: the hwmon file it reads.
 struct TempSensor {
     fs::path input;
+    ctl_temp_sensors_t type = CTL_TEMP_SENSORS_GPU;
 };
 
 struct Adapter {
@@ -294,10 +295,11 @@ ctl_result_t ctlEnumTemperatureSensors(ctl_device_adapter_handle_t h, uint32_t *
     if (!a->sensorsListed) {
         a->sensorsListed = true;
         const HwmonSensors hw(a->info.deviceDir);
-        for (const char *label : {"pkg", "vram"}) {
+        for (const auto &[label, type] : {std::pair{"pkg", CTL_TEMP_SENSORS_GPU}, {"vram", CTL_TEMP_SENSORS_MEMORY}}) {
             if (const auto input = hw.input("temp", label)) {
                 auto sensor = std::make_unique<TempSensor>();
                 sensor->input = *input;
+                sensor->type = type;
                 g_sensors.emplace(sensor.get(), sensor.get());
                 a->sensors.push_back(std::move(sensor));
             }
@@ -311,6 +313,31 @@ ctl_result_t ctlEnumTemperatureSensors(ctl_device_adapter_handle_t h, uint32_t *
     for (uint32_t i = 0; i < n; ++i)
         out[i] = reinterpret_cast<ctl_temp_handle_t>(a->sensors[i].get());
     *count = n;
+    return CTL_RESULT_SUCCESS;
+}
+
+// The most the part is meant to reach is the driver's critical limit beside
+// the reading (tempN_crit). Kernels that publish none get 0, which callers
+// take as no limit.
+ctl_result_t ctlTemperatureGetProperties(ctl_temp_handle_t h, ctl_temp_properties_t *p)
+{
+    if (!h)
+        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+    if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
+        return r;
+    TempSensor sensor;
+    {
+        std::lock_guard<std::mutex> g(g_lock);
+        const auto it = g_sensors.find(h);
+        if (it == g_sensors.end())
+            return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+        sensor = *it->second;
+    }
+    std::string stem = sensor.input.filename().string();
+    stem.resize(stem.size() - std::strlen("_input"));
+    const auto milli = readSigned(sensor.input.parent_path() / (stem + "_crit"));
+    p->type = sensor.type;
+    p->maxTemperature = milli && *milli > 0 ? double(*milli) / 1000.0 : 0.0;
     return CTL_RESULT_SUCCESS;
 }
 

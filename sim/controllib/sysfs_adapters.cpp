@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
+#include <optional>
 #include <system_error>
 #include <tuple>
 
@@ -59,15 +59,23 @@ std::string driverOf(const fs::path &deviceDir)
 
 } // namespace
 
+// Exactly "DDDD:BB:DD.F" in hexadecimal. sscanf would skip leading blanks
+// and take a sign or a "0x" inside a field.
 bool parsePciAddress(const std::string &name, PciAddress &out)
 {
-    unsigned d = 0, b = 0, s = 0, f = 0;
-    int consumed = 0;
-    if (name.size() != 12
-        || std::sscanf(name.c_str(), "%4x:%2x:%2x.%1x%n", &d, &b, &s, &f, &consumed) != 4
-        || consumed != 12 || s > 31 || f > 7)
+    if (name.size() != 12 || name[4] != ':' || name[7] != ':' || name[10] != '.')
         return false;
-    out = PciAddress{d, b, s, f};
+    const auto field = [&name](std::size_t pos, std::size_t length) -> std::optional<std::uint64_t> {
+        for (std::size_t i = pos; i < pos + length; ++i) {
+            if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+                return std::nullopt;
+        }
+        return parseUnsigned("0x" + name.substr(pos, length));
+    };
+    const auto d = field(0, 4), b = field(5, 2), s = field(8, 2), f = field(11, 1);
+    if (!d || !b || !s || !f || *s > 31 || *f > 7)
+        return false;
+    out = PciAddress{std::uint32_t(*d), std::uint32_t(*b), std::uint32_t(*s), std::uint32_t(*f)};
     return true;
 }
 

@@ -32,11 +32,13 @@ bool startsWith(const std::string &s, const char *prefix, std::string *rest)
     return true;
 }
 
-struct ClientFile {
-    std::optional<PciAddress> pdev;
-    std::optional<std::uint64_t> id;
-    std::map<std::string, EngineCounters> engines;
-};
+
+bool sameFunction(const PciAddress &a, const PciAddress &b)
+{
+    return a.domain == b.domain && a.bus == b.bus && a.device == b.device && a.function == b.function;
+}
+
+} // namespace
 
 ClientFile parseFdinfo(const std::string &text)
 {
@@ -80,13 +82,6 @@ ClientFile parseFdinfo(const std::string &text)
     }
     return f;
 }
-
-bool sameFunction(const PciAddress &a, const PciAddress &b)
-{
-    return a.domain == b.domain && a.bus == b.bus && a.device == b.device && a.function == b.function;
-}
-
-} // namespace
 
 DrmClients readDrmClients(const fs::path &procRoot, const PciAddress &pdev)
 {

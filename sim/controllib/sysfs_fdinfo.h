@@ -24,6 +24,15 @@ struct EngineCounters {
 // file descriptors (dup, fork) is one client.
 using DrmClients = std::map<std::uint64_t, std::map<std::string, EngineCounters>>;
 
+// What one fdinfo file says: the device, the client and each engine that
+// has both its busy count and its clock.
+struct ClientFile {
+    std::optional<PciAddress> pdev;
+    std::optional<std::uint64_t> id;
+    std::map<std::string, EngineCounters> engines;
+};
+ClientFile parseFdinfo(const std::string &text);
+
 // The clients of the PCI function at pdev whose fdinfo names engine counters.
 DrmClients readDrmClients(const fs::path &procRoot, const PciAddress &pdev);
 

@@ -1,7 +1,6 @@
 #include "sim/controllib/sysfs_files.h"
 
-#include <cerrno>
-#include <cstdlib>
+#include <cstdint>
 #include <fstream>
 
 namespace ctlsim {
@@ -30,28 +29,58 @@ std::optional<std::string> readText(const fs::path &file)
     return text;
 }
 
+namespace {
+
+int digitValue(char c, unsigned base)
+{
+    int v = -1;
+    if (c >= '0' && c <= '9')
+        v = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        v = c - 'A' + 10;
+    return v >= 0 && unsigned(v) < base ? v : -1;
+}
+
+// Digits only, from pos to the end; nothing on an empty run or an overflow.
+std::optional<std::uint64_t> digitsFrom(const std::string &text, std::size_t pos, unsigned base)
+{
+    if (pos >= text.size())
+        return std::nullopt;
+    std::uint64_t v = 0;
+    for (; pos < text.size(); ++pos) {
+        const int d = digitValue(text[pos], base);
+        if (d < 0 || v > (UINT64_MAX - unsigned(d)) / base)
+            return std::nullopt;
+        v = v * base + unsigned(d);
+    }
+    return v;
+}
+
+} // namespace
+
+// strtoull would also take a sign, leading blanks and a leading zero as octal;
+// the kernel writes none of these, and "010" from anything else means ten.
 std::optional<std::uint64_t> parseUnsigned(const std::string &text)
 {
-    if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ')
-        return std::nullopt;
-    errno = 0;
-    char *end = nullptr;
-    const unsigned long long v = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || end == text.c_str() || *end != '\0')
-        return std::nullopt;
-    return static_cast<std::uint64_t>(v);
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return digitsFrom(text, 2, 16);
+    return digitsFrom(text, 0, 10);
 }
 
 std::optional<std::int64_t> parseSigned(const std::string &text)
 {
-    if (text.empty() || text[0] == ' ')
+    const bool negative = !text.empty() && text[0] == '-';
+    const auto magnitude = digitsFrom(text, negative ? 1 : 0, 10);
+    if (!magnitude)
         return std::nullopt;
-    errno = 0;
-    char *end = nullptr;
-    const long long v = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || end == text.c_str() || *end != '\0')
+    if (!negative)
+        return *magnitude <= std::uint64_t(INT64_MAX) ? std::optional<std::int64_t>(std::int64_t(*magnitude))
+                                                       : std::nullopt;
+    if (*magnitude > std::uint64_t(INT64_MAX) + 1)
         return std::nullopt;
-    return static_cast<std::int64_t>(v);
+    return std::int64_t(0 - *magnitude);
 }
 
 std::optional<std::uint64_t> readUnsigned(const fs::path &file)

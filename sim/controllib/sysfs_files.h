@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 // read. Attribute files are small; anything past 64 KiB is not read.
 std::optional<std::string> readText(const fs::path &file);
 
-// An unsigned number in C notation (decimal, 0x hexadecimal).
+// An unsigned decimal number, or hexadecimal after "0x"; a leading zero
+// does not make it octal.
 std::optional<std::uint64_t> readUnsigned(const fs::path &file);
 
 // A signed decimal number.

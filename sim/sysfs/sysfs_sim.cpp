@@ -312,7 +312,10 @@ struct SysfsSim::Impl {
         if (ok && layout.kernel >= 615)
             ok = write(hw + "/temp2_label", "pkg\n") && write(hw + "/temp3_label", "vram\n");
         if (ok && layout.kernel >= 617) {
-            ok = write(hw + "/power1_cap", "190000000\n");
+            // The sensors' own critical limits; the VRAM's is below the
+            // 90 degC the fan curve would otherwise take as hot.
+            ok = write(hw + "/power1_cap", "190000000\n") && write(hw + "/temp2_crit", "100000\n")
+                 && write(hw + "/temp3_crit", "85000\n");
             for (const auto &t : kLaterTemps)
                 ok = ok && write(hw + "/temp" + t[0] + "_label", QByteArray(t[1]) + '\n');
         }

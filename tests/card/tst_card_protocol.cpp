@@ -250,10 +250,12 @@ private slots:
         QCOMPARE(mcu.I2C_Read_ARGB_Value(1), earlier);
         QCOMPARE(mcu.I2C_Read_FW_Version(), earlier);
         QCOMPARE(mcu.lastCommandStatus, -1);
+        QCOMPARE(mcu.lastOpenError, platform::kErrorFileNotFound);
         QCOMPARE(bus.journal(), QString());
         // The driver appears: the next operation reaches it.
         bus.driver.absent = false;
         QCOMPARE(mcu.I2C_Switch_GPU_MCU_Control(1), 5);
+        QCOMPARE(mcu.lastOpenError, 0u);
     }
 };
 

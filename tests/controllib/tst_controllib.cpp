@@ -19,6 +19,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include <dlfcn.h>
 
@@ -269,6 +270,10 @@ private slots:
         facts["gpuChipPower"] = gpu::reading(info.rates().chipPower);
         facts["GPU_Utilization"] = gpu::reading(info.rates().utilisation * 100.0);
         facts["GPU_count"] = reply.value("GPU_count");
+        runtime.set(); // the fan curve's cheap read, under names of its own
+        const auto cheap = info.hottestTemperature(true);
+        facts["curveHottest"] = cheap ? QVariant(cheap->hottestC) : gpu::notAvailable();
+        facts["curveCritical"] = cheap && cheap->criticalC ? QVariant(*cheap->criticalC) : gpu::notAvailable();
 
         for (const auto &e : r.expect)
             QVERIFY2(matches(facts.value(e.first), e.second),
@@ -312,6 +317,31 @@ private slots:
         QCOMPARE(ctlsim::busyFraction(before, C{{1, {{"rcs", {50, 2000, 1}}}}}).value_or(-1), 0.0);
         QCOMPARE(ctlsim::busyFraction(before, C{{1, {{"rcs", {5000, 2000, 1}}}}}).value_or(-1), 1.0);
         QVERIFY(!ctlsim::busyFraction(before, C{{3, {{"rcs", {10, 2000, 1}}}}}));
+    }
+
+    // Numbers in attribute files are decimal unless they start with 0x; a
+    // leading zero is no octal. A PCI address is DDDD:BB:DD.F in hexadecimal
+    // and nothing else. Each row: text, unsigned, signed (-1: no value), the
+    // address as read back (empty: refused).
+    void numbersAndAddressesAsWritten()
+    {
+        const qint64 no = -1, min = std::numeric_limits<qint64>::min();
+        for (auto [text, u, s, address] : {std::tuple{"04000", qint64(4000), qint64(4000), ""},
+                 {"0000400000", 400000, 400000, ""}, {"0x8086", 0x8086, no, ""}, {"0X030000", 0x30000, no, ""},
+                 {"0x", no, no, ""}, {"-12", no, -12, ""}, {"+12", no, no, ""}, {" 12", no, no, ""},
+                 {"\t12", no, no, ""}, {"12 ", no, no, ""}, {"1e3", no, no, ""}, {"18446744073709551616", no, no, ""},
+                 {"-9223372036854775808", no, min, ""}, {"9223372036854775808", min, no, ""}, // 2^63: same bits
+                 {"0000:03:00.0", no, no, "0:3:0:0"}, {"abcd:ff:1f.7", no, no, "abcd:ff:1f:7"},
+                 {" 000:03:00.0", no, no, ""}, {"0000:03:00.0 ", no, no, ""}, {"0x00:03:00.0", no, no, ""},
+                 {"+000:03:00.0", no, no, ""}, {"0000:-3:00.0", no, no, ""}, {"0000:03:20.0", no, no, ""},
+                 {"0000:03:00.8", no, no, ""}, {"0000.03:00:0", no, no, ""}}) {
+            const auto parsedU = ctlsim::parseUnsigned(text);
+            QVERIFY2((parsedU ? qint64(*parsedU) : no) == u && ctlsim::parseSigned(text).value_or(no) == s, text);
+            ctlsim::PciAddress a;
+            const QString read = ctlsim::parsePciAddress(text, a)
+                ? QString::asprintf("%x:%x:%x:%x", a.domain, a.bus, a.device, a.function) : QString();
+            QVERIFY2(read == address, text);
+        }
     }
 
     void handlesAndRecordsAreChecked()
@@ -405,10 +435,16 @@ private slots:
             QList<double> read;
             for (ctl_temp_handle_t h : handles) {
                 double c = 0;
+                ctl_temp_properties_t p{sizeof p, 0, CTL_TEMP_SENSORS_GLOBAL, -1};
                 QCOMPARE(lib.fn<pfn_ctlTemperatureGetState>("ctlTemperatureGetState")(h, &c), CTL_RESULT_SUCCESS);
-                read << c;
+                QCOMPARE(lib.fn<pfn_ctlTemperatureGetProperties>("ctlTemperatureGetProperties")(h, &p), CTL_RESULT_SUCCESS);
+                read << c << p.type << p.maxTemperature;
             }
-            QCOMPARE(read, row.temps ? QList<double>({70.0, 72.0}) : QList<double>());
+            // The simulated card publishes critical limits from 6.17 on.
+            const double pkgLimit = layout.kernel >= 617 ? 100 : 0, vramLimit = pkgLimit ? 85 : 0;
+            QCOMPARE(read, row.temps ? QList<double>({70.0, CTL_TEMP_SENSORS_GPU, pkgLimit, 72.0,
+                                                      CTL_TEMP_SENSORS_MEMORY, vramLimit})
+                                     : QList<double>());
         }
     }
 };

@@ -63,6 +63,10 @@ public:
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.remove("QT_QUICK_BACKEND");
         env.remove("DISPLAY");
+        // Under ThreadSanitizer the program, a whole Qt application whose
+        // own threads the checker cannot see into, gets suppressions of its own.
+        if (env.contains("TARVELL_TSAN_PROGRAM_OPTIONS"))
+            env.insert("TSAN_OPTIONS", env.value("TARVELL_TSAN_PROGRAM_OPTIONS"));
         return env;
     }
 

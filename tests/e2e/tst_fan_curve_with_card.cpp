@@ -129,6 +129,8 @@ private slots:
         const int first = waitFor(duty(27), switched);
         QVERIFY(first >= 0);
         QCOMPARE(fanWrites(switched, first + 1), (QStringList{kToMcu, duty(27)}));
+        // The simulated VRAM's own critical limit, 85 degC, is below 90.
+        QTRY_VERIFY_WITH_TIMEOUT(programSaid.contains("Fan curve: full speed from 85 degC"), 10000);
 
         QVERIFY(setTemperature(70));
         const int hot = waitFor(duty(59), first);

@@ -183,11 +183,16 @@ private slots:
         QVERIFY2(colourLines().size() <= 3, qPrintable(colourLines().join('\n')));
         QTRY_COMPARE_WITH_TIMEOUT(client.activeMode(), 0, 10000); // Direct
 
-        // Saved as the page's click saves it.
-        const QByteArray saved = readFile(home.data("userData.json"));
-        for (const char *entry : {R"("argb_effect": "1")", R"("ARGBSliderSpeed": 2)", R"("speed": "01")",
-                                  R"("r_hex": "32")", R"("RGB": "ON")", R"("openRgbServer": true)"})
-            QVERIFY2(saved.contains(entry), saved.constData());
+        // Saved as the page's click saves it, once the last change is through.
+        const auto savedAll = [&] {
+            const QByteArray saved = readFile(home.data("userData.json"));
+            for (const char *entry : {R"("argb_effect": "1")", R"("ARGBSliderSpeed": 2)", R"("speed": "01")",
+                                      R"("r_hex": "32")", R"("RGB": "ON")", R"("openRgbServer": true)"})
+                if (!saved.contains(entry))
+                    return false;
+            return true;
+        };
+        QTRY_VERIFY2_WITH_TIMEOUT(savedAll(), readFile(home.data("userData.json")).constData(), 10000);
     }
 };
 

@@ -10,6 +10,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <mutex>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,12 +117,18 @@ private slots:
         if (!ok)
             QTest::ignoreMessage(QtWarningMsg, QRegularExpression("."));
         bool result = false;
-        std::unique_ptr<QThread> worker(QThread::create(
-            [&] { result = installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf", pkexec, &failure); }));
+        std::mutex handOver; // QThread::wait() orders the result too, but out of ThreadSanitizer's sight
+        std::unique_ptr<QThread> worker(QThread::create([&] {
+            QString why;
+            const bool done = installDriverWithPnPUtil(package + "/NfI2cTestDrv.inf", pkexec, &why);
+            std::lock_guard<std::mutex> lock(handOver);
+            std::tie(result, failure) = std::pair(done, why);
+        }));
         worker->start();
         if (pkexecExit < 0) // the program ends while pkexec still waits for the password
             worker->requestInterruption();
         QVERIFY(worker->wait(10000));
+        std::lock_guard<std::mutex> lock(handOver);
         QCOMPARE(result, ok);
         QVERIFY2(failure.contains(toUser), qPrintable(failure));
         if (layout == "isp")

@@ -81,8 +81,8 @@ private slots:
         QTest::newRow("a lost sensor before any write leaves the GPU alone")
             << Script{{0, kNone, kNone, nothing}, {7000, kNone, kNone, nothing},
                       {9000, 50, kNone, up(30, true)}};
-        QTest::newRow("90 degC is full speed whatever the curve says")
-            << Script{{0, 60, kNone, up(40, true)}, {2000, 90, kNone, up(100)},
+        QTest::newRow("90 degC is full speed whatever the curve or a higher limit says")
+            << Script{{0, 60, 95, up(40, true)}, {2000, 90, 95, up(100)},
                       {4000, 89.5, kNone, nothing}};
         QTest::newRow("a lower critical limit of the sensor counts as hot")
             << Script{{0, 60, 80, up(40, true)}, {2000, 70, 80, up(55)}, {4000, 80, 80, up(100)}};

@@ -92,6 +92,7 @@ class TestI2cDev : public QObject {
     QTemporaryDir machine_; // another maker's B580 first, two of ours, an iGPU, DDC and AUX buses
     QTemporaryDir foreign_; // only another maker's B580
     QTemporaryDir bound_;   // our card, with a kernel driver bound at 0x60 of its adapter
+    QTemporaryDir odd_;     // our card where a blank turns an address or an id into another
 
     std::unique_ptr<Device> openCard(const std::shared_ptr<FakeSystem> &fake)
     {
@@ -142,6 +143,14 @@ private slots:
 
     void onlyTheKnownCardsControllerIsOpened_data()
     {
+        for (const char *function : {"/ 000:09:00.0", "/0000:0a:00.0"}) { // a blank before the address, before the id
+            const QString dir = odd_.path() + "/sys/devices/pci0000:00" + function;
+            pciFunction(dir, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
+            if (function[1] == '0')
+                writeFile(dir + "/vendor", " 0x" + QByteArray::number(kPciVendorId, 16));
+            adapter(odd_.path() + "/sys", dir + "/i2c_designware.2", function[1] == '0' ? "i2c-3" : "i2c-9", kDw);
+        }
+
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("node"); // empty: nothing may be opened
@@ -154,6 +163,7 @@ private slots:
         QTest::newRow("trailing") << machine << "NF_I2C_BUS_00_0X0060X" << "" << 2u;
         QTest::newRow("only another maker") << foreign << "NF_I2C_BUS_00_0X0060" << "" << 2u;
         QTest::newRow("kernel driver at 0x60") << bound << "NF_I2C_BUS_00_0X0060" << "" << 170u;
+        QTest::newRow("blank before address or id") << odd_.path() << "NF_I2C_BUS_00_0X0060" << "" << 2u;
     }
     void onlyTheKnownCardsControllerIsOpened()
     {

@@ -24,6 +24,8 @@ public:
     Q_INVOKABLE void reply(const QVariantMap &data) { emit dataChanged(data); }
     Q_INVOKABLE void showIcon() {}
     Q_INVOKABLE void setTrayAvailable(bool on) { engine->rootContext()->setContextProperty("trayAvailable", on); }
+    Q_INVOKABLE bool autoStartEnabled() const { return autoStart; }
+    Q_INVOKABLE void setAutoStart(bool on) { autoStart = on; }
 signals:
     void started();
     void dataChanged(QVariantMap data);
@@ -31,6 +33,7 @@ private:
     QQmlEngine *engine;
     QVariantList requests;
     int quits = 0;
+    bool autoStart = false;
 };
 
 class Setup : public QObject {

@@ -21,7 +21,9 @@ ShellFixture {
         function refresh(cards) { return { "function": 10, "GPU_count": cards }; }
         return [
             { tag: "driver failed, card known", reply: { "function": -2 }, close: "dialogCloseButton",
-              shows: ["mainArea", "driverErrorDialog", "dimmingOverlay"] },
+              shows: ["mainArea", "driverErrorDialog", "dimmingOverlay"], explains: "     Control driver failed" },
+            { tag: "kernel driver at the card", reply: { "function": -2, "driverBusy": true },
+              shows: ["mainArea", "driverErrorDialog", "dimmingOverlay"], explains: "     A kernel driver holds" },
             { tag: "driver failed, no card", noCard: true, reply: { "function": -2 }, shows: noCard },
             { tag: "lighting failed", reply: lighting(0, 1), shows: notice, close: "noticeCloseButton" },
             { tag: "lighting switch failed", reply: lighting(1, 0), shows: notice, close: "noticeCloseButton" },
@@ -42,6 +44,8 @@ ShellFixture {
         workerThread.reply(data.reply);
         compare(shown(), data.shows);
         compare(sentCodes(), data.sends || []);
+        if (data.explains)
+            compare(findChild(item("dialogExplanation"), "label").text.indexOf(data.explains), 0);
         if (data.close) {
             mouseClick(item(data.close));
             compare(shown(), ["mainArea"], "closing returns to the page");

@@ -76,7 +76,7 @@ ShellFixture {
 
         workerThread.reply({ "function": 16, "resultCheck": 1 });
         ["dialogTitle", "dialogExplanation", "intelLink", "contactLink", "setupFailure"].forEach(function (t) {
-            readable(item(t), t);
+            readable(findChild(item("driverErrorDialog"), t), t); // the Setting page has a "contactLink" too
         });
         keep("driver-dialog-" + data.tag);
         // An empty stretch of the dialog looks the same over any page.

@@ -373,6 +373,33 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(moved(), 30000);
     }
 
+    // The same choices with the keyboard alone. The page switch is read first,
+    // then the page; Shift+Tab from the first label wraps round to the last
+    // control, the fan's "Apply".
+    void keyboardOnlyPath()
+    {
+        startWithCard("keys", {});
+        const auto keys = [this](const QStringList &names) {
+            xdotool(QStringList{"windowfocus", "--sync", windowId, "key", "--delay", "40"} + names);
+        };
+        const auto times = [](int n, const QString &key) { return QVector<QString>(n, key).toList(); };
+        const QStringList sevenBack = times(7, "shift+Tab");
+        int mark = readLines(transferLog).size();
+        // Monitor, ARGB, Setting, GPU RGB, Default Mode, Sync Motherboard,
+        // Color Cycling; one step right is Static.
+        keys(times(7, "Tab") << "Right" << "space");
+        const std::optional<LightingWrite> sent = waitForLighting(mark);
+        QVERIFY2(sent, qPrintable(readLines(transferLog).mid(mark).join('\n')));
+        QCOMPARE(sent->effect, QStringLiteral("01"));
+
+        mark = readLines(transferLog).size();
+        keys(sevenBack + QStringList{"Return", "Tab", "Tab", "Tab", "Right", "Right", "Right", "space"}
+             + sevenBack + QStringList{"Return"});
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            containsInOrder(readLines(transferLog).mid(mark), {"W 02 80 00", "W 00 D8 10", "W 01 4B"}),
+            qPrintable(readLines(transferLog).mid(mark).join('\n')), 20000);
+    }
+
     // Every request fails on the card: the fan Apply says so and can be left.
     void failedFanApplyShowsTheNotice()
     {

@@ -27,6 +27,7 @@ public:
     explicit FakeCard(EventLog &log) : log(log) {}
     EventLog &log;
     int argbResult = 9, gpuMcuResult = 5, syncResult = 5, fanResult = 3;
+    bool kernelDriver = false;
     QByteArray effectSpeed = QByteArray("\x05\xFE", 2);
     std::function<void()> onSwitch; // runs inside the next fan switch, once
 
@@ -54,6 +55,7 @@ public:
     QByteArray readFwVersion() override { log.add("readFw"); return QByteArray("\x01\x00\x03\x19\x04\x0B", 6); }
     int lastCommandStatus() const override { return 0; }
     int commandSuccessCount() const override { return 0; }
+    bool heldByKernelDriver() const override { return kernelDriver; }
 };
 
 class FakeGpu : public worker::GpuBackend {
@@ -88,6 +90,7 @@ public:
     QString installerSavePath(const QString &) override { return {}; }
     void runInstaller(const QString &) override {}
     void setAutoStart(bool) override {}
+    bool autoStartEnabled() override { return false; }
     bool installDriver(const QString &inf) override { log.add("driver " + inf); return driverOk; }
 };
 

@@ -45,14 +45,17 @@ private slots:
     void unparsableFileIsKeptBeside()
     {
         const char *userBytes = "[{\"r_hex\": \"aa\",\r\n, broken\r\n";
-        for (const char *bytes : {userBytes, userBytes, "{nope", ""}) {
+        // A key named twice, once through an escape: no reader can tell which counts.
+        const char *twice = R"([{"fanSpeed":50,"RGB":"ON"},{"fanSpeed":40,"fan\u0053peed":60}])";
+        for (const char *bytes : {userBytes, userBytes, "{nope", twice, ""}) {
             writeFile(path, bytes);
             QVERIFY(settingsfiles::readSettings(path).isEmpty());
         }
         settingsfiles::writeSettings({QVariantMap{{"RGB", "ON"}}}, path);
         QCOMPARE(readFile(path + ".invalid"), QByteArray(userBytes));
         QCOMPARE(readFile(path + ".invalid.1"), QByteArray("{nope"));
-        QVERIFY(!QFile::exists(path + ".invalid.2"));
+        QCOMPARE(readFile(path + ".invalid.2"), QByteArray(twice));
+        QVERIFY(!QFile::exists(path + ".invalid.3"));
     }
 
     // A full disk: the save and the rescue copy fail whole, the old file stays.
@@ -94,7 +97,12 @@ private slots:
               {R"({"FanControlMode":"CURVE","fanCurve":[[40,30]]})", "fanCurve", kDefaultCurve},
               {R"({"FanControlMode":"CURVE"})", "fanCurve", kDefaultCurve},
               {R"({"FanControlMode":"GPU","fanCurve":[[60,20],[80,50]]})", "fanCurve", kDefaultCurve},
-              {R"({"FanControlMode":"CURVE","fanCurve":[[30,0],[50,29],[90,100]]})", "fanSpeed", {}}}) {
+              {R"({"FanControlMode":"CURVE","fanCurve":[[30,0],[50,29],[90,100]]})", "fanSpeed", {}},
+              // huge, negative, fractional, not finite
+              {R"({"fanSpeed":2e47})", "fanSpeed", 100}, {R"({"fanSpeed":-2e47})", "fanSpeed", 100},
+              {R"({"argb_effect":1.7e308})", "argb_effect", 5}, {R"({"fanSpeed":-1})", "fanSpeed", 100},
+              {R"({"displayMode":0.5})", "displayMode", 0}, {R"({"fanSpeed":"nan"})", "fanSpeed", 100},
+              {R"({"fanControlBtn":"-inf"})", "fanControlBtn", 0}, {R"({"ARGBSliderSpeed":"1e999"})", "ARGBSliderSpeed", 5}}) {
             writeFile(path, json);
             QVariantMap s = settingsfiles::readSettings(path);
             g_messages.clear();

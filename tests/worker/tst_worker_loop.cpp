@@ -201,6 +201,7 @@ private slots:
             settingsfiles::writeText(h.w->settingsPath(), R"({"RGB":"ON","RGBControlMode":"MCU","argb_effect":12,
                 "r_hex":"aa","g_hex":"bb","b_hex":"cc","speed":"02","FanControlMode":"MCU","fanSpeed":75})");
             std::tie(h.card->argbResult, h.card->gpuMcuResult) = std::pair(failing >= 1 ? -2 : 9, failing >= 2 ? -2 : 5);
+            h.card->kernelDriver = failing == 2; // the scene words that case apart
             h.gpu->cards = trigger == QString("card back") ? 0 : 1;
             h.idle(6); // through the start-up restore
             h.steps.push_back([&, trigger = QString(trigger)] {
@@ -214,6 +215,7 @@ private slots:
             const QStringList startUp = h.log.after("wait 600");
             QCOMPARE(startUp.mid(0, startUp.indexOf("gpu")), failing == 2 ? sent + QStringList{"reply -2"} : sent);
             QCOMPARE(g_messages.contains("ERROR: 2"), failing == 2);
+            QCOMPARE(h.replies.value(-2).value("driverBusy"), failing == 2 ? QVariant(true) : QVariant());
             QStringList again = h.log.after("trigger").filter(QRegularExpression("^(sleep|argb|sync|gpumcu|fan) "));
             again.removeAll("sleep 1000"); // the refresh's own pause
             QCOMPARE(again, trigger == QString("card back") ? sent : QStringList{});
@@ -232,15 +234,21 @@ private slots:
         EventLog log;
         QString settings;
         {
-            GPU_WORKER w(fakeBackends(log, worker::makeRealPacer()));
-            QSignalSpy replies(&w, &GPU_WORKER::dataChanged);
-            w.start();
-            QTRY_VERIFY_WITH_TIMEOUT(replies.count() >= 2, 10000); // reply 0, then 100
-            w.receiveDataFromQML({{"function", 3}, {"fanControlBtn", 4}, {"fanSpeed", 100}});
+            // On the heap, as the program holds it: freeing it must not race
+            // the loop's last reads.
+            auto w = std::make_unique<GPU_WORKER>(fakeBackends(log, worker::makeRealPacer()));
+            // Counted on this thread: a QSignalSpy would be filled on the
+            // worker's while this one reads it.
+            QObject here;
+            int replies = 0;
+            connect(w.get(), &GPU_WORKER::dataChanged, &here, [&replies] { ++replies; }, Qt::QueuedConnection);
+            w->start();
+            QTRY_VERIFY_WITH_TIMEOUT(replies >= 2, 10000); // reply 0, then 100
+            w->receiveDataFromQML({{"function", 3}, {"fanControlBtn", 4}, {"fanSpeed", 100}});
             QTest::qWait(150);
-            w.receiveDataFromQML({{"function", -1}});
+            w->receiveDataFromQML({{"function", -1}});
             QTRY_VERIFY_WITH_TIMEOUT(log.all().contains("fan 100"), 10000);
-            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(settings = w.settingsPath()), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(settings = w->settingsPath()), 10000);
         }
         QVERIFY(!g_messages.filter(QStringLiteral("Stop Worker ThreadID: ")).isEmpty());
         QCOMPARE(savedIn(settings).value("fanSpeed").toInt(), 100);

@@ -1,0 +1,196 @@
+// The program on a desktop of the test's own: a private session bus on which
+// this test plays the notification service and a StatusNotifier tray, a
+// virtual X server, and the simulated card failing every request.
+
+#include "app/desktopnotifier.h"
+#include "../e2e/program.h"
+#include "../platform/card_sim_process.h"
+#include <QDBusInterface>
+#include <QImage>
+#include <QStandardPaths>
+
+class Notifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    const QString service = "org.freedesktop.Notifications", path = "/org/freedesktop/Notifications";
+    QStringList shown; // "application|summary|body|actions"; a notification's id is its place + 1
+public slots:
+    uint Notify(const QString &app, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &, int)
+    {
+        shown << QStringList{app, summary, body, actions.join(',')}.join('|');
+        return uint(shown.size());
+    }
+    QStringList GetCapabilities() { return {"actions", "body"}; }
+signals:
+    void ActionInvoked(uint id, const QString &key);
+};
+
+class Watcher : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.StatusNotifierWatcher")
+    Q_PROPERTY(bool IsStatusNotifierHostRegistered READ yes)
+public:
+    QStringList items;
+    bool yes() const { return true; }
+public slots:
+    void RegisterStatusNotifierItem(const QString &service) { items << service; }
+};
+
+class DesktopSessionTest : public QObject {
+    Q_OBJECT
+    PrivateHome home;
+    const QString socket = home.path("session_bus_socket"), entry = home.path("config/autostart/tarvell-vorn.desktop");
+    std::unique_ptr<QProcess> bus, xvfb, program;
+    CardSimProcess card{home.runtime(), {"--sysfs", home.runtime() + "/sysfs", "--fault", "error=31"}};
+    Notifications notifications;
+    Watcher watcher;
+    QProcessEnvironment env; // the program's, on the virtual display and the private bus
+    QString windowId;
+    const QString failed = "Tarvell Vorn|Tarvell Vorn|Your lighting and fan settings did not reach the card.|default,Open Tarvell Vorn";
+    const QString trayHint = "Tarvell Vorn|Tarvell Vorn|Tarvell Vorn keeps running in the tray|";
+
+    QDBusConnection client() { return QDBusConnection::connectToBus("unix:path=" + socket, "client"); }
+    QDBusConnection server() { return QDBusConnection::connectToBus("unix:path=" + socket, "server"); }
+    // Whatever the service was sent before this call has been served.
+    void roundTrip()
+    {
+        client().call(QDBusMessage::createMethodCall(notifications.service, notifications.path, notifications.service, "GetCapabilities"), QDBus::BlockWithGui), QCoreApplication::processEvents();
+    }
+    QByteArray run(const QString &tool, const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        return p.start(tool, args), p.waitForFinished(30000) ? p.readAllStandardOutput().trimmed() : QByteArray();
+    }
+    QString visibleWindow() { return run("xdotool", {"search", "--onlyvisible", "--name", "^TARVELL VORN$"}); }
+    QImage grab(const QString &name = "grab")
+    {
+        return run("import", {"-window", windowId, PICTURE_DIR "/setting-" + name + ".png"}),
+               QImage(PICTURE_DIR "/setting-" + name + ".png").convertToFormat(QImage::Format_RGB32);
+    }
+    // The switch's knob, by its colour, right of the page labels: the topmost
+    // one, as the OpenRGB switch below it may share the colour.
+    QPoint knob(const QString &colour)
+    {
+        const QImage shot = grab();
+        QRect box;
+        for (int i = 0; i < shot.width() * shot.height(); ++i)
+            if (i % shot.width() >= 300 && shot.pixelColor(i % shot.width(), i / shot.width()) == QColor(colour)
+                && (box.isNull() || i / shot.width() < box.top() + 30))
+                box |= QRect(i % shot.width(), i / shot.width(), 1, 1);
+        return box.width() >= 8 && box.width() < 30 ? box.center() : QPoint();
+    }
+    void click(const QPoint &at)
+    {
+        run("xdotool", {"mousemove", "--window", windowId, QString::number(at.x()), QString::number(at.y()), "click", "1", "mousemove", "--window", windowId, "4", "4"});
+    }
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(writeFile(home.path("bus.conf"), "<busconfig><type>session</type><listen>unix:path=" + socket.toUtf8()
+                          + "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow send_destination=\"*\"/><allow own=\"*\"/>"
+                            "<allow receive_sender=\"*\"/></policy></busconfig>"));
+        bus = home.start("dbus-daemon", {"--config-file=" + home.path("bus.conf"), "--nofork", "--nopidfile", "--print-address"});
+        QTRY_VERIFY_WITH_TIMEOUT(bus->peek(4096).contains("guid="), 10000); // listening
+        QVERIFY(server().registerObject(notifications.path, &notifications, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllSignals));
+        QVERIFY(server().registerService(notifications.service));
+    }
+    void cleanupTestCase()
+    {
+        for (auto *p : {program.get(), xvfb.get(), bus.get()})
+            if (p && (p->terminate(), !p->waitForFinished(10000)))
+                p->kill();
+    }
+
+    // The same words wait a minute; the tray hint comes once for good; a
+    // click on a failure, and only that, opens the window.
+    void notifierRepeatsAndClicks()
+    {
+        qint64 now = 0;
+        DesktopNotifier notifier(client(), home.path("hint"), [&now] { return now; });
+        QSignalSpy opened(&notifier, &DesktopNotifier::openWindowRequested);
+        const std::function<void()> fan = [&] { notifier.choicesNotApplied(false, true); }, both = [&] { notifier.choicesNotApplied(true, true); },
+                                    tray = [&] { notifier.closedToTray(); }, nextStart = [&] { DesktopNotifier(client(), home.path("hint")).closedToTray(); };
+        const struct { qint64 at; std::function<void()> act; int shown; } steps[] = {
+            {0, both, 1}, {59999, both, 1}, {59999, fan, 2}, {60000, both, 3}, {60000, tray, 4}, {200000, tray, 4}, {200000, nextStart, 4}};
+        for (const auto &step : steps) {
+            now = step.at, step.act(), roundTrip();
+            QCOMPARE(notifications.shown.size(), step.shown);
+        }
+        QCOMPARE(notifications.shown, (QStringList{failed, QString(failed).replace("lighting and fan settings", "fan setting"), failed, trayHint}));
+        for (const auto &[id, key] : {std::pair<uint, QString>{9, "default"}, {4, "default"}, {3, "other"}, {3, "default"}})
+            emit notifications.ActionInvoked(id, key);
+        roundTrip();
+        QCOMPARE(opened.count(), 1);
+        // Without a service: nothing shown, nothing stops, one line in the log.
+        static int warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &, const QString &) { warnings += type == QtWarningMsg; });
+        QVERIFY(server().unregisterService(notifications.service));
+        now = 400000, both(), fan();
+        QVERIFY(server().registerService(notifications.service));
+        roundTrip(), qInstallMessageHandler(previous);
+        QCOMPARE(QList<int>({warnings, notifications.shown.size()}), QList<int>({1, 4}));
+    }
+
+    void programOnTheDesktop()
+    {
+        for (const char *tool : {"Xvfb", "xdotool", "import", "desktop-file-validate"})
+            if (QStandardPaths::findExecutable(tool).isEmpty()) QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
+        QVERIFY(server().registerObject("/StatusNotifierWatcher", &watcher, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
+        QVERIFY(server().registerService("org.kde.StatusNotifierWatcher"));
+        (xvfb = std::make_unique<QProcess>())->start("Xvfb", {"-displayfd", "1", "-screen", "0", "1600x900x24", "-nolisten", "tcp"});
+        QTRY_VERIFY_WITH_TIMEOUT(xvfb->canReadLine(), 20000);
+        (env = home.environment()).remove("QT_QPA_PLATFORM");
+        env.insert("DISPLAY", ":" + xvfb->readLine().trimmed());
+        env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
+        env.insert("LIBGL_ALWAYS_SOFTWARE", "1");
+        QVERIFY(card.start());
+        notifications.shown.clear();
+        program = home.start(TARVELL_VORN, {}, env);
+        // Hidden in the tray, the restore fails on the card and the user is told; a click opens the window.
+        QTRY_VERIFY_WITH_TIMEOUT(notifications.shown.contains(failed), 90000);
+        QVERIFY(visibleWindow().isEmpty());
+        emit notifications.ActionInvoked(uint(notifications.shown.indexOf(failed) + 1), "default");
+        QTRY_VERIFY_WITH_TIMEOUT(!(windowId = visibleWindow()).isEmpty(), 60000);
+        // The "Setting" label, until the page switch's marker stands at it.
+        QTRY_VERIFY_WITH_TIMEOUT((click({120, 495}), grab().pixelColor(71, 496) == QColor("#6B90D7")), 30000);
+        QPoint off, on;
+        QTRY_VERIFY_WITH_TIMEOUT(!(off = knob("#747474")).isNull(), 20000);
+        grab("autostart-off-dark");
+        for (const bool written : {true, false}) {
+            click(written ? off : on);
+            QTRY_COMPARE_WITH_TIMEOUT(QFile::exists(entry), written, 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(!(written ? (on = knob("#6B90D7")) : (off = knob("#747474"))).isNull(), 10000);
+        }
+        // Tab reaches the switch (its focus ring shows left of it), Space turns it on.
+        QTRY_VERIFY_WITH_TIMEOUT((run("xdotool", {"key", "--window", windowId, "Tab"}), grab().pixelColor(off.x() - 12, off.y()).lightness() > 200), 30000);
+        run("xdotool", {"key", "--window", windowId, "space"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(entry) && !(on = knob("#6B90D7")).isNull(), 10000);
+        grab("autostart-on-dark");
+        QCOMPARE(run("desktop-file-validate", {entry}), QByteArray());
+        QVERIFY(readFile(entry).contains("Name=Tarvell Vorn\nIcon=com.tarvell.vorn\nExec=\"" TARVELL_VORN "\"\n"));
+        // The light theme, from the theme switch right above.
+        click(on + QPoint(-10, -34));
+        QTRY_VERIFY_WITH_TIMEOUT(grab().pixelColor(20, 20).lightness() > 128, 20000);
+        grab("autostart-on-light");
+        // Closed twice, the entry removed by hand in between: one hint, and the switch reads the entry afresh.
+        for (int close = 0; close < 2; ++close) {
+            run(CLOSE_WINDOW, {windowId});
+            QTRY_VERIFY_WITH_TIMEOUT(visibleWindow().isEmpty(), 60000);
+            // The tray item's title, read on the connection the notifications arrive on, comes after any it sent.
+            const QDBusConnection c = server();
+            QCOMPARE(QDBusInterface(watcher.items.last(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", c).property("Title").toString(), "Tarvell Vorn");
+            QCoreApplication::processEvents();
+            QCOMPARE(notifications.shown.count(trayHint), 1);
+            if (close == 0 && QFile::remove(entry) && home.start(TARVELL_VORN, {}, env)->waitForFinished(30000)) {
+                QTRY_VERIFY_WITH_TIMEOUT(!(windowId = visibleWindow()).isEmpty() && !knob("#747474").isNull(), 60000);
+                grab("autostart-off-light");
+            }
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(DesktopSessionTest)
+#include "tst_desktop_session.moc"
