@@ -124,7 +124,9 @@ Window {
     // Esc closes what is on top, as its close button would; with nothing open
     // it puts the window away into the tray (never ends a program that has none).
     function escapePressed() {
-        if (failureNotice.visible)
+        if (monitorPage.curveEditorOpen())
+            monitorPage.cancelCurveEditor();
+        else if (failureNotice.visible)
             closeFailureNotice();
         else if (driverErrorDialog.visible)
             closeDriverErrorDialog();

@@ -29,7 +29,11 @@ namespace {
 
 constexpr char kArmed = 'A';
 constexpr char kDisarmed = 'D';
-constexpr int kFullSwitch = 5;
+// The card's device is the program's alone until the program's end has been
+// noticed on the other side of it: a busy device is tried again, within the
+// few seconds the fan may stay unwatched.
+constexpr int kGiveBackAttempts = 20;
+constexpr unsigned kGiveBackRetryUs = 100 * 1000;
 // The descriptor number the guardian finds its socket under.
 constexpr int kGuardianFd = 3;
 
@@ -155,10 +159,15 @@ int runFanGuardian(int socketFd, const std::string &devicePath)
     if (!armed)
         return 0;
     mcu::CardMcu card(devicePath);
-    const int r = card.I2C_Switch_GPU_MCU_Control(1);
+    int r = 0;
+    for (int attempt = 0; attempt < kGiveBackAttempts && r != mcu::kSwitchCommands; ++attempt) {
+        if (attempt > 0)
+            ::usleep(kGiveBackRetryUs);
+        r = card.I2C_Switch_GPU_MCU_Control(1);
+    }
     std::fprintf(stderr, "fan guardian: the program ended while the fan curve had the fan; %s\n",
-                 r == kFullSwitch ? "the fan is back with the GPU" : "the card did not take the switch to the GPU");
-    return r == kFullSwitch ? 0 : 1;
+                 r == mcu::kSwitchCommands ? "the fan is back with the GPU" : "the card did not take the switch to the GPU");
+    return r == mcu::kSwitchCommands ? 0 : 1;
 }
 
 } // namespace worker

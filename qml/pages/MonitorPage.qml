@@ -66,6 +66,10 @@ Item {
 
     // ---- what the page offers the window -------------------------------------------
 
+    // Esc reaches the window first: it asks here whether the editor is open.
+    function curveEditorOpen() { return curveEditor.visible; }
+    function cancelCurveEditor() { curveEditor.cancel(); }
+
     function applyTelemetry(dict, nameKey) {
         if (!Telemetry.checkCtlOk(dict))
             return;
