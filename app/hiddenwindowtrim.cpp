@@ -17,7 +17,11 @@ HiddenWindowTrim::HiddenWindowTrim(QQuickWindow *w, QObject *parent) : QObject(p
     if (!window)
         return;
     window->setPersistentSceneGraph(false);
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    window->setPersistentGraphics(false); // Qt 6's name: the context is no longer OpenGL's only
+#else
     window->setPersistentOpenGLContext(false);
+#endif
     connect(window, &QWindow::visibleChanged, this, &HiddenWindowTrim::onVisibleChanged);
     if (!window->isVisible())
         onVisibleChanged(false);

@@ -10,6 +10,7 @@
 #include "app/traymanager.h"
 #include "app/windowfit.h"
 #include "mcu/card_mcu.h"
+#include "qml/file_selector.h"
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
@@ -70,7 +71,9 @@ int main(int argc, char *argv[])
     // must leave at once, not when a pipe buffer happens to fill.
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+#if QT_VERSION < QT_VERSION_CHECK(6, 0, 0)
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); // always on in Qt 6
+#endif
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
 
     auto app = std::make_unique<QApplication>(argc, argv);
@@ -81,6 +84,7 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
     auto engine = std::make_unique<QQmlApplicationEngine>();
+    selectToolkitFiles(engine.get());
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
 
     const QString dataDir = settingsfiles::dataFolder();
@@ -110,7 +114,7 @@ int main(int argc, char *argv[])
 
     if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
         qWarning() << "No OpenGL context can be created; the scene is drawn in software";
-        QQuickWindow::setSceneGraphBackend(QSGRendererInterface::Software);
+        QQuickWindow::setSceneGraphBackend(QStringLiteral("software")); // the name both Qt 5 and 6 take
     }
 
     auto worker = std::make_unique<GPU_WORKER>();

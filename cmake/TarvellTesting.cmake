@@ -3,7 +3,7 @@
 function(tv_add_test)
   cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;ENV;LABELS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE Qt5::Test ${T_LIBS})
+  target_link_libraries(${T_NAME} PRIVATE Qt::Test ${T_LIBS})
   add_test(NAME ${T_NAME} COMMAND ${T_NAME})
   # No test, nor any program a test starts, ever reaches the machine's system
   # or session bus; a test that needs one brings its own.

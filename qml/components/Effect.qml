@@ -1,5 +1,5 @@
 import QtQuick 2.9
-import QtGraphicalEffects 1.0
+import "../effects" as Effects
 
 // The face of one lighting effect button. It takes no input itself; whoever
 // places it puts a pointer area inside.
@@ -43,7 +43,7 @@ Item {
         visible: false   // drawn through the tint below
     }
 
-    ColorOverlay {
+    Effects.Tint {
         id: tint
         objectName: "tint"
         anchors.fill: icon

@@ -1,5 +1,5 @@
 import QtQuick 2.9
-import QtGraphicalEffects 1.0
+import "../effects" as Effects
 
 // The spinning ring shown while the worker looks for a card again.
 Item {
@@ -35,7 +35,7 @@ Item {
             visible: false   // only the mask of the gradient below
         }
 
-        ConicalGradient {
+        Effects.ConicalShade {
             anchors.fill: parent
             source: ringShape
             gradient: Gradient {

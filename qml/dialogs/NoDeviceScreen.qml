@@ -1,5 +1,5 @@
 import QtQuick 2.9
-import QtGraphicalEffects 1.0
+import "../effects" as Effects
 import "../components" as Model
 
 // Shown instead of the pages while no supported card is known. "refresh" asks the
@@ -53,7 +53,7 @@ Item {
         visible: false   // drawn through the tint below
     }
 
-    ColorOverlay {
+    Effects.Tint {
         objectName: "noDeviceIconTint"
         anchors.fill: noDeviceIcon
         source: noDeviceIcon

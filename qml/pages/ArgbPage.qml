@@ -1,4 +1,4 @@
-import QtQuick 2.9
+import QtQuick 2.14
 import "../components" as Model
 import "../logic/Theme.js" as Theme
 import "Lighting.js" as Lighting
@@ -633,7 +633,7 @@ Item {
                     // Six hexadecimal digits, with or without a leading "#": the
                     // mask keeps the "#" out of the text, so a validator that
                     // insisted on it would refuse every key.
-                    validator: RegExpValidator { regExp: /#?[0-9A-Fa-f]{0,6}/ }
+                    validator: RegularExpressionValidator { regularExpression: /#?[0-9A-Fa-f]{0,6}/ }
                     clip: true
                     activeFocusOnTab: true
                     Accessible.role: Accessible.EditableText

@@ -4,13 +4,22 @@ tv_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 tv_log() { printf '%s\n' "$*" >&2; }
 
+# Qt 5.15 unless a script was given --qt6 (tv_take_qt_option): Debian 12's
+# desktop still runs on Qt 5, and Qt 6 builds go to folders of their own.
+tv_qt=5
+tv_take_qt_option() { if [[ ${1:-} == --qt6 ]]; then tv_qt=6; fi; }
+# The folder of a build: build, build-run, ... and build-qt6, build-run-qt6, ...
+tv_build_dir() { if [[ $tv_qt == 6 ]]; then echo "$tv_root/$1-qt6"; else echo "$tv_root/$1"; fi; }
+
 # Installs the Debian packages of scripts/packages.txt that are missing
-# (with TV_EXTRA_PACKAGES_FILE, that list's too). A user who is not root gets
+# (with --qt6, scripts/packages-qt6.txt's too). A user who is not root gets
 # them through sudo where sudo lets them without a question; otherwise the
 # script stops with the one command that installs them.
 tv_ensure_packages() {
     local missing=() pkg list
-    for list in "$tv_root/scripts/packages.txt" ${TV_EXTRA_PACKAGES_FILE:+"$TV_EXTRA_PACKAGES_FILE"}; do
+    local lists=("$tv_root/scripts/packages.txt")
+    [[ $tv_qt == 6 ]] && lists+=("$tv_root/scripts/packages-qt6.txt")
+    for list in "${lists[@]}"; do
         while read -r pkg; do
             [[ -z "$pkg" || "$pkg" == \#* ]] && continue
             if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
@@ -55,7 +64,8 @@ tv_build() {
     local lock
     exec {lock}>"$dir/.build.lock"
     flock "$lock"
-    cmake -S "$tv_root" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX="$dir/prefix" "${args[@]}" >/dev/null
+    cmake -S "$tv_root" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DTARVELL_QT_MAJOR="$tv_qt" \
+        "${args[@]}" >/dev/null
     cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
     cmake --install "$dir" >/dev/null
     exec {lock}>&-

@@ -3,6 +3,8 @@
 // hands it at once, as the queued signal would arrive), the tray, and
 // "harness": counts Qt.quit() and switches "trayAvailable" for later scenes.
 
+#include "qml/file_selector.h"
+
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QTemporaryDir>
@@ -51,6 +53,7 @@ public:
 public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
+        selectToolkitFiles(engine);
         auto *stand = new Stand(engine);
         for (const char *name : {"workerThread", "trayManager", "harness"})
             engine->rootContext()->setContextProperty(name, stand);

@@ -1,0 +1,3 @@
+import Qt5Compat.GraphicalEffects
+
+ConicalGradient {}
