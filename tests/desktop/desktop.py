@@ -40,18 +40,24 @@ class Desktop:
             pass
         return sim
 
-    def grab(self, name):
-        """A picture of the whole screen, and its pixels as (width, height, rgb bytes)."""
-        subprocess.run(["import", "-window", "root", name], env=self.env, check=True)
-        raw = subprocess.run(["convert", name, "-depth", "8", "rgb:-"], capture_output=True).stdout
-        w, h = subprocess.run(["identify", "-format", "%w %h", name], capture_output=True).stdout.split()
+    def grab(self, picture=None):
+        """A look at the whole screen as (width, height, rgb bytes), kept as a picture when named.
+        The look itself is a BMP: a PNG of the window takes seconds to compress."""
+        shot = self.path("look.bmp")
+        subprocess.run(["import", "-window", "root", shot], env=self.env, check=True)
+        if picture:
+            subprocess.run(["convert", shot, picture], check=True)
+        raw = subprocess.run(["convert", shot, "-depth", "8", "rgb:-"], capture_output=True).stdout
+        w, h = subprocess.run(["identify", "-format", "%w %h", shot], capture_output=True).stdout.split()
         return int(w), int(h), raw
 
     def path(self, name):
         return os.path.join(self.dir, name)
 
     def spawn(self, args, env=None, **kw):
-        p = subprocess.Popen(args, stdout=subprocess.PIPE, stdin=subprocess.PIPE,
+        # Unbuffered: a buffered reader would take a second line along with the
+        # first, out of select()'s sight, and the wait for it would never end.
+        p = subprocess.Popen(args, stdout=subprocess.PIPE, stdin=subprocess.PIPE, bufsize=0,
                              env=env or self.env, **kw)
         self.procs.append(p)
         return p
@@ -80,24 +86,44 @@ class Desktop:
             self.out += chunk or b""
 
     def wait_for(self, what, check):
-        """Polls `check` (a look at the X server or the bus) until it holds."""
+        """Polls `check` (a look at the X server or the bus) until it holds; gives what it found."""
         end = time.monotonic() + GUARD_S
-        while not check():
+        while not (found := check()):
             if time.monotonic() > end:
                 raise AssertionError(what)
             time.sleep(0.1)
+        return found
 
     def xdotool(self, *args):
         r = subprocess.run(["xdotool"] + list(args), env=self.env, capture_output=True, text=True)
         return r.stdout.split()
 
     def window(self):
-        # Our own process's window only, whatever else the display shows.
-        ids = self.xdotool("search", "--onlyvisible", "--pid", str(self.app.pid), "--name", "^TARVELL VORN$")
-        return ids[0] if ids else None
+        # Our own process's window only, whatever else the display shows. A
+        # search that meets a window being destroyed under it stops with an X
+        # error and finds nothing; that says nothing of ours, so look again.
+        while True:
+            r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.app.pid),
+                                "--name", "^TARVELL VORN$"], env=self.env, capture_output=True, text=True)
+            if "X Error" not in r.stderr:
+                ids = r.stdout.split()
+                return ids[0] if ids else None
 
     def fd_count(self):
         return len(os.listdir("/proc/%d/fd" % self.app.pid))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, failure, *_):
+        # A failed look at the screen says little alone: the program's own words go with it.
+        if failure and getattr(self, "app", None):
+            try:
+                self.out += self.app.stdout.read() or b""
+            except OSError:
+                pass
+            sys.stderr.write("the program said:\n%s\n" % self.out[-4000:].decode(errors="replace"))
+        self.close()
 
     def close(self):
         for p in reversed(self.procs):

@@ -22,7 +22,7 @@ def show_page(d, wid, name, keys):
     looks = [None]
 
     def at_rest():
-        w, h, rgb = d.grab(d.path("look.png"))
+        w, h, rgb = d.grab()
         switch = b"".join(rgb[y * w * 3:(y * w + w * 15 // 100) * 3] for y in range(0, h, 4))
         same, looks[0] = switch == looks[0], switch
         return same
@@ -32,14 +32,12 @@ def main(program, card_sim, pictures):
     os.makedirs(pictures, exist_ok=True)
     table = []
     for screen, scale in SCREENS:
-        d = Desktop(program, screen=screen + "x24")
-        try:
+        with Desktop(program, screen=screen + "x24") as d:
             d.start_card(card_sim)
             # Without a tray the window comes up by itself.
             d.start(QT_SCALE_FACTOR=scale)
             d.wait_log("EnumerateDevices returned 1 adapters")
-            d.wait_for("the window is shown", d.window)
-            wid = d.window()
+            wid = d.wait_for("the window is shown", d.window)
             geometry = " ".join(d.xdotool("getwindowgeometry", wid))
             w, h = map(int, re.search(r"Geometry: (\d+)x(\d+)", geometry).groups())
             sw, sh = map(int, screen.split("x"))
@@ -49,7 +47,7 @@ def main(program, card_sim, pictures):
             tag = "%s-%s" % (screen, scale)
 
             def settled():
-                _, _, rgb = d.grab(d.path("look.png"))
+                _, _, rgb = d.grab()
                 return rgb[:3] != LOADING
             d.wait_for("the loading screen ends", settled)
             # Tab order: Monitor, ARGB, Setting labels first.
@@ -57,8 +55,6 @@ def main(program, card_sim, pictures):
                                ("Setting", ["Tab", "Tab", "Return"])):
                 show_page(d, wid, name, keys)
                 d.grab(os.path.join(pictures, "screen-%s-%s.png" % (tag, name)))
-        finally:
-            d.close()
     print("| screen | scale | window (physical px) | fits |\n|---|---|---|---|")
     print("\n".join("| %s | %s | %s | %s |" % (a, b, c, "yes" if f else "NO") for a, b, c, f in table))
     check(all(r[3] for r in table), "the window fits every screen")

@@ -1,7 +1,5 @@
 """A StatusNotifier watcher and host of our own; prints each item that registers."""
 
-import sys
-
 import dbus
 import dbus.service
 from dbus.mainloop.glib import DBusGMainLoop

@@ -22,17 +22,16 @@ def registered(d, w):
     return line.split()[1]
 
 def main(program):
-    d = Desktop(program)
-    try:
+    with Desktop(program) as d:
         d.start()
         d.wait_log("No system tray yet; waiting for one")
-        d.wait_for("with no tray the window is shown", d.window)
+        wid = d.wait_for("with no tray the window is shown", d.window)
         watcher = start_watcher(d)
         item = registered(d, watcher)
         d.wait_log("Tray icon shown through StatusNotifierItem")
 
         # With a tray now, Esc puts the window away into it; Activate brings it back.
-        subprocess.run(["xdotool", "windowfocus", "--sync", d.window(), "key", "Escape"], env=d.env)
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=d.env)
         d.wait_for("Esc hides the window to the tray", lambda: d.window() is None)
         bus = dbus.bus.BusConnection(d.env["DBUS_SESSION_BUS_ADDRESS"])
         sni = bus.get_object(item, "/StatusNotifierItem")
@@ -64,8 +63,6 @@ def main(program):
         check(list(labels) == ["Exit"], "the menu holds one entry, Exit: %s" % list(labels))
         menu.Event(labels["Exit"], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
         check(d.app.wait(GUARD_S) == 0, "Exit ends the program with 0")
-    finally:
-        d.close()
 
 if __name__ == "__main__":
     main(sys.argv[1])
