@@ -6,6 +6,7 @@
 #include "../e2e/program.h"
 #include "../platform/card_sim_process.h"
 #include <QDBusInterface>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QStandardPaths>
 
@@ -48,6 +49,9 @@ class DesktopSessionTest : public QObject {
     Watcher watcher;
     QProcessEnvironment env; // the program's, on the virtual display and the private bus
     QString windowId;
+    QElapsedTimer clock;
+    // Where the test stands, so a run that stalls says where.
+    void step(const char *what) { qInfo("%5.1f s  %s", clock.elapsed() / 1000.0, what); }
     const QString failed = "Tarvell Vorn|Tarvell Vorn|Your lighting and fan settings did not reach the card.|default,Open Tarvell Vorn";
     const QString trayHint = "Tarvell Vorn|Tarvell Vorn|Tarvell Vorn keeps running in the tray|";
 
@@ -64,22 +68,41 @@ class DesktopSessionTest : public QObject {
         p.setProcessEnvironment(env);
         return p.start(tool, args), p.waitForFinished(30000) ? p.readAllStandardOutput().trimmed() : QByteArray();
     }
-    QString visibleWindow() { return run("xdotool", {"search", "--onlyvisible", "--name", "^TARVELL VORN$"}); }
-    QImage grab(const QString &name = "grab")
+    // A search that meets a window being destroyed under it stops with an X
+    // error and finds nothing; that says nothing of the program's window.
+    QString visibleWindow()
     {
-        return run("import", {"-window", windowId, PICTURE_DIR "/setting-" + name + ".png"}),
-               QImage(PICTURE_DIR "/setting-" + name + ".png").convertToFormat(QImage::Format_RGB32);
+        for (;;) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start("xdotool", {"search", "--onlyvisible", "--name", "^TARVELL VORN$"});
+            if (!p.waitForFinished(30000) || !p.readAllStandardError().contains("X Error"))
+                return p.readAllStandardOutput().trimmed();
+        }
+    }
+    // A look at the window; a BMP, as a PNG of it takes seconds to compress. Named looks are kept.
+    QImage grab(const QString &name = {})
+    {
+        const QString look = home.path("look.bmp");
+        run("import", {"-window", windowId, look});
+        const QImage shot = QImage(look).convertToFormat(QImage::Format_RGB32);
+        if (!name.isEmpty())
+            shot.save(PICTURE_DIR "/setting-" + name + ".png");
+        return shot;
     }
     // The switch's knob, by its colour, right of the page labels: the topmost
     // one, as the OpenRGB switch below it may share the colour.
     QPoint knob(const QString &colour)
     {
         const QImage shot = grab();
+        const QRgb wanted = QColor(colour).rgb();
         QRect box;
-        for (int i = 0; i < shot.width() * shot.height(); ++i)
-            if (i % shot.width() >= 300 && shot.pixelColor(i % shot.width(), i / shot.width()) == QColor(colour)
-                && (box.isNull() || i / shot.width() < box.top() + 30))
-                box |= QRect(i % shot.width(), i / shot.width(), 1, 1);
+        for (int y = 0; y < shot.height(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(shot.constScanLine(y));
+            for (int x = 300; x < shot.width(); ++x)
+                if (line[x] == wanted && (box.isNull() || y < box.top() + 30))
+                    box |= QRect(x, y, 1, 1);
+        }
         return box.width() >= 8 && box.width() < 30 ? box.center() : QPoint();
     }
     void click(const QPoint &at)
@@ -136,63 +159,81 @@ private slots:
 
     void programOnTheDesktop()
     {
+        // Every wait is by the clock (qWaitFor), not by a count of tries as
+        // QTRY_* does: one look at the screen takes up to a second, and a
+        // count would let a stuck step run on for many minutes.
+        clock.start();
+        step("the desktop starts");
         for (const char *tool : {"Xvfb", "xdotool", "import", "desktop-file-validate"})
             if (QStandardPaths::findExecutable(tool).isEmpty()) QSKIP(qPrintable(QStringLiteral("%1 is not installed").arg(tool)));
         QVERIFY(server().registerObject("/StatusNotifierWatcher", &watcher, QDBusConnection::ExportAllSlots | QDBusConnection::ExportAllProperties));
         QVERIFY(server().registerService("org.kde.StatusNotifierWatcher"));
         (xvfb = std::make_unique<QProcess>())->start("Xvfb", {"-displayfd", "1", "-screen", "0", "1600x900x24", "-nolisten", "tcp"});
-        QTRY_VERIFY_WITH_TIMEOUT(xvfb->canReadLine(), 20000);
+        QVERIFY(QTest::qWaitFor([&] { return xvfb->canReadLine(); }, 20000));
         (env = home.environment()).remove("QT_QPA_PLATFORM");
         env.insert("DISPLAY", ":" + xvfb->readLine().trimmed());
         env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket);
         env.insert("LIBGL_ALWAYS_SOFTWARE", "1");
         QVERIFY(card.start());
         notifications.shown.clear();
+        step("the program starts, hidden in the tray");
         program = home.start(TARVELL_VORN, {}, env);
+        // The program's own words go to the test's log as they come, so a stalled run shows them.
+        connect(program.get(), &QProcess::readyRead, this, [this] {
+            while (program->canReadLine())
+                qInfo("program: %s", program->readLine().trimmed().constData());
+        });
         // Hidden in the tray, the restore fails on the card and the user is told; a click opens the window.
-        QTRY_VERIFY_WITH_TIMEOUT(notifications.shown.contains(failed), 90000);
+        QVERIFY(QTest::qWaitFor([&] { return notifications.shown.contains(failed); }, 90000));
         QVERIFY(visibleWindow().isEmpty());
         emit notifications.ActionInvoked(uint(notifications.shown.indexOf(failed) + 1), "default");
-        QTRY_VERIFY_WITH_TIMEOUT(!(windowId = visibleWindow()).isEmpty(), 60000);
+        step("a click on the notification");
+        QVERIFY(QTest::qWaitFor([&] { return !(windowId = visibleWindow()).isEmpty(); }, 60000));
         // The "Setting" label, until the page switch's marker stands at it.
-        QTRY_VERIFY_WITH_TIMEOUT((click({120, 495}), grab().pixelColor(71, 496) == QColor("#6B90D7")), 30000);
+        step("the Setting page");
+        QVERIFY(QTest::qWaitFor([&] { return (click({120, 495}), grab().pixelColor(71, 496) == QColor("#6B90D7")); }, 30000));
         QPoint off, on;
-        QTRY_VERIFY_WITH_TIMEOUT(!(off = knob("#747474")).isNull(), 20000);
+        QVERIFY(QTest::qWaitFor([&] { return !(off = knob("#747474")).isNull(); }, 20000));
         grab("autostart-off-dark");
+        step("the switch by the pointer");
         for (const bool written : {true, false}) {
             click(written ? off : on);
-            QTRY_COMPARE_WITH_TIMEOUT(QFile::exists(entry), written, 10000);
-            QTRY_VERIFY_WITH_TIMEOUT(!(written ? (on = knob("#6B90D7")) : (off = knob("#747474"))).isNull(), 10000);
+            QVERIFY(QTest::qWaitFor([&] { return QFile::exists(entry) == written; }, 10000));
+            QVERIFY(QTest::qWaitFor([&] { return !(written ? (on = knob("#6B90D7")) : (off = knob("#747474"))).isNull(); }, 10000));
         }
         // Tab reaches the switch (its focus ring shows left of it), Space turns it on.
         // Each press is given time to show its ring before the next one moves on.
         const auto ringShown = [&] { return grab().pixelColor(off.x() - 12, off.y()).lightness() > 200; };
         bool reached = false;
+        step("the switch by the keyboard");
         for (int presses = 0; presses < 20 && !reached; ++presses) {
             run("xdotool", {"key", "--window", windowId, "Tab"});
             reached = QTest::qWaitFor(ringShown, 1500);
         }
         QVERIFY2(reached, "Tab reaches the switch");
         run("xdotool", {"key", "--window", windowId, "space"});
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(entry) && !(on = knob("#6B90D7")).isNull(), 10000);
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(entry) && !(on = knob("#6B90D7")).isNull(); }, 10000));
         grab("autostart-on-dark");
         QCOMPARE(run("desktop-file-validate", {entry}), QByteArray());
         QVERIFY(readFile(entry).contains("Name=Tarvell Vorn\nIcon=com.tarvell.vorn\nExec=\"" TARVELL_VORN "\"\n"));
         // The light theme, from the theme switch right above.
         click(on + QPoint(-10, -34));
-        QTRY_VERIFY_WITH_TIMEOUT(grab().pixelColor(20, 20).lightness() > 128, 20000);
+        step("the light theme");
+        QVERIFY(QTest::qWaitFor([&] { return grab().pixelColor(20, 20).lightness() > 128; }, 20000));
         grab("autostart-on-light");
         // Closed twice, the entry removed by hand in between: one hint, and the switch reads the entry afresh.
         for (int close = 0; close < 2; ++close) {
+            step("closed to the tray");
             run(CLOSE_WINDOW, {windowId});
-            QTRY_VERIFY_WITH_TIMEOUT(visibleWindow().isEmpty(), 60000);
+            QVERIFY(QTest::qWaitFor([&] { return visibleWindow().isEmpty(); }, 60000));
             // The tray item's title, read on the connection the notifications arrive on, comes after any it sent.
             const QDBusConnection c = server();
             QCOMPARE(QDBusInterface(watcher.items.last(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", c).property("Title").toString(), "Tarvell Vorn");
             QCoreApplication::processEvents();
             QCOMPARE(notifications.shown.count(trayHint), 1);
             if (close == 0 && QFile::remove(entry) && home.start(TARVELL_VORN, {}, env)->waitForFinished(30000)) {
-                QTRY_VERIFY_WITH_TIMEOUT(!(windowId = visibleWindow()).isEmpty() && !knob("#747474").isNull(), 60000);
+                step("a second start shows the window");
+                QVERIFY(QTest::qWaitFor([&] { return !(windowId = visibleWindow()).isEmpty() && !knob("#747474").isNull(); }, 60000));
                 grab("autostart-off-light");
             }
         }

@@ -136,9 +136,10 @@ class UserPathTest : public QObject {
         xdotool({"mousemove", "--window", windowId, "4", "4"});
     }
 
+    // A BMP: a PNG of the window takes ImageMagick seconds to compress.
     QImage grab()
     {
-        const QString file = home.filePath("grab.png");
+        const QString file = home.filePath("grab.bmp");
         QFile::remove(file);
         run("import", {"-window", windowId, file}, xEnv);
         return QImage(file).convertToFormat(QImage::Format_RGB32);
