@@ -121,11 +121,15 @@ private slots:
     // clearly cooler, and nothing written while the duty stays.
     void curveFollowsTheTemperature()
     {
+        // Counted before the start: the restore may reach the card before the
+        // inhibitor is seen.
+        const int start = transfers().size();
         startProgram();
         QVERIFY(login1Says("inhibitor taken sleep delay"));
-        const int start = transfers().size();
         const int switched = waitFor(kToMcu, start);
-        QVERIFY2(switched >= 0, "the start-up restore never took the fan");
+        QVERIFY2(switched >= 0, qPrintable("the start-up restore never took the fan; the card saw:\n"
+                                           + readLines(transferLog).mid(start).join('\n') + "\nthe program said:\n"
+                                           + QString::fromUtf8(programSaid.right(2000))));
         const int first = waitFor(duty(27), switched);
         QVERIFY(first >= 0);
         QCOMPARE(fanWrites(switched, first + 1), (QStringList{kToMcu, duty(27)}));
@@ -188,8 +192,8 @@ private slots:
     // kill -9: the guardian notices and gives the fan back.
     void killGivesTheFanBack()
     {
-        startProgram();
         const int start = transfers().size();
+        startProgram();
         const int taken = waitFor(duty(29), start);
         QVERIFY2(taken >= 0, "the restore did not start the curve again");
         const double killed = QDateTime::currentMSecsSinceEpoch() / 1000.0;
