@@ -33,10 +33,13 @@ enum Code : int {
 // Performed once, then the worker goes back to idle; every other code is a
 // mode that repeats until the next request.
 inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReadFirmwareVersion; }
-// The commands after which the user's choices are written to the settings file.
+// The commands after which the user's choices are written to the settings
+// file. The three reads of the card's own state change none of them.
 inline bool savesSettings(int function)
 {
-    return (function >= ArgbControl && function <= SaveOnly) || function == FanCurve || function == OpenRgbServer;
+    const bool readsTheCard = function >= ReadFanPwm && function <= ReadArgbEffectSpeed;
+    return (function >= ArgbControl && function <= SaveOnly && !readsTheCard) || function == FanCurve
+           || function == OpenRgbServer;
 }
 }
 

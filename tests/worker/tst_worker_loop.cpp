@@ -106,6 +106,10 @@ private slots:
             R"({"fanSpeed":100,"fanControlBtn":4})");
         // The card layer throws on a duty out of its byte range: that command ends, the loop serves on.
         row("duty the card layer throws on", R"({"function":3,"fanSpeed":-1})", "{}", "gpumcu 0|fan -1", "{}", R"({"none":1})");
+        // The card's own state read back: nothing of the user's changes, so the settings file is not written.
+        row("fan PWM read", R"({"function":4})", "{}", "readFanPwm", "{}", R"({"none":1})");
+        row("colour read", R"({"function":5,"readMode":1})", "{}", "readArgbValue 1", "{}", R"({"none":1})");
+        row("effect and speed read", R"({"function":6})", "{}", "readEffectSpeed", "{}", R"({"none":1})");
         row("OpenRGB server chosen", R"({"function":18,"openRgbServer":true})", "{}", "", "{}",
             R"({"openRgbServer":true})");
         row("firmware version", R"({"function":19})", "{}", "readFw|reply 19", R"({"firmwareVersion":"01.00.03.19.04.0B"})",
