@@ -272,7 +272,7 @@ int GpuInformation::refresh(QVariantMap &info, QVariantMap &reply)
         } else if (allocated) {
             std::printf("EnumerateDevices returned %d adapters\n", static_cast<int>(count));
             resetScanKeys(info);
-            if (scan(api, adapters.data(), count, info, matched))
+            if (scan(adapters.data(), count, info, matched))
                 reply[kGpuCount] = matched;
         }
     }
@@ -348,7 +348,7 @@ std::optional<CardTemperature> GpuInformation::hottestTemperature(bool withLimit
     return CardTemperature{*hottest, critical};
 }
 
-bool GpuInformation::scan(ctl_api_handle_t api, const ctl_device_adapter_handle_t *adapters,
+bool GpuInformation::scan(const ctl_device_adapter_handle_t *adapters,
                           uint32_t count, QVariantMap &info, int &matched)
 {
     // One record serves the whole scan; only its header and identifier
@@ -415,8 +415,7 @@ bool GpuInformation::scan(ctl_api_handle_t api, const ctl_device_adapter_handle_
                         CtlResultToString(telemetryResult).toLocal8Bit().constData(), telemetryResult);
             std::printf("\n");
             info[kCheckCtl] = 0;
-            ctlClose(api);
-            break;
+            break; // the caller, who opened the library, closes it
         }
         for (const TelemetryItem &item : kTelemetryItems)
             storeTelemetryItem(telemetry.*(item.member), item.before, item.after, item.key, info);

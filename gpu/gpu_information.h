@@ -87,7 +87,7 @@ public:
 
 private:
     // The adapter loop; false when the cycle had to end without a count.
-    bool scan(ctl_api_handle_t api, const ctl_device_adapter_handle_t *adapters, uint32_t count,
+    bool scan(const ctl_device_adapter_handle_t *adapters, uint32_t count,
               QVariantMap &info, int &matched);
     // The four counters, or nothing when the read fails; markUnsupported
     // turns a counter the library does not support into NaN.

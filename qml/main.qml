@@ -291,7 +291,6 @@ Window {
         monitorPage.restoreFan(userControlData);
         argbPage.restoreColour(userControlData);
         monitorInfoDict = asMap(data["MonitorInfoDict"]);
-        gpu_count = cardCount(data["GPU_count"]);
         appVersion = data["appVersion"] === undefined ? "" : String(data["appVersion"]);
         settingPage.evaluateUpdateOffer(monitorInfoDict);
         if (Codes.isInt(monitorInfoDict["CheckCTL"], 1))

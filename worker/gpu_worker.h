@@ -134,7 +134,6 @@ private:
     // the request of this sequence number.
     void setPendingFunction(int function, quint64 sequence);
     bool newerRequestSince(quint64 seen);
-    void logCategoryEntries(const QString &category, const QVariantList &entries);
 
     std::atomic<bool> stopFlag{false};
     // Taken by the loop as the last thing it does, and by the destructor
