@@ -35,7 +35,9 @@ int main(int argc, char **argv)
     ev.data.data32[0] = atom(c, "WM_DELETE_WINDOW");
     ev.data.data32[1] = XCB_CURRENT_TIME;
     xcb_send_event(c, 0, ev.window, XCB_EVENT_MASK_NO_EVENT, (const char *)&ev);
-    xcb_flush(c);
+    /* A round trip, so the server has taken the request before this
+     * connection closes; a request still queued at the close can be lost. */
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), NULL));
     xcb_disconnect(c);
     return 0;
 }

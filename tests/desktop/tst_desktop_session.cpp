@@ -225,7 +225,8 @@ private slots:
         for (int close = 0; close < 2; ++close) {
             step("closed to the tray");
             run(CLOSE_WINDOW, {windowId});
-            QVERIFY(QTest::qWaitFor([&] { return visibleWindow().isEmpty(); }, 60000));
+            QVERIFY2(QTest::qWaitFor([&] { return visibleWindow().isEmpty(); }, 60000),
+                     qPrintable("asked " + windowId + " to close; still shown: " + visibleWindow()));
             // The tray item's title, read on the connection the notifications arrive on, comes after any it sent.
             const QDBusConnection c = server();
             QCOMPARE(QDBusInterface(watcher.items.last(), "/StatusNotifierItem", "org.kde.StatusNotifierItem", c).property("Title").toString(), "Tarvell Vorn");
