@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <sstream>
 #include <system_error>
 #include <vector>
@@ -115,7 +116,8 @@ std::optional<std::uint64_t> resourceBarSize(const std::string &resource, int ba
             return std::nullopt;
         const auto s = parseUnsigned(start);
         const auto e = parseUnsigned(end);
-        if (!s || !e || *e <= *s)
+        // A window over the whole 64-bit range has a size no 64-bit number holds.
+        if (!s || !e || *e <= *s || *e - *s == std::numeric_limits<std::uint64_t>::max())
             return std::nullopt;
         return *e - *s + 1;
     }
