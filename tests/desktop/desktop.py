@@ -101,13 +101,15 @@ class Desktop:
     def window(self):
         # Our own process's window only, whatever else the display shows. A
         # search that meets a window being destroyed under it stops with an X
-        # error and finds nothing; that says nothing of ours, so look again.
-        while True:
+        # error and finds nothing; that says nothing of ours, so look again
+        # (a few times: windows do not vanish for ever).
+        for _ in range(5):
             r = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(self.app.pid),
                                 "--name", "^TARVELL VORN$"], env=self.env, capture_output=True, text=True)
             if "X Error" not in r.stderr:
-                ids = r.stdout.split()
-                return ids[0] if ids else None
+                break
+        ids = r.stdout.split()
+        return ids[0] if ids else None
 
     def fd_count(self):
         return len(os.listdir("/proc/%d/fd" % self.app.pid))

@@ -62,23 +62,29 @@ class DesktopSessionTest : public QObject {
     {
         client().call(QDBusMessage::createMethodCall(notifications.service, notifications.path, notifications.service, "GetCapabilities"), QDBus::BlockWithGui), QCoreApplication::processEvents();
     }
-    QByteArray run(const QString &tool, const QStringList &args)
+    QByteArray run(const QString &tool, const QStringList &args, QByteArray *errors = nullptr)
     {
         QProcess p;
         p.setProcessEnvironment(env);
-        return p.start(tool, args), p.waitForFinished(30000) ? p.readAllStandardOutput().trimmed() : QByteArray();
+        p.start(tool, args);
+        if (!p.waitForFinished(30000))
+            return {};
+        if (errors)
+            *errors = p.readAllStandardError();
+        return p.readAllStandardOutput().trimmed();
     }
     // A search that meets a window being destroyed under it stops with an X
-    // error and finds nothing; that says nothing of the program's window.
+    // error and finds nothing; that says nothing of the program's window, so
+    // it looks again (a few times: windows do not vanish for ever).
     QString visibleWindow()
     {
-        for (;;) {
-            QProcess p;
-            p.setProcessEnvironment(env);
-            p.start("xdotool", {"search", "--onlyvisible", "--name", "^TARVELL VORN$"});
-            if (!p.waitForFinished(30000) || !p.readAllStandardError().contains("X Error"))
-                return p.readAllStandardOutput().trimmed();
+        QByteArray found, errors;
+        for (int tries = 0; tries < 5; ++tries) {
+            found = run("xdotool", {"search", "--onlyvisible", "--name", "^TARVELL VORN$"}, &errors);
+            if (!errors.contains("X Error"))
+                break;
         }
+        return found;
     }
     // A look at the window; a BMP, as a PNG of it takes seconds to compress. Named looks are kept.
     QImage grab(const QString &name = {})
