@@ -162,8 +162,10 @@ private slots:
         // two connections' messages only each against its own.
         QVERIFY(QTest::qWaitFor([] { return warnings > 0; }, 10000));
         QVERIFY(server().registerService(notifications.service));
-        roundTrip(), qInstallMessageHandler(previous);
-        QCOMPARE(QList<int>({warnings, notifications.shown.size()}), QList<int>({1, 4}));
+        roundTrip();
+        qInstallMessageHandler(previous);
+        QCOMPARE(warnings, 1);
+        QCOMPARE(notifications.shown.size(), 4);
     }
 
     void programOnTheDesktop()
