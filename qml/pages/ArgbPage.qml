@@ -226,6 +226,19 @@ Item {
         return true;
     }
 
+    // Arrow keys on the hue bar and the square: each step is a release of the
+    // pointer there, so the card follows the keys as it follows a click.
+    function stepHue(steps) {
+        knobPos = Colour.knobStepped(knobPos, steps);
+        pickerReleased();
+    }
+
+    function stepCursor(dx, dy) {
+        cursorX = Colour.cursorStepped(cursorX, dx);
+        cursorY = Colour.cursorStepped(cursorY, dy);
+        pickerReleased();
+    }
+
     function pickerReleased() {
         takePickerColour();
         showColourInField();
@@ -518,6 +531,18 @@ Item {
                     page.pickerReleased();
                 }
             }
+
+            // Up and Down (or Left and Right) walk the hue.
+            Model.KeyControl {
+                objectName: "hueKeys"
+                role: Accessible.Slider
+                name: "Hue"
+                description: "Arrow keys move along the hue bar"
+                enabled: !colourVeil.visible
+                takesArrows: true
+                ringRadius: hueBar.radius
+                onArrow: page.stepHue(dx + dy)
+            }
         }
 
         Item {
@@ -583,6 +608,17 @@ Item {
                     cursor.scale = Colour.CursorRestScale;
                     page.pickerReleased();
                 }
+            }
+
+            Model.KeyControl {
+                objectName: "squareKeys"
+                role: Accessible.ColorChooser
+                name: "Colour"
+                description: "Left and Right: less or more colour; Up and Down: brighter or darker"
+                enabled: !colourVeil.visible
+                takesArrows: true
+                ringRadius: 0
+                onArrow: page.stepCursor(dx, dy)
             }
         }
 

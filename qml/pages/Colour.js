@@ -14,6 +14,10 @@ var BarThickness = 12;
 var KnobSize = 14;
 var KnobTravel = BarLength - KnobSize;        // 102
 
+// One arrow key moves the knob or the cursor this many pixels: about thirty
+// steps from one end to the other.
+var KeyStep = 4;
+
 var KnobPressedScale = 0.6;
 var KnobRestScale = 0.9;
 var CursorPressedScale = 0.7;
@@ -27,6 +31,15 @@ function cursorPosition(p) {
 // Pointer coordinate along the bar -> knob corner, 0..102.
 function knobPosition(p) {
     return Math.max(0, Math.min(BarLength, p + KnobSize / 2) - KnobSize);
+}
+
+// The knob and the cursor one key step further, never past their ends.
+function knobStepped(knob, steps) {
+    return Math.max(0, Math.min(KnobTravel, knob + steps * KeyStep));
+}
+
+function cursorStepped(p, steps) {
+    return Math.max(CursorMin, Math.min(CursorTravel, p + steps * KeyStep));
 }
 
 function hueAt(knob) {

@@ -223,6 +223,29 @@ ShellFixture {
         }
     }
 
+    // Arrow keys walk the square and the hue bar as the pointer does: each
+    // step is sent and shown, and neither goes past its end.
+    function test_pickerKeys() {
+        // A colour half way across and down the square.
+        start(1, { "argb_effect": 1, "r_hex": "80", "g_hex": "40", "b_hex": "40" });
+        var cursor = item("colourCursor"), knob = item("hueKnob");
+        var x0 = cursor.x, y0 = cursor.y;
+        item("squareKeys").forceActiveFocus();
+        keyClick(Qt.Key_Left);
+        keyClick(Qt.Key_Down);
+        compare([cursor.x, cursor.y], [x0 - 4, y0 + 4], "one key step is 4 pixels");
+        compare(workerThread.requests.length, 2, "each step reaches the card");
+        var last = workerThread.requests[1];
+        compare(item("hexInput").text, (last["r_hex"] + last["g_hex"] + last["b_hex"]).toUpperCase());
+        for (var i = 0; i < 40; ++i)
+            keyClick(Qt.Key_Left);
+        compare(cursor.x, 2, "the cursor stops at the square's edge");
+        item("hueKeys").forceActiveFocus();
+        for (i = 0; i < 40; ++i)
+            keyClick(Qt.Key_Down);
+        compare(knob.y, 102, "the knob stops at the bar's end");
+    }
+
     function presetColours() {
         return [0, 1, 2, 3, 4].map(function (i) { return String(item("preset_" + i).color); });
     }
