@@ -39,6 +39,37 @@ QStringList readLines(const QString &path)
     return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
 }
 
+// The README's pictures are the window at half size in a 256-colour palette.
+// A pixel differs from one when a channel is off by more than the palette's
+// rounding; what may differ is the text of this machine's own facts and
+// readings (processor, memory, clock, load, temperatures), a few percent of
+// the window. A wrong theme, a missing panel or a moved page is far more.
+constexpr int kChannelSlack = 48;
+constexpr double kReadmeSlack = 0.03;
+
+// The share of pixels of `window` that differ from the README picture `name`.
+double unlikeReadme(const QImage &window, const QString &name)
+{
+    const QImage readme = QImage(QStringLiteral(SOURCE_DIR "/docs/screenshots/") + name + ".png")
+                              .convertToFormat(QImage::Format_RGB32);
+    if (readme.isNull() || window.isNull())
+        return 1;
+    const QImage shown = window.scaled(readme.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                             .convertToFormat(QImage::Format_RGB32);
+    qint64 differing = 0;
+    for (int y = 0; y < readme.height(); ++y) {
+        const auto *a = reinterpret_cast<const QRgb *>(shown.constScanLine(y));
+        const auto *b = reinterpret_cast<const QRgb *>(readme.constScanLine(y));
+        for (int x = 0; x < readme.width(); ++x)
+            differing += std::abs(qRed(a[x]) - qRed(b[x])) > kChannelSlack
+                || std::abs(qGreen(a[x]) - qGreen(b[x])) > kChannelSlack
+                || std::abs(qBlue(a[x]) - qBlue(b[x])) > kChannelSlack;
+    }
+    const double share = double(differing) / (qint64(readme.width()) * readme.height());
+    qInfo("%s: %.4f of the pixels differ from the README's picture", qPrintable(name), share);
+    return share;
+}
+
 bool containsInOrder(const QStringList &lines, const QStringList &wanted)
 {
     int next = 0;
@@ -331,7 +362,7 @@ private slots:
     void clicksReachTheCard()
     {
         startWithCard("sound", {});
-        keep("argb-dark");
+        QVERIFY(unlikeReadme(keep("argb-dark"), "argb-dark") <= kReadmeSlack);
         int mark = readLines(transferLog).size();
         click(staticEffect().x(), staticEffect().y());
         const std::optional<LightingWrite> sent = waitForLighting(mark);
@@ -362,7 +393,9 @@ private slots:
             qPrintable(readLines(transferLog).mid(mark).join('\n')), 20000);
         // The row of readings (clock, load, temperatures) changes as telemetry arrives.
         const QRect readings(monitorX(), monitorY() + 40 + 122 + 8, 1030, 184);
-        const QImage first = keep("monitor-dark").copy(readings);
+        const QImage monitor = keep("monitor-dark");
+        QVERIFY(unlikeReadme(monitor, "monitor-dark") <= kReadmeSlack);
+        const QImage first = monitor.copy(readings);
         const auto moved = [&] {
             const QImage now = grab().copy(readings);
             int n = 0;
