@@ -11,6 +11,9 @@ cleanup()
 }
 trap cleanup EXIT
 
+# "qt5" or "qt6": the toolkit a build folder was configured for.
+qt_of() { echo "qt$(sed -n 's/^TARVELL_QT_MAJOR:[A-Z]*=//p' "$1/CMakeCache.txt")"; }
+
 need_packages()
 {
     local missing=()
@@ -46,22 +49,23 @@ thread_ns()
 
 # start_program NAME [extra card-sim options...]
 # A file $work/NAME.settings, when there is one, is the program's userData.json.
+# PROGRAM_BUILD=DIR starts the program of another build folder (a Qt 6 one, say).
 start_program()
 {
     local name=$1; shift
-    local d=$work/$name
+    local d=$work/$name b=${PROGRAM_BUILD:-$build}
     mkdir -p "$d/home" "$d/run" "$d/tmp"
     chmod 700 "$d/run"
     if [[ -f $work/$name.settings ]]; then
         mkdir -p "$d/home/data/tarvell-vorn"
         cp "$work/$name.settings" "$d/home/data/tarvell-vorn/userData.json"
     fi
-    "${CARD_SIM:-$build/bin/tarvell-card-sim}" --runtime-dir "$d/run" --sysfs "$d/run/sysfs" \
+    "${CARD_SIM:-$b/bin/tarvell-card-sim}" --runtime-dir "$d/run" --sysfs "$d/run/sysfs" \
         --log "$d/transfers.log" "$@" >"$d/sim.log" 2>&1 &
     pids+=($!)
     for _ in $(seq 50); do grep -q serving "$d/sim.log" && break; sleep 0.1; done
     program_env[$name]="HOME=$d/home XDG_RUNTIME_DIR=$d/run TMPDIR=$d/tmp XDG_DATA_HOME=$d/home/data XDG_CONFIG_HOME=$d/home/config CTL_SYSFS_ROOT=$d/run/sysfs DBUS_SYSTEM_BUS_ADDRESS=unix:path=$d/no-system-bus"
-    env ${program_env[$name]} "$build/bin/tarvell-vorn" >"$d/program.log" 2>&1 &
+    env ${program_env[$name]} "$b/bin/tarvell-vorn" >"$d/program.log" 2>&1 &
     program_pid[$name]=$!
     pids+=($!)
     # Past the start-up restore: the first reply 100 plus 5 s.
