@@ -68,7 +68,9 @@ void tell(int fd, const Record &r)
         ::signal(SIGPIPE, SIG_DFL); // an ignored signal would stay ignored across exec
         ::execv(pkexec, argv);
         const int e = errno;
-        ::write(execPipe[1], &e, sizeof e);
+        // Should even this fail, the exit status 127 still tells the parent.
+        const ssize_t told = ::write(execPipe[1], &e, sizeof e);
+        (void)told;
         ::_exit(127);
     }
     ::close(execPipe[1]);

@@ -272,7 +272,7 @@ bool downloadFileFromServer(const QString &url, const QString &savePath,
             userText = QStringLiteral("The file could not be saved in the download folder.");
             break;
         }
-        hash.addData(piece, int(n));
+        hash.addData(QByteArray::fromRawData(piece, int(n)));
         received += n;
         const qint64 percent = received * 100 / contentLength;
         std::cout << "\rDownloading: " << percent << "% completed..." << std::flush;

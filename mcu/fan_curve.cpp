@@ -45,8 +45,8 @@ namespace {
 std::optional<int> wholeNumber(const QVariant &v)
 {
     bool ok = false;
-    const double d = v.type() == QVariant::String ? v.toString().toDouble(&ok)
-                     : v.canConvert<double>() && v.type() != QVariant::Bool ? v.toDouble(&ok)
+    const double d = v.userType() == QMetaType::QString ? v.toString().toDouble(&ok)
+                     : v.canConvert<double>() && v.userType() != QMetaType::Bool ? v.toDouble(&ok)
                                                                             : 0.0;
     if (!ok || !std::isfinite(d) || d != std::floor(d) || std::fabs(d) > 1e6)
         return std::nullopt;
@@ -56,12 +56,12 @@ std::optional<int> wholeNumber(const QVariant &v)
 
 FanCurve curveFromVariant(const QVariant &value)
 {
-    if (!value.canConvert<QVariantList>() || value.type() == QVariant::String)
+    if (!value.canConvert<QVariantList>() || value.userType() == QMetaType::QString)
         return {};
     FanCurve curve;
     for (const QVariant &element : value.toList()) {
         const QVariantList pair = element.toList();
-        if (pair.size() != 2 || element.type() == QVariant::String)
+        if (pair.size() != 2 || element.userType() == QMetaType::QString)
             return {};
         const std::optional<int> t = wholeNumber(pair[0]);
         const std::optional<int> d = wholeNumber(pair[1]);

@@ -28,7 +28,7 @@ constexpr double kHighestPlausibleC = 200.0;
 std::optional<double> freshTemperature(const QVariantMap &facts, const QString &key)
 {
     const QVariant v = facts.value(key);
-    if (v.type() != QVariant::Double)
+    if (v.userType() != QMetaType::Double)
         return std::nullopt;
     const double c = v.toDouble();
     if (!(c > 0.0 && c < kHighestPlausibleC))

@@ -235,22 +235,22 @@ bool isInteger(const QVariant &v, int low, int high)
 {
     bool ok = false;
     double d = 0;
-    if (v.type() == QVariant::String)
+    if (v.userType() == QMetaType::QString)
         d = v.toString().toDouble(&ok);
-    else if (v.canConvert<double>() && v.type() != QVariant::Bool)
+    else if (v.canConvert<double>() && v.userType() != QMetaType::Bool)
         d = v.toDouble(&ok);
     return ok && d >= low && d <= high && std::trunc(d) == d;
 }
 
 bool isOneOf(const QVariant &v, const QStringList &texts)
 {
-    return v.type() == QVariant::String && texts.contains(v.toString());
+    return v.userType() == QMetaType::QString && texts.contains(v.toString());
 }
 
 bool isHexByte(const QVariant &v)
 {
     static const QRegularExpression twoDigits(QStringLiteral("^[0-9A-Fa-f]{2}$"));
-    return v.type() == QVariant::String && twoDigits.match(v.toString()).hasMatch();
+    return v.userType() == QMetaType::QString && twoDigits.match(v.toString()).hasMatch();
 }
 
 bool isAcceptable(const QString &key, const QVariant &v)
@@ -275,7 +275,7 @@ bool isAcceptable(const QString &key, const QVariant &v)
         return isInteger(v, 0, 100);
     if (key == Key::Speed)
         return isOneOf(v, {"02", "01", "00", "FF", "FE"});
-    return v.type() == QVariant::String; // serverVersion, appVersion
+    return v.userType() == QMetaType::QString; // serverVersion, appVersion
 }
 
 } // namespace
@@ -331,7 +331,7 @@ QStringList repairSettings(QVariantMap &settings)
         settings.remove(key);
         repaired << key;
     };
-    optional(Key::OpenRgbServer, settings.value(Key::OpenRgbServer).type() == QVariant::Bool);
+    optional(Key::OpenRgbServer, settings.value(Key::OpenRgbServer).userType() == QMetaType::Bool);
     const QVariant port = settings.value(Key::OpenRgbPort);
     optional(Key::OpenRgbPort, isInteger(port, 1024, 65535) && port.toInt() != 6742);
     return repaired;

@@ -171,7 +171,7 @@ bool matches(const QVariant &v, const QString &expected)
         const double want = expected.mid(1).toDouble();
         return v.isValid() && !v.isNull() && std::abs(v.toDouble() - want) <= 0.08 * want + 0.5;
     }
-    if (v.type() == QVariant::Double)
+    if (v.userType() == QMetaType::Double)
         return v.toDouble() == expected.toDouble();
     const bool quoted = expected.size() >= 2 && expected.startsWith('"') && expected.endsWith('"');
     return v.toString() == (quoted ? expected.mid(1, expected.size() - 2) : expected);

@@ -71,7 +71,7 @@ class FanCurveWithCardTest : public QObject {
         QStringList out;
         const QList<Transfer> all = transfers();
         for (int i = from; i < to && i < all.size(); ++i)
-            if (all[i].text.startsWith("W 02 80") || all[i].text.startsWith("W 01 ") && all[i].text != "W 01 01")
+            if (all[i].text.startsWith("W 02 80") || (all[i].text.startsWith("W 01 ") && all[i].text != "W 01 01"))
                 out << all[i].text;
         return out;
     }
