@@ -542,6 +542,8 @@ Item {
                 takesArrows: true
                 ringRadius: hueBar.radius
                 onArrow: page.stepHue(dx + dy)
+                Accessible.onIncreaseAction: page.stepHue(1)
+                Accessible.onDecreaseAction: page.stepHue(-1)
             }
         }
 
