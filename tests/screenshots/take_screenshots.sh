@@ -89,8 +89,10 @@ shoot() {
 
 mean() { convert "$1" -colorspace Gray -format '%[fx:mean]' info:; }
 width() { convert "$1" -format '%w' info:; }
-# Number of pixels that differ clearly between two pictures.
-differing() { compare -metric AE -fuzz 10% "$1" "$2" null: 2>&1 | cut -d' ' -f1; }
+# Number of pixels that differ clearly between two pictures. ImageMagick
+# writes a count of a million or more as 1.1664e+06; shell arithmetic takes
+# only whole numbers.
+differing() { compare -metric AE -fuzz 10% "$1" "$2" null: 2>&1 | awk '{ printf "%d\n", $1 }'; }
 
 # ---- no card: the stand-in control library finds nothing in an empty tree --
 mkdir -p "$work/empty-sysfs"
