@@ -728,6 +728,7 @@ Item {
 
         Timer {
             id: hexHintTimer
+            objectName: "hexHintTimer"
             interval: 4000
             onTriggered: hexHint.visible = false
         }
