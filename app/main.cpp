@@ -1,6 +1,7 @@
 // Process entry: one instance at a time, the tray icon, the worker and the
 // scene, torn down in reverse order.
 
+#include "app/activationtoken.h"
 #include "app/desktopnotifier.h"
 #include "app/hiddenwindowtrim.h"
 #include "app/openrgbbridge.h"
@@ -90,10 +91,12 @@ int main(int argc, char *argv[])
     const QString dataDir = settingsfiles::dataFolder();
     settingsfiles::createDirectory(dataDir);
     const QString markerPath = dataDir + QStringLiteral("/tarvell.txt");
+    const QString tokenPath = dataDir + QStringLiteral("/activation-token");
 
     const SingleInstance::Claim claim = instance->claim();
     if (claim == SingleInstance::Claim::AlreadyRunning) {
         // Another instance of this user runs: ask it to show its window, then leave.
+        handActivationTokenOver(tokenPath);
         handOverToRunningInstance(markerPath);
         return 0;
     }
@@ -102,6 +105,9 @@ int main(int argc, char *argv[])
                 + "); starting without it";
     QuitOnSignals quitOnSignals;
     settingsfiles::writeText(markerPath, QStringLiteral("0"));
+
+    ActivationToken activationToken(tokenPath);
+    engine->rootContext()->setContextProperty(QStringLiteral("activationToken"), &activationToken);
 
     auto tray = std::make_unique<TrayManager>();
     engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), tray.get());

@@ -93,6 +93,10 @@ Window {
         else
             window.show();
         window.raise();
+        // A launcher's token, handed over by a second start, lets a Wayland
+        // compositor bring the window forward instead of only marking it.
+        if (typeof activationToken !== "undefined")
+            activationToken.adopt();
         window.requestActivate();
     }
 

@@ -119,6 +119,33 @@ private slots:
         QVERIFY(first->readAll().contains("Single-instance key not available"));
     }
 
+    // A launcher's xdg-activation token travels with the hand-over to the
+    // window that is shown; one that is not a short printable text does not.
+    void launcherTokenGoesToTheShownWindow()
+    {
+        auto first = startFirstInstance();
+        QVERIFY(first);
+        const QString tokenFile = home.data("activation-token");
+        QProcessEnvironment env = home.environment();
+        const auto secondStartWith = [&](const char *token) {
+            env.insert("XDG_ACTIVATION_TOKEN", token);
+            auto second = home.start(TARVELL_VORN, {}, env);
+            return second->waitForFinished(10000) && second->exitCode() == 0;
+        };
+        QVERIFY(secondStartWith("vorn_token-1"));
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT((output += first->readAll()).contains("Activation token taken for the window"), 30000);
+        QVERIFY(!QFile::exists(tokenFile));
+
+        // The window is up, so the running instance reads no hand-over now:
+        // whatever a second start leaves stays for the next show.
+        QVERIFY(secondStartWith("two words"));
+        QVERIFY(!QFile::exists(tokenFile));
+        QVERIFY(secondStartWith("vorn_token-2"));
+        QCOMPARE(readFile(tokenFile), QByteArray("vorn_token-2"));
+        PrivateHome::stop(first.get());
+    }
+
     void secondStartGivesUpWhenTheMarkerCannotBeWritten()
     {
         auto first = startFirstInstance();
