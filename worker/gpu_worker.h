@@ -118,9 +118,34 @@ private:
     void restoreIfDue();
     void pauseAfterPass(int function, quint64 seen);
     void fullRefresh();
+
+    // What the loop does once a request's pass is over.
+    enum class AfterPass { BackToIdle, KeepMode, StartMonitoring };
+    using PassHandler = AfterPass (GPU_WORKER::*)(const QVariantMap &request);
+    static PassHandler handlerFor(int function);
+    // One handler per request code.
+    AfterPass onArgbControl(const QVariantMap &request);
+    AfterPass onArgbSwitch(const QVariantMap &request);
+    AfterPass onSwitchFanControl(const QVariantMap &request);
+    AfterPass onFanDuty(const QVariantMap &request);
+    AfterPass onReadFanPwm(const QVariantMap &request);
+    AfterPass onReadArgbValue(const QVariantMap &request);
+    AfterPass onReadArgbEffectSpeed(const QVariantMap &request);
+    AfterPass onFanToGpu(const QVariantMap &request);
+    AfterPass onSyncMotherboard(const QVariantMap &request);
+    AfterPass onLeaveMotherboardSync(const QVariantMap &request);
+    AfterPass onRefresh(const QVariantMap &request);
+    AfterPass onStoreTheme(const QVariantMap &request);
+    AfterPass onUpdate(const QVariantMap &request);
+    AfterPass onOpenRgbServer(const QVariantMap &request);
+    AfterPass onReadFirmwareVersion(const QVariantMap &request);
+    AfterPass onSaveOnly(const QVariantMap &request);
+    AfterPass onReinstallDriver(const QVariantMap &request);
+    AfterPass onFanCurve(const QVariantMap &request);
+    AfterPass onMonitor(const QVariantMap &request);
+    AfterPass onWatchMarker(const QVariantMap &request);
+
     void lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode);
-    void updateRequest();
-    void reinstallDriverRequest();
     void reportUpdateFailure(const QString &why);
     bool downloadFileFromServer(std::wstring url, std::wstring savePath, const QString &sha256);
     void startUpRestore();

@@ -12,6 +12,7 @@
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QHash>
 
 #include <algorithm>
 #include <exception>
@@ -276,164 +277,227 @@ void GPU_WORKER::replyStartUp()
 
 // ---------------------------------------------------------------- handlers
 
+GPU_WORKER::PassHandler GPU_WORKER::handlerFor(int function)
+{
+    static const QHash<int, PassHandler> handlers{
+        {Request::ArgbControl, &GPU_WORKER::onArgbControl},
+        {Request::SwitchFanControl, &GPU_WORKER::onSwitchFanControl},
+        {Request::FanDuty, &GPU_WORKER::onFanDuty},
+        {Request::ReadFanPwm, &GPU_WORKER::onReadFanPwm},
+        {Request::ReadArgbValue, &GPU_WORKER::onReadArgbValue},
+        {Request::ReadArgbEffectSpeed, &GPU_WORKER::onReadArgbEffectSpeed},
+        {Request::FanToGpu, &GPU_WORKER::onFanToGpu},
+        {Request::SyncMotherboard, &GPU_WORKER::onSyncMotherboard},
+        {Request::LeaveMotherboardSync, &GPU_WORKER::onLeaveMotherboardSync},
+        {Request::Refresh, &GPU_WORKER::onRefresh},
+        {Request::StoreTheme, &GPU_WORKER::onStoreTheme},
+        {Request::Update, &GPU_WORKER::onUpdate},
+        {Request::ArgbSwitch, &GPU_WORKER::onArgbSwitch},
+        {Request::SaveOnly, &GPU_WORKER::onSaveOnly},
+        {Request::Nothing, &GPU_WORKER::onSaveOnly},
+        {Request::ReinstallDriver, &GPU_WORKER::onReinstallDriver},
+        {Request::FanCurve, &GPU_WORKER::onFanCurve},
+        {Request::OpenRgbServer, &GPU_WORKER::onOpenRgbServer},
+        {Request::ReadFirmwareVersion, &GPU_WORKER::onReadFirmwareVersion},
+        {Request::Monitor, &GPU_WORKER::onMonitor},
+        {Request::WatchMarker, &GPU_WORKER::onWatchMarker},
+    };
+    return handlers.value(function, nullptr);
+}
+
 void GPU_WORKER::performPass(int f, const QVariantMap &request, quint64 sequence)
 {
-    switch (f) {
-    case Request::ArgbControl:
-        lightingRequest(request, true, Reply::ArgbControl);
-        break;
-    case Request::ArgbSwitch:
-        lightingRequest(request, false, Reply::ArgbSwitch);
-        break;
-    case Request::SwitchFanControl: {
-        stopFanCurve();
-        const int mode = request.value(Key::ControlMode).toInt();
-        const int r = I2C_Switch_GPU_MCU_Control(mode);
-        int result = 1;
-        if (r == kSwitchCommands) {
-            result = 0;
-            if (mode == 0) {
-                logText(QStringLiteral("switch to MCU successful"));
-                userControlData[Key::FanControlMode] = QString(Value::Mcu);
-            } else {
-                logText(QStringLiteral("switch to GPU successful"));
-                userControlData[Key::FanControlMode] = QString(Value::Gpu);
-            }
-        }
-        dictDataToQML[Key::Function] = int(Reply::SwitchFanControl);
-        dictDataToQML[Key::ResultCheck] = result;
-        emitReply();
-        break;
-    }
-    case Request::FanDuty: {
-        const bool leavesCurve = fanCurve != nullptr;
-        stopFanCurve();
-        I2C_Switch_GPU_MCU_Control(0);
-        // A fixed duty after the curve: the next start must not bring the
-        // curve back.
-        if (leavesCurve || userControlData.value(Key::FanControlMode).toString() == Value::Curve)
-            userControlData[Key::FanControlMode] = QString(Value::Mcu);
-        userControlData[Key::FanControlBtn] = request.value(Key::FanControlBtn).toInt();
-        const int duty = request.value(Key::FanSpeed).toInt();
-        const int r = I2C_Fan_Control(duty);
-        if (r == kFanCommands)
-            userControlData[Key::FanSpeed] = duty;
-        dictDataToQML[Key::Function] = int(Reply::FanDuty);
-        dictDataToQML[Key::FanSpeedSetting] = duty;
-        dictDataToQML[Key::ResultCheck] = r == kFanCommands ? 0 : 1;
-        emitReply();
-        break;
-    }
-    case Request::ReadFanPwm: {
-        const int value = Read_I2C_Fan_PWM();
-        logText(QStringLiteral("FAN PWM: ") + QString::number(value) + QStringLiteral(" rpm"));
-        break;
-    }
-    case Request::ReadArgbValue:
-        i2cReplyBuffer = I2C_Read_ARGB_Value(request.value(Key::ReadMode).toInt());
-        if (i2cReplyBuffer.size() == 4) {
-            logText(QStringLiteral("r_color: ") + QString::number(quint8(i2cReplyBuffer.at(1))));
-            logText(QStringLiteral("g_color: ") + QString::number(quint8(i2cReplyBuffer.at(2))));
-            logText(QStringLiteral("b_color: ") + QString::number(quint8(i2cReplyBuffer.at(3))));
-        }
-        break;
-    case Request::ReadArgbEffectSpeed:
-        i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
-        if (i2cReplyBuffer.size() == 2) {
-            const int effect = quint8(i2cReplyBuffer.at(0));
-            const QString speedText = QString::number(quint8(i2cReplyBuffer.at(1)), 16)
-                                          .rightJustified(2, QLatin1Char('0'))
-                                          .toUpper();
-            logText(QStringLiteral("rgbEffect: ") + QString::number(effect));
-            logText(QStringLiteral("effectSpeed: ") + speedText);
-            logText(QStringLiteral("effectSpeed int: ") + QString::number(speedTable().value(speedText, -1)));
-        }
-        break;
-    case Request::FanToGpu:
-        stopFanCurve();
-        I2C_Switch_GPU_MCU_Control(1);
-        userControlData[Key::FanControlMode] = QString(Value::Gpu);
+    const PassHandler handler = handlerFor(f);
+    // Idle, and a code nobody knows, leave the mode as it is.
+    const AfterPass next = handler ? (this->*handler)(request) : AfterPass::KeepMode;
+    if (next == AfterPass::BackToIdle)
+        setPendingFunction(Request::Idle, sequence);
+    else if (next == AfterPass::StartMonitoring)
         setPendingFunction(Request::Monitor, sequence);
-        return; // monitoring follows; not back to idle
-    case Request::SyncMotherboard: {
-        const int r = I2C_Switch_to_Sync_Motherboard_Control(1);
-        userControlData[Key::RGB] = QString(Value::On);
-        userControlData[Key::RGBControlMode] = QString(Value::Mb);
-        logSyncCable();
-        dictDataToQML[Key::Function] = int(Reply::SyncMotherboard);
-        dictDataToQML[Key::ResultCheck] = r != kSwitchCommands ? 1 : 0;
-        emitReply();
-        break;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onArgbControl(const QVariantMap &request)
+{
+    lightingRequest(request, true, Reply::ArgbControl);
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onArgbSwitch(const QVariantMap &request)
+{
+    lightingRequest(request, false, Reply::ArgbSwitch);
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onSwitchFanControl(const QVariantMap &request)
+{
+    stopFanCurve();
+    const int mode = request.value(Key::ControlMode).toInt();
+    const int r = I2C_Switch_GPU_MCU_Control(mode);
+    if (r == kSwitchCommands) {
+        logText(mode == 0 ? QStringLiteral("switch to MCU successful")
+                          : QStringLiteral("switch to GPU successful"));
+        userControlData[Key::FanControlMode] = QString(mode == 0 ? Value::Mcu : Value::Gpu);
     }
-    case Request::LeaveMotherboardSync:
-        I2C_Switch_to_Sync_Motherboard_Control(0);
-        userControlData[Key::RGBControlMode] = QString(Value::Mcu);
-        logSyncCable();
-        break;
-    case Request::Refresh:
-        logText(QLatin1String(kRefreshHeader));
-        sleepMs(kRefreshDelayMs);
-        fullRefresh();
-        dictDataToQML[Key::Function] = int(Reply::Refresh);
-        dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
-        emitReply();
-        break;
-    case Request::StoreTheme:
-        userControlData[Key::DisplayMode] = request.value(Key::DisplayMode).toInt();
-        break;
-    case Request::Update:
-        updateRequest();
-        break;
-    case Request::OpenRgbServer:
-        userControlData[Key::OpenRgbServer] = request.value(Key::OpenRgbServer).toBool();
-        break;
-    case Request::ReadFirmwareVersion: {
-        // Six bytes nobody decodes: shown as they are, in hexadecimal.
-        const QByteArray version = I2C_Read_FW_Version();
-        QStringList bytes;
-        for (char b : version)
-            bytes << QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
-        dictDataToQML[Key::Function] = int(Reply::FirmwareVersion);
-        dictDataToQML[Key::FirmwareVersion] = version.size() == 6 ? bytes.join(QLatin1Char('.')) : QString();
-        emitReply();
-        dictDataToQML.remove(Key::FirmwareVersion);
-        break;
+    dictDataToQML[Key::Function] = int(Reply::SwitchFanControl);
+    dictDataToQML[Key::ResultCheck] = r == kSwitchCommands ? 0 : 1;
+    emitReply();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onFanDuty(const QVariantMap &request)
+{
+    const bool leavesCurve = fanCurve != nullptr;
+    stopFanCurve();
+    I2C_Switch_GPU_MCU_Control(0);
+    // A fixed duty after the curve: the next start must not bring the
+    // curve back.
+    if (leavesCurve || userControlData.value(Key::FanControlMode).toString() == Value::Curve)
+        userControlData[Key::FanControlMode] = QString(Value::Mcu);
+    userControlData[Key::FanControlBtn] = request.value(Key::FanControlBtn).toInt();
+    const int duty = request.value(Key::FanSpeed).toInt();
+    const int r = I2C_Fan_Control(duty);
+    if (r == kFanCommands)
+        userControlData[Key::FanSpeed] = duty;
+    dictDataToQML[Key::Function] = int(Reply::FanDuty);
+    dictDataToQML[Key::FanSpeedSetting] = duty;
+    dictDataToQML[Key::ResultCheck] = r == kFanCommands ? 0 : 1;
+    emitReply();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onReadFanPwm(const QVariantMap &)
+{
+    const int value = Read_I2C_Fan_PWM();
+    logText(QStringLiteral("FAN PWM: ") + QString::number(value) + QStringLiteral(" rpm"));
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onReadArgbValue(const QVariantMap &request)
+{
+    i2cReplyBuffer = I2C_Read_ARGB_Value(request.value(Key::ReadMode).toInt());
+    if (i2cReplyBuffer.size() == 4) {
+        logText(QStringLiteral("r_color: ") + QString::number(quint8(i2cReplyBuffer.at(1))));
+        logText(QStringLiteral("g_color: ") + QString::number(quint8(i2cReplyBuffer.at(2))));
+        logText(QStringLiteral("b_color: ") + QString::number(quint8(i2cReplyBuffer.at(3))));
     }
-    case Request::SaveOnly:
-    case Request::Nothing:
-        break;
-    case Request::ReinstallDriver:
-        reinstallDriverRequest();
-        break;
-    case Request::FanCurve:
-        fanCurveRequest(request);
-        break;
-    case Request::Monitor:
-        logText(QLatin1String(kRefreshHeader));
-        fullRefresh();
-        stepFanCurve(true);
-        dictDataToQML[Key::Function] = int(Reply::Monitor);
-        dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
-        emitReply();
-        if (!restoreArmed && !startUpRestoreDone) {
-            restoreArmed = true;
-            restoreAtMs = ops.pacer->nowMs() + kMonitorPauseMs + kRestoreDelayMs;
-        }
-        return;
-    case Request::WatchMarker:
-        markerTouched = false;
-        if (settingsfiles::pollMarker(markerPath()) == 1) {
-            dictDataToQML[Key::Function] = int(Reply::ShowWindow);
-            dictDataToQML[Key::StartGUI] = 1;
-            emitReply();
-            settingsfiles::writeText(markerPath(), QStringLiteral("0"));
-            setPendingFunction(Request::Idle, sequence);
-        }
-        return;
-    default:
-        return; // idle
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onReadArgbEffectSpeed(const QVariantMap &)
+{
+    i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
+    if (i2cReplyBuffer.size() == 2) {
+        const int effect = quint8(i2cReplyBuffer.at(0));
+        const QString speedText = QString::number(quint8(i2cReplyBuffer.at(1)), 16)
+                                      .rightJustified(2, QLatin1Char('0'))
+                                      .toUpper();
+        logText(QStringLiteral("rgbEffect: ") + QString::number(effect));
+        logText(QStringLiteral("effectSpeed: ") + speedText);
+        logText(QStringLiteral("effectSpeed int: ") + QString::number(speedTable().value(speedText, -1)));
     }
-    setPendingFunction(Request::Idle, sequence);
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onFanToGpu(const QVariantMap &)
+{
+    stopFanCurve();
+    I2C_Switch_GPU_MCU_Control(1);
+    userControlData[Key::FanControlMode] = QString(Value::Gpu);
+    return AfterPass::StartMonitoring;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onSyncMotherboard(const QVariantMap &)
+{
+    const int r = I2C_Switch_to_Sync_Motherboard_Control(1);
+    userControlData[Key::RGB] = QString(Value::On);
+    userControlData[Key::RGBControlMode] = QString(Value::Mb);
+    logSyncCable();
+    dictDataToQML[Key::Function] = int(Reply::SyncMotherboard);
+    dictDataToQML[Key::ResultCheck] = r != kSwitchCommands ? 1 : 0;
+    emitReply();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onLeaveMotherboardSync(const QVariantMap &)
+{
+    I2C_Switch_to_Sync_Motherboard_Control(0);
+    userControlData[Key::RGBControlMode] = QString(Value::Mcu);
+    logSyncCable();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onRefresh(const QVariantMap &)
+{
+    logText(QLatin1String(kRefreshHeader));
+    sleepMs(kRefreshDelayMs);
+    fullRefresh();
+    dictDataToQML[Key::Function] = int(Reply::Refresh);
+    dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
+    emitReply();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onStoreTheme(const QVariantMap &request)
+{
+    userControlData[Key::DisplayMode] = request.value(Key::DisplayMode).toInt();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onOpenRgbServer(const QVariantMap &request)
+{
+    userControlData[Key::OpenRgbServer] = request.value(Key::OpenRgbServer).toBool();
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onReadFirmwareVersion(const QVariantMap &)
+{
+    // Six bytes nobody decodes: shown as they are, in hexadecimal.
+    const QByteArray version = I2C_Read_FW_Version();
+    QStringList bytes;
+    for (char b : version)
+        bytes << QString::number(quint8(b), 16).toUpper().rightJustified(2, QLatin1Char('0'));
+    dictDataToQML[Key::Function] = int(Reply::FirmwareVersion);
+    dictDataToQML[Key::FirmwareVersion] = version.size() == 6 ? bytes.join(QLatin1Char('.')) : QString();
+    emitReply();
+    dictDataToQML.remove(Key::FirmwareVersion);
+    return AfterPass::BackToIdle;
+}
+
+// No card work: a save, where the code asks for one, follows the pass.
+GPU_WORKER::AfterPass GPU_WORKER::onSaveOnly(const QVariantMap &) { return AfterPass::BackToIdle; }
+
+GPU_WORKER::AfterPass GPU_WORKER::onFanCurve(const QVariantMap &request)
+{
+    fanCurveRequest(request);
+    return AfterPass::BackToIdle;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onMonitor(const QVariantMap &)
+{
+    logText(QLatin1String(kRefreshHeader));
+    fullRefresh();
+    stepFanCurve(true);
+    dictDataToQML[Key::Function] = int(Reply::Monitor);
+    dictDataToQML[Key::MonitorInfoDict] = MonitorInfoDict;
+    emitReply();
+    // The first monitoring pass arms the start-up restore.
+    if (!restoreArmed && !startUpRestoreDone) {
+        restoreArmed = true;
+        restoreAtMs = ops.pacer->nowMs() + kMonitorPauseMs + kRestoreDelayMs;
+    }
+    return AfterPass::KeepMode;
+}
+
+GPU_WORKER::AfterPass GPU_WORKER::onWatchMarker(const QVariantMap &)
+{
+    markerTouched = false;
+    if (settingsfiles::pollMarker(markerPath()) != 1)
+        return AfterPass::KeepMode;
+    dictDataToQML[Key::Function] = int(Reply::ShowWindow);
+    dictDataToQML[Key::StartGUI] = 1;
+    emitReply();
+    settingsfiles::writeText(markerPath(), QStringLiteral("0"));
+    return AfterPass::BackToIdle;
 }
 
 void GPU_WORKER::logSyncCable()
@@ -489,7 +553,7 @@ void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, 
     emitReply();
 }
 
-void GPU_WORKER::updateRequest()
+GPU_WORKER::AfterPass GPU_WORKER::onUpdate(const QVariantMap &)
 {
     logText(QLatin1String(kUpdateHeader));
     int attempts = 0;
@@ -542,6 +606,7 @@ void GPU_WORKER::updateRequest()
         reportUpdateFailure(serverVersionInfo.isEmpty()
                                 ? QStringLiteral("The update server could not be reached.")
                                 : QStringLiteral("No update is available for this version."));
+    return AfterPass::BackToIdle;
 }
 
 void GPU_WORKER::reportUpdateFailure(const QString &why)
@@ -557,7 +622,7 @@ void GPU_WORKER::reportUpdateFailure(const QString &why)
     dictDataToQML.remove(Key::FailureText);
 }
 
-void GPU_WORKER::reinstallDriverRequest()
+GPU_WORKER::AfterPass GPU_WORKER::onReinstallDriver(const QVariantMap &)
 {
     const QString dir = QCoreApplication::applicationDirPath();
     logText(QStringLiteral("Current dir path: ") + dir);
@@ -574,6 +639,7 @@ void GPU_WORKER::reinstallDriverRequest()
         dictDataToQML[Key::FailureText] = ops.maintenance->lastFailure();
     emitReply();
     dictDataToQML.remove(Key::FailureText);
+    return AfterPass::BackToIdle;
 }
 
 void GPU_WORKER::startUpRestore()
