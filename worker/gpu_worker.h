@@ -146,6 +146,8 @@ private:
     AfterPass onWatchMarker(const QVariantMap &request);
 
     void lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode);
+    // False when the entry is skipped rather than downloaded.
+    bool downloadUpdate(const QVariantMap &entry);
     void reportUpdateFailure(const QString &why);
     bool downloadFileFromServer(std::wstring url, std::wstring savePath, const QString &sha256);
     void startUpRestore();

@@ -70,6 +70,26 @@ void logStopped()
             + QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId())));
 }
 
+// Logs the update server's manifest as it is walked and hands each software
+// entry to `use` right after the entry's own lines.
+template<typename Use>
+void walkManifest(const QMap<QString, QVariantList> &manifest, Use use)
+{
+    for (auto it = manifest.cbegin(); it != manifest.cend(); ++it) {
+        logText(QStringLiteral("Category: ") + maintenance::loggable(it.key()));
+        if (it.key() != Value::Software)
+            continue;
+        for (const QVariant &element : it.value()) {
+            const QVariantMap entry = element.toMap();
+            logText(QStringLiteral("  Name: ") + maintenance::loggable(entry.value(Key::Name).toString()));
+            logText(QStringLiteral("  Version: ") + maintenance::loggable(entry.value(Key::Version).toString()));
+            logText(QStringLiteral("  Download Link: ")
+                    + maintenance::loggable(entry.value(Key::DownloadLink).toString()));
+            use(entry);
+        }
+    }
+}
+
 } // namespace
 
 // ------------------------------------------------------------------ helpers
@@ -245,22 +265,12 @@ void GPU_WORKER::startUpSequence()
 
     MonitorInfoDict[Key::UpdateApp] = 0;
     serverVersionInfo = check_NewVersionFromServer();
-    for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
-        logText(QStringLiteral("Category: ") + maintenance::loggable(it.key()));
-        if (it.key() != Value::Software)
-            continue;
-        for (const QVariant &element : it.value()) {
-            const QVariantMap entry = element.toMap();
-            const QString version = entry.value(Key::Version).toString();
-            logText(QStringLiteral("  Name: ") + maintenance::loggable(entry.value(Key::Name).toString()));
-            logText(QStringLiteral("  Version: ") + maintenance::loggable(version));
-            logText(QStringLiteral("  Download Link: ")
-                    + maintenance::loggable(entry.value(Key::DownloadLink).toString()));
-            userControlData[Key::ServerVersion] = version;
-            if (version != appVersion)
-                MonitorInfoDict[Key::UpdateApp] = 1;
-        }
-    }
+    walkManifest(serverVersionInfo, [this](const QVariantMap &entry) {
+        const QString version = entry.value(Key::Version).toString();
+        userControlData[Key::ServerVersion] = version;
+        if (version != appVersion)
+            MonitorInfoDict[Key::UpdateApp] = 1;
+    });
 
     dictDataToQML[Key::AppVersion] = appVersion;
     userControlData[Key::AppVersion] = appVersion;
@@ -558,55 +568,50 @@ GPU_WORKER::AfterPass GPU_WORKER::onUpdate(const QVariantMap &)
     logText(QLatin1String(kUpdateHeader));
     int attempts = 0;
     serverVersionInfo = check_NewVersionFromServer();
-    for (auto it = serverVersionInfo.cbegin(); it != serverVersionInfo.cend(); ++it) {
-        logText(QStringLiteral("Category: ") + maintenance::loggable(it.key()));
-        if (it.key() != Value::Software)
-            continue;
-        for (const QVariant &element : it.value()) {
-            const QVariantMap entry = element.toMap();
-            const QString version = entry.value(Key::Version).toString();
-            const QString link = entry.value(Key::DownloadLink).toString();
-            logText(QStringLiteral("  Name: ") + maintenance::loggable(entry.value(Key::Name).toString()));
-            logText(QStringLiteral("  Version: ") + maintenance::loggable(version));
-            logText(QStringLiteral("  Download Link: ") + maintenance::loggable(link));
-            if (version == appVersion)
-                continue;
-
-            // A manifest entry must never choose where a file is written.
-            const QString savePath = ops.maintenance->installerSavePath(version);
-            if (savePath.isEmpty()) {
-                qWarning().noquote() << "Update entry skipped, its version cannot name a file:"
-                                     << maintenance::loggable(version);
-                continue;
-            }
-
-            dictDataToQML[Key::Function] = int(Reply::Update);
-            dictDataToQML[Key::DownloadFile] = 1;
-            dictDataToQML[Key::InstallApp] = 0;
-            dictDataToQML[Key::NewVersion] = version;
-            dictDataToQML[Key::AppVersion] = appVersion;
-            // A progress left from an earlier download would read as done.
-            dictDataToQML.remove(Key::Progress);
-            emitReply();
-
+    walkManifest(serverVersionInfo, [&](const QVariantMap &entry) {
+        if (downloadUpdate(entry))
             ++attempts;
-            if (downloadFileFromServer(link.toStdWString(), savePath.toStdWString(),
-                                       entry.value(Key::Sha256).toString())) {
-                std::cout << "File downloaded successfully!" << std::endl;
-                ops.maintenance->runInstaller(savePath);
-            } else {
-                std::cout << "Download failed!" << std::endl;
-                reportUpdateFailure(ops.maintenance->lastFailure());
-            }
-            dictDataToQML[Key::InstallApp] = 0;
-        }
-    }
+    });
     // The download screen waits for an outcome: say why nothing came.
     if (attempts == 0)
         reportUpdateFailure(serverVersionInfo.isEmpty()
                                 ? QStringLiteral("The update server could not be reached.")
                                 : QStringLiteral("No update is available for this version."));
     return AfterPass::BackToIdle;
+}
+
+bool GPU_WORKER::downloadUpdate(const QVariantMap &entry)
+{
+    const QString version = entry.value(Key::Version).toString();
+    if (version == appVersion)
+        return false;
+    // A manifest entry must never choose where a file is written.
+    const QString savePath = ops.maintenance->installerSavePath(version);
+    if (savePath.isEmpty()) {
+        qWarning().noquote() << "Update entry skipped, its version cannot name a file:"
+                             << maintenance::loggable(version);
+        return false;
+    }
+
+    dictDataToQML[Key::Function] = int(Reply::Update);
+    dictDataToQML[Key::DownloadFile] = 1;
+    dictDataToQML[Key::InstallApp] = 0;
+    dictDataToQML[Key::NewVersion] = version;
+    dictDataToQML[Key::AppVersion] = appVersion;
+    // A progress left from an earlier download would read as done.
+    dictDataToQML.remove(Key::Progress);
+    emitReply();
+
+    if (downloadFileFromServer(entry.value(Key::DownloadLink).toString().toStdWString(),
+                               savePath.toStdWString(), entry.value(Key::Sha256).toString())) {
+        std::cout << "File downloaded successfully!" << std::endl;
+        ops.maintenance->runInstaller(savePath);
+    } else {
+        std::cout << "Download failed!" << std::endl;
+        reportUpdateFailure(ops.maintenance->lastFailure());
+    }
+    dictDataToQML[Key::InstallApp] = 0;
+    return true;
 }
 
 void GPU_WORKER::reportUpdateFailure(const QString &why)
