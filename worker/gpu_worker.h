@@ -114,9 +114,11 @@ private:
     };
     void startUpSequence();
     void replyStartUp();
+    void servePass(const TakenRequest &taken);
     void performPass(int function, const QVariantMap &request, quint64 sequence);
     void restoreIfDue();
     void pauseAfterPass(int function, quint64 seen);
+    void leaveLoop();
     void fullRefresh();
 
     // What the loop does once a request's pass is over.
@@ -146,11 +148,15 @@ private:
     AfterPass onWatchMarker(const QVariantMap &request);
 
     void lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode);
+    bool cardShowsEffect(int effect);
     // False when the entry is skipped rather than downloaded.
     bool downloadUpdate(const QVariantMap &entry);
     void reportUpdateFailure(const QString &why);
     bool downloadFileFromServer(std::wstring url, std::wstring savePath, const QString &sha256);
     void startUpRestore();
+    struct Restored;
+    Restored restoreLighting();
+    Restored restoreFan();
     void logSyncCable();
     void emitReply();
     void sleepMs(int ms);

@@ -70,6 +70,19 @@ void logStopped()
             + QString::number(reinterpret_cast<quintptr>(QThread::currentThreadId())));
 }
 
+// The pass rate: how long the worker rests after a pass of `function` while
+// the mode is `mode`.
+int passPauseMs(int function, int mode, bool markerWatched)
+{
+    if (mode == Request::Monitor)
+        return Request::isOneShot(function) ? kPassPauseMs : kMonitorPauseMs + kPassPauseMs;
+    if (mode == Request::WatchMarker)
+        return Request::isOneShot(function) ? kPassPauseMs
+            : markerWatched                 ? kMarkerWatchedPollMs
+                                            : kMarkerPollMs;
+    return worker::Pacer::kForever; // idle: until the next request
+}
+
 // Logs the update server's manifest as it is walked and hands each software
 // entry to `use` right after the entry's own lines.
 template<typename Use>
@@ -148,14 +161,9 @@ void GPU_WORKER::pauseAfterPass(int f, quint64 seen)
         std::lock_guard<std::mutex> lock(requestMutex);
         mode = dictDataFromQML.value(Key::Function).toInt();
     }
-    int ms = worker::Pacer::kForever; // idle: until the next request
-    if (mode == Request::Monitor)
-        ms = Request::isOneShot(f) ? kPassPauseMs : kMonitorPauseMs + kPassPauseMs;
-    else if (mode == Request::WatchMarker)
-        ms = Request::isOneShot(f) ? kPassPauseMs
-            : markerWatched                ? kMarkerWatchedPollMs
-                                           : kMarkerPollMs;
+    const int ms = passPauseMs(f, mode, markerWatched);
     qint64 end = ms < 0 ? -1 : ops.pacer->nowMs() + ms;
+    // The restore and the fan curve's next step are due on their own clocks.
     if (restoreArmed && (end < 0 || restoreAtMs < end))
         end = restoreAtMs;
     if (fanCurve && !curvePaused && (end < 0 || curveDueMs < end))
@@ -193,49 +201,53 @@ void GPU_WORKER::run()
         dictDataFromQML[Key::Function] = int(Request::Monitor);
     }
 
-    // Whatever way the loop ends, a fan the curve drives goes back to the GPU
-    // before the thread does.
-    const auto leave = [this] {
-        if (fanCurve && fanCurve->fanWithMcu()) {
-            try {
-                giveFanBackFromCurve("the program ends");
-            } catch (const std::exception &e) {
-                std::cerr << "Caught exception: " << e.what() << std::endl;
-            }
-        }
-        logStopped();
-        markLoopEnded();
-    };
-    for (;;) {
-        if (stopFlag) {
-            leave();
-            return;
-        }
+    while (!stopFlag) {
         const TakenRequest taken = takeRequest();
-        const int f = taken.request.value(Key::Function).toInt();
-        try {
-            serveSleepRequest();
-            restoreIfDue();
-            if (f != Request::Monitor && curveDue())
-                stepFanCurve(false);
-            performPass(f, taken.request, taken.sequence);
-            if (Request::savesSettings(f)) {
-                save();
-                emit choicesSaved(f, userControlData);
-            }
-        } catch (const std::exception &e) {
-            // One bad pass must not cost the user the whole worker: drop this
-            // pass, put a one-shot command back to idle and keep serving.
-            std::cerr << "Caught exception: " << e.what() << std::endl;
-            if (Request::isOneShot(f))
-                setPendingFunction(Request::Idle, taken.sequence);
-        }
-        if (stopFlag) {
-            leave();
-            return;
-        }
-        pauseAfterPass(f, taken.seen);
+        servePass(taken);
+        if (stopFlag)
+            break;
+        pauseAfterPass(taken.request.value(Key::Function).toInt(), taken.seen);
     }
+    leaveLoop();
+}
+
+// One pass: what is due besides the request (the machine going to sleep, the
+// restore, the fan curve's step), then the request, then its save.
+void GPU_WORKER::servePass(const TakenRequest &taken)
+{
+    const int f = taken.request.value(Key::Function).toInt();
+    try {
+        serveSleepRequest();
+        restoreIfDue();
+        if (f != Request::Monitor && curveDue())
+            stepFanCurve(false);
+        performPass(f, taken.request, taken.sequence);
+        if (Request::savesSettings(f)) {
+            save();
+            emit choicesSaved(f, userControlData);
+        }
+    } catch (const std::exception &e) {
+        // One bad pass must not cost the user the whole worker: drop this
+        // pass, put a one-shot command back to idle and keep serving.
+        std::cerr << "Caught exception: " << e.what() << std::endl;
+        if (Request::isOneShot(f))
+            setPendingFunction(Request::Idle, taken.sequence);
+    }
+}
+
+// Whatever way the loop ends, a fan the curve drives goes back to the GPU
+// before the thread does.
+void GPU_WORKER::leaveLoop()
+{
+    if (fanCurve && fanCurve->fanWithMcu()) {
+        try {
+            giveFanBackFromCurve("the program ends");
+        } catch (const std::exception &e) {
+            std::cerr << "Caught exception: " << e.what() << std::endl;
+        }
+    }
+    logStopped();
+    markLoopEnded();
 }
 
 void GPU_WORKER::fullRefresh()
@@ -522,9 +534,7 @@ void GPU_WORKER::logSyncCable()
 void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode)
 {
     const int r1 = I2C_Switch_to_Sync_Motherboard_Control(0);
-    dictDataToQML[Key::ResultCheckSwitchMcuMb] = 0;
-    if (r1 != kSwitchCommands)
-        dictDataToQML[Key::ResultCheckSwitchMcuMb] = 1;
+    dictDataToQML[Key::ResultCheckSwitchMcuMb] = r1 != kSwitchCommands ? 1 : 0;
 
     userControlData[Key::RGB] = request.value(Key::RGB).toString();
     userControlData[Key::DisplayMode] = request.value(Key::DisplayMode).toInt();
@@ -549,18 +559,22 @@ void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, 
 
     sleepMs(kBeforeLightingMs);
     dictDataToQML[Key::ResultCheckArgbControl] = 0;
-    const int r2 = I2C_ARGB_Control(effectText(effect), r, g, b, speed);
-    if (r2 != kLightingCommands) {
+    if (I2C_ARGB_Control(effectText(effect), r, g, b, speed) != kLightingCommands) {
         dictDataToQML[Key::ResultCheckArgbControl] = 1;
-        // The card may have taken the effect although a transfer failed.
-        i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
-        const int readBack = i2cReplyBuffer.isEmpty() ? 0 : quint8(i2cReplyBuffer.at(0));
-        logText(QStringLiteral("rgbEffect: ") + QString::number(readBack));
-        if (readBack == effect)
+        if (cardShowsEffect(effect))
             dictDataToQML[Key::ResultCheckArgbControl] = 0;
     }
     dictDataToQML[Key::Function] = replyCode;
     emitReply();
+}
+
+// The card may have taken the effect although a transfer failed.
+bool GPU_WORKER::cardShowsEffect(int effect)
+{
+    i2cReplyBuffer = I2C_Read_ARGB_Effect_Speed();
+    const int readBack = i2cReplyBuffer.isEmpty() ? 0 : quint8(i2cReplyBuffer.at(0));
+    logText(QStringLiteral("rgbEffect: ") + QString::number(readBack));
+    return readBack == effect;
 }
 
 GPU_WORKER::AfterPass GPU_WORKER::onUpdate(const QVariantMap &)
@@ -647,31 +661,52 @@ GPU_WORKER::AfterPass GPU_WORKER::onReinstallDriver(const QVariantMap &)
     return AfterPass::BackToIdle;
 }
 
+// ------------------------------------------------------------ the restore
+
+// What one half of the restore left undone.
+struct GPU_WORKER::Restored {
+    int notOpened = 0;   // transfers the unopened driver refused
+    bool missed = false; // anything short of what the card should have taken
+    void sent(int r, int full) { missed = missed || r != full; }
+    void counted(int r, int full)
+    {
+        sent(r, full);
+        if (r == kDriverNotOpened)
+            ++notOpened;
+    }
+};
+
 void GPU_WORKER::startUpRestore()
 {
-    int errors = 0;
-    // What did not fully reach the card, whatever the reason; errors above
-    // counts only the driver that could not be opened.
-    bool lightingMissed = false, fanMissed = false;
-    const auto lighting = [&](int r, int full) {
-        lightingMissed = lightingMissed || r != full;
-        return r;
-    };
-    const auto fan = [&](int r, int full) {
-        fanMissed = fanMissed || r != full;
-        return r;
-    };
-    // Settings are looked up through the inserting index: a missing key is
-    // added empty, matches none of the modes, and is saved as null.
+    const Restored lighting = restoreLighting();
+    const Restored fan = restoreFan();
+    const int errors = lighting.notOpened + fan.notOpened;
+    if (errors > 1) {
+        logText(QStringLiteral("ERROR: ") + QString::number(errors));
+        dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
+        dictDataToQML[Key::DriverBusy] = ops.card->heldByKernelDriver();
+        emitReply();
+    }
+    if (lighting.missed || fan.missed) {
+        logText(QStringLiteral("Saved choices not applied:") + (lighting.missed ? " lighting" : "")
+                + (fan.missed ? " fan" : ""));
+        emit savedChoicesNotApplied(lighting.missed, fan.missed);
+    }
+    // The line a reader of the log, or a test, knows the restore's end by.
+    logText(QStringLiteral("Saved lighting and fan sent"));
+}
+
+// Settings are looked up through the inserting index: a missing key is
+// added empty, matches none of the modes, and is saved as null.
+GPU_WORKER::Restored GPU_WORKER::restoreLighting()
+{
+    Restored done;
     if (userControlData[Key::RGB].toString() == Value::Off) {
         logText(QStringLiteral("========================================== RGB OFF"));
-        lighting(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands);
-        const int r = lighting(I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"),
-                                                QStringLiteral("00"), QStringLiteral("00"),
-                                                userControlData[Key::Speed].toString()),
-                               kLightingCommands);
-        if (r == kDriverNotOpened)
-            errors = 1;
+        done.sent(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands);
+        done.counted(I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"), QStringLiteral("00"),
+                                      QStringLiteral("00"), userControlData[Key::Speed].toString()),
+                     kLightingCommands);
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mcu) {
         const int effect = userControlData[Key::ArgbEffect].toInt();
         if (effect >= kFirstEffect && effect <= kLastEffect) {
@@ -680,49 +715,34 @@ void GPU_WORKER::startUpRestore()
             const QString b = userControlData[Key::BHex].toString();
             const QString speed = userControlData[Key::Speed].toString();
             sleepMs(kBeforeLightingMs);
-            if (lighting(I2C_ARGB_Control(effectText(effect), r, g, b, speed), kLightingCommands)
-                == kDriverNotOpened)
-                errors = 1;
+            done.counted(I2C_ARGB_Control(effectText(effect), r, g, b, speed), kLightingCommands);
         }
-        if (lighting(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands) == kDriverNotOpened)
-            ++errors;
+        done.counted(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands);
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mb) {
-        if (lighting(I2C_Switch_to_Sync_Motherboard_Control(1), kSwitchCommands) == kDriverNotOpened)
-            errors = 1;
+        done.counted(I2C_Switch_to_Sync_Motherboard_Control(1), kSwitchCommands);
     }
+    return done;
+}
 
+GPU_WORKER::Restored GPU_WORKER::restoreFan()
+{
+    Restored done;
     const QString fanMode = userControlData[Key::FanControlMode].toString();
     if (fanMode == Value::Gpu) {
-        if (fan(I2C_Switch_GPU_MCU_Control(1), kSwitchCommands) == kDriverNotOpened)
-            ++errors;
+        done.counted(I2C_Switch_GPU_MCU_Control(1), kSwitchCommands);
     } else if (fanMode == Value::Mcu) {
-        const int r = fan(I2C_Switch_GPU_MCU_Control(0), kSwitchCommands);
+        done.counted(I2C_Switch_GPU_MCU_Control(0), kSwitchCommands);
         sleepMs(kAfterFanSwitchMs);
-        if (r == kDriverNotOpened)
-            ++errors;
-        fan(I2C_Fan_Control(userControlData[Key::FanSpeed].toInt()), kFanCommands);
+        done.sent(I2C_Fan_Control(userControlData[Key::FanSpeed].toInt()), kFanCommands);
     } else if (fanMode == Value::Curve) {
         // Checked on load: the curve here is one that may run.
         lastCurveSwitchResult = 0;
         curveWriteFailed = false;
         startFanCurve(mcu::curveFromVariant(userControlData.value(Key::FanCurve)));
         stepFanCurve(false);
-        fanMissed = fanMissed || curveWriteFailed;
+        done.missed = curveWriteFailed;
         if (lastCurveSwitchResult == kDriverNotOpened)
-            ++errors;
+            ++done.notOpened;
     }
-
-    if (errors > 1) {
-        logText(QStringLiteral("ERROR: ") + QString::number(errors));
-        dictDataToQML[Key::Function] = int(Reply::RestoreDriverFailed);
-        dictDataToQML[Key::DriverBusy] = ops.card->heldByKernelDriver();
-        emitReply();
-    }
-    if (lightingMissed || fanMissed) {
-        logText(QStringLiteral("Saved choices not applied:") + (lightingMissed ? " lighting" : "")
-                + (fanMissed ? " fan" : ""));
-        emit savedChoicesNotApplied(lightingMissed, fanMissed);
-    }
-    // The line a reader of the log, or a test, knows the restore's end by.
-    logText(QStringLiteral("Saved lighting and fan sent"));
+    return done;
 }
