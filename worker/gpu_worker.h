@@ -114,16 +114,49 @@ private:
     };
     void startUpSequence();
     void replyStartUp();
+    void servePass(const TakenRequest &taken);
     void performPass(int function, const QVariantMap &request, quint64 sequence);
     void restoreIfDue();
     void pauseAfterPass(int function, quint64 seen);
+    void leaveLoop();
     void fullRefresh();
+
+    // What the loop does once a request's pass is over.
+    enum class AfterPass { BackToIdle, KeepMode, StartMonitoring };
+    using PassHandler = AfterPass (GPU_WORKER::*)(const QVariantMap &request);
+    static PassHandler handlerFor(int function);
+    // One handler per request code.
+    AfterPass onArgbControl(const QVariantMap &request);
+    AfterPass onArgbSwitch(const QVariantMap &request);
+    AfterPass onSwitchFanControl(const QVariantMap &request);
+    AfterPass onFanDuty(const QVariantMap &request);
+    AfterPass onReadFanPwm(const QVariantMap &request);
+    AfterPass onReadArgbValue(const QVariantMap &request);
+    AfterPass onReadArgbEffectSpeed(const QVariantMap &request);
+    AfterPass onFanToGpu(const QVariantMap &request);
+    AfterPass onSyncMotherboard(const QVariantMap &request);
+    AfterPass onLeaveMotherboardSync(const QVariantMap &request);
+    AfterPass onRefresh(const QVariantMap &request);
+    AfterPass onStoreTheme(const QVariantMap &request);
+    AfterPass onUpdate(const QVariantMap &request);
+    AfterPass onOpenRgbServer(const QVariantMap &request);
+    AfterPass onReadFirmwareVersion(const QVariantMap &request);
+    AfterPass onSaveOnly(const QVariantMap &request);
+    AfterPass onReinstallDriver(const QVariantMap &request);
+    AfterPass onFanCurve(const QVariantMap &request);
+    AfterPass onMonitor(const QVariantMap &request);
+    AfterPass onWatchMarker(const QVariantMap &request);
+
     void lightingRequest(const QVariantMap &request, bool storeChoices, int replyCode);
-    void updateRequest();
-    void reinstallDriverRequest();
+    bool cardShowsEffect(int effect);
+    // False when the entry is skipped rather than downloaded.
+    bool downloadUpdate(const QVariantMap &entry);
     void reportUpdateFailure(const QString &why);
     bool downloadFileFromServer(std::wstring url, std::wstring savePath, const QString &sha256);
     void startUpRestore();
+    struct Restored;
+    Restored restoreLighting();
+    Restored restoreFan();
     void logSyncCable();
     void emitReply();
     void sleepMs(int ms);
