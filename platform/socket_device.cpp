@@ -61,7 +61,7 @@ private:
     int fd_;
 };
 
-class SocketDevice final : public Device {
+class SocketDevice final : public AsynchronousDevice {
 public:
     explicit SocketDevice(int fd) : fd_(fd) { reader_ = std::thread([this] { readLoop(); }); }
 
@@ -115,10 +115,7 @@ public:
             return true;
         }
         lock.unlock();
-        wire::Request cancel;
-        cancel.op = wire::Op::Cancel;
-        cancel.id = 0;
-        if (send(cancel) != 0) {
+        if (sendCancel(0) != 0) {
             // The endpoint can no longer answer; finish the requests here.
             lock.lock();
             failAll(kErrorOperationAborted);
@@ -126,43 +123,32 @@ public:
         return true;
     }
 
-    bool overlappedResult(Overlapped &ov, std::uint32_t *transferred, bool wait) override
+private:
+    bool awaitProgress(Overlapped &ov, std::unique_lock<std::mutex> &lock) override
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            if (resultOfRecord(ov, transferred))
-                return true;
-            if (lastError() != kErrorIoPending || !wait)
-                return false;
-            const auto it = slotOf(ov);
-            if (it == slots_.end()) {
-                setLastError(kErrorInvalidParameter);
-                return false;
-            }
-            const std::uint32_t id = it->first;
-            const std::shared_ptr<Slot> slot = it->second;
-            if (done_.wait_until(lock, slot->deadline) != std::cv_status::timeout ||
-                slot->finished || Clock::now() < slot->deadline)
-                continue;
-            if (slot->cancelled || !slot->answered) {
-                giveUp({id});
-                continue;
-            }
-            // Past its limit: cancel it and give the endpoint a moment to say so.
-            slot->cancelled = true;
-            slot->deadline = Clock::now() + kCancelGrace;
-            lock.unlock();
-            wire::Request cancel;
-            cancel.op = wire::Op::Cancel;
-            cancel.id = id;
-            const int sent = send(cancel);
-            lock.lock();
-            if (sent != 0)
-                failAll(kErrorOperationAborted);
+        const auto it = slotOf(ov);
+        if (it == slots_.end())
+            return false;
+        const std::uint32_t id = it->first;
+        const std::shared_ptr<Slot> slot = it->second;
+        if (done_.wait_until(lock, slot->deadline) != std::cv_status::timeout ||
+            slot->finished || Clock::now() < slot->deadline)
+            return true;
+        if (slot->cancelled || !slot->answered) {
+            giveUp({id});
+            return true;
         }
+        // Past its limit: cancel it and give the endpoint a moment to say so.
+        slot->cancelled = true;
+        slot->deadline = Clock::now() + kCancelGrace;
+        lock.unlock();
+        const int sent = sendCancel(id);
+        lock.lock();
+        if (sent != 0)
+            failAll(kErrorOperationAborted);
+        return true;
     }
 
-private:
     struct Slot {
         Overlapped *ov = nullptr;
         std::uint8_t *out = nullptr;
@@ -201,6 +187,15 @@ private:
         const std::vector<std::uint8_t> bytes = wire::encode(request);
         std::lock_guard<std::mutex> lock(sendMutex_);
         return wire::writeAll(fd_.get(), bytes.data(), bytes.size());
+    }
+
+    // id 0 cancels every request of the connection.
+    int sendCancel(std::uint32_t id)
+    {
+        wire::Request cancel;
+        cancel.op = wire::Op::Cancel;
+        cancel.id = id;
+        return send(cancel);
     }
 
     bool start(wire::Op op, std::uint32_t code, const void *in, std::uint32_t inLength, void *out,
@@ -348,7 +343,6 @@ private:
     Fd fd_;
     std::thread reader_;
     std::mutex sendMutex_;
-    std::mutex mutex_;
     std::condition_variable done_;
     std::map<std::uint32_t, std::shared_ptr<Slot>> slots_;
     std::uint32_t nextId_ = 0;

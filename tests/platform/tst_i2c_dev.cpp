@@ -208,6 +208,7 @@ private slots:
         auto device = openCard(fake);
         QVERIFY(device);
         fake->transferResult = r.transferResult;
+        fake->transferDelayMs = r.code == kIoctlWriteRead ? 100 : 0; // goes pending, is waited out
         Event event(true);
         Overlapped ov;
         ov.event = &event;
