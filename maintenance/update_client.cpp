@@ -1,6 +1,7 @@
 #include "maintenance/update_client.h"
 
 #include "maintenance/json_keys.h"
+#include "platform/unique_fd.h"
 
 #include <QDebug>
 #include <QDir>
@@ -129,31 +130,6 @@ QString transferFailure(const HttpStream &stream)
     }
 }
 
-// A file descriptor that closes itself.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 bool writeAll(int fd, const char *data, qint64 size)
 {
     while (size > 0) {
@@ -230,7 +206,7 @@ bool downloadFileFromServer(const QString &url, const QString &savePath,
 
     const QFileInfo target(savePath);
     const QByteArray folder = QFile::encodeName(target.absolutePath());
-    Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    platform::UniqueFd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     struct statvfs space {};
     if (dirFd.get() < 0 || ::fstatvfs(dirFd.get(), &space) != 0)
         return refuse(QStringLiteral("The download folder cannot be used."),
@@ -242,7 +218,7 @@ bool downloadFileFromServer(const QString &url, const QString &savePath,
                           + std::to_string(available) + " free in " + folder.toStdString());
 
     QByteArray partName;
-    Fd file(createPartFile(dirFd.get(), target.fileName(), &partName));
+    platform::UniqueFd file(createPartFile(dirFd.get(), target.fileName(), &partName));
     if (file.get() < 0)
         return refuse(QStringLiteral("The file could not be saved in the download folder."),
                       "Failed to create file: " + savePath.toStdString() + " (" + std::strerror(errno) + ")");

@@ -2,6 +2,7 @@
 
 #include "platform/device_base.h"
 #include "platform/endpoint_wire.h"
+#include "platform/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -38,28 +39,6 @@ constexpr milliseconds kAnswerWait{500};
 // requests fail here and the connection takes no more.
 constexpr milliseconds kRequestLimit{600};
 constexpr milliseconds kCancelGrace{100};
-
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 class SocketDevice final : public AsynchronousDevice {
 public:
@@ -340,7 +319,7 @@ private:
         failAll(closing_ ? kErrorOperationAborted : kErrorDeviceNotConnected);
     }
 
-    Fd fd_;
+    UniqueFd fd_;
     std::thread reader_;
     std::mutex sendMutex_;
     std::condition_variable done_;
@@ -363,7 +342,7 @@ std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint
         return nullptr;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
 
-    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (fd.get() < 0) {
         *error = win32FromErrno(errno);
         return nullptr;
