@@ -331,21 +331,22 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint32_t *error,
-                                        bool *served)
+namespace {
+
+// A connected socket, or -1 with *error and *served set: a refused connection
+// or a missing or stale socket means nobody serves the name.
+int connectSocket(const std::string &socketPath, std::uint32_t *error, bool *served)
 {
-    *served = false;
-    *error = kErrorFileNotFound;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath.size() >= sizeof(address.sun_path))
-        return nullptr;
+        return -1;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
 
     UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0) {
+    if (!fd.valid()) {
         *error = win32FromErrno(errno);
-        return nullptr;
+        return -1;
     }
     int rc;
     do {
@@ -354,37 +355,50 @@ std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint
     if (rc != 0) {
         const int err = errno;
         if (err == ECONNREFUSED || err == ENOENT || err == ENOTSOCK)
-            return nullptr;
+            return -1;
         *served = true;
         *error = win32FromErrno(err);
-        return nullptr;
+        return -1;
     }
+    return fd.release();
+}
 
-    *served = true;
-    *error = kErrorGenFailure;
-    pollfd p{fd.get(), POLLIN, 0};
+// The endpoint's greeting: 0 when it takes this client, else the error.
+std::uint32_t awaitGreeting(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
     int ready;
     do {
         ready = ::poll(&p, 1, kGreetingTimeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0)
-        return nullptr;
+        return kErrorGenFailure;
     std::uint8_t header[wire::kHeaderSize];
-    if (wire::readAll(fd.get(), header, sizeof header) != 0) {
-        // Closed without a word: the endpoint is going away.
-        *error = kErrorFileNotFound;
-        return nullptr;
-    }
+    // Closed without a word: the endpoint is going away.
+    if (wire::readAll(fd, header, sizeof header) != 0)
+        return kErrorFileNotFound;
     std::size_t consumed = 0;
     bool bad = false;
     const auto hello = wire::decodeReply(header, sizeof header, &consumed, &bad);
     if (!hello || hello->kind != wire::Kind::Hello)
+        return kErrorGenFailure;
+    return hello->status;
+}
+
+} // namespace
+
+std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint32_t *error,
+                                        bool *served)
+{
+    *served = false;
+    *error = kErrorFileNotFound;
+    UniqueFd fd(connectSocket(socketPath, error, served));
+    if (!fd.valid())
         return nullptr;
-    if (hello->status != 0) {
-        *error = hello->status;
+    *served = true;
+    *error = awaitGreeting(fd.get());
+    if (*error != 0)
         return nullptr;
-    }
-    *error = 0;
     return std::make_unique<SocketDevice>(fd.release());
 }
 
