@@ -1,5 +1,7 @@
 #include "maintenance/driver_install.h"
 
+#include "platform/unique_fd.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -119,6 +121,76 @@ bool fail(QString *failure, const QString &forUser)
     return false;
 }
 
+// Empty when the package and pkexec are in place; otherwise the sentence for
+// the user, and the missing piece is logged.
+QString missingPiece(const QString &infPath, const QString &installer, const QString &pkexec)
+{
+    if (!QFileInfo::exists(infPath)) {
+        qWarning().noquote() << "INF file does not exist:" << infPath;
+        return QStringLiteral("The card's access package was not found beside the program.");
+    }
+    if (!QFileInfo(installer).isFile()) {
+        qWarning().noquote() << "Driver installer does not exist:" << installer;
+        return QStringLiteral("The card's access package is incomplete: its installer is missing.");
+    }
+    if (pkexec.isEmpty() || !QFileInfo(pkexec).isAbsolute() || !QFileInfo(pkexec).isExecutable()) {
+        qWarning().noquote() << "Cannot start pkexec for the driver installer: pkexec not found";
+        return QStringLiteral("The set-up needs pkexec (polkit) to ask for an administrator "
+                              "password, and it is not installed.");
+    }
+    return {};
+}
+
+// Forks the keeper that runs `program script`; its pid, with the read end of
+// its report pipe in *report, or -1 when it could not be started.
+pid_t startKeeper(const QByteArray &program, const QByteArray &script, platform::UniqueFd *report)
+{
+    char *const argv[] = {const_cast<char *>(program.constData()),
+                          const_cast<char *>(script.constData()), nullptr};
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    platform::UniqueFd readEnd(ends[0]), writeEnd(ends[1]);
+    const pid_t keeper = ::fork();
+    if (keeper == 0) {
+        readEnd.reset();
+        keeperMain(writeEnd.get(), program.constData(), argv);
+    }
+    writeEnd.reset();
+    if (keeper < 0)
+        return -1;
+    report->reset(readEnd.release());
+    return keeper;
+}
+
+bool judgeExitCode(int code, QString *failure)
+{
+    if (code == 0)
+        return true;
+    qWarning().noquote() << "Driver installer through pkexec ended with exit code" << code;
+    if (code == kPkexecDismissed || code == kPkexecNotAuthorised)
+        return fail(failure, QStringLiteral("The set-up was cancelled: no administrator permission was given."));
+    return fail(failure, QStringLiteral("The set-up script failed (error %1); the card's access was not changed.")
+                             .arg(code));
+}
+
+// Waits for the installer's end, or for the program's, which leaves it running.
+bool awaitInstaller(pid_t keeper, platform::UniqueFd *report, QString *failure)
+{
+    Record r{};
+    bool ending = false;
+    const bool ok = readRecord(report->get(), &r, true, &ending);
+    report->reset();
+    if (ending) {
+        qDebug().noquote() << "The program ends; the driver set-up goes on.";
+        return true;
+    }
+    ::waitpid(keeper, nullptr, 0);
+    if (!ok || r.kind != 'X')
+        return fail(failure, QStringLiteral("The set-up ended before it was done."));
+    return judgeExitCode(r.value, failure);
+}
+
 } // namespace
 
 QString systemPkexec()
@@ -137,68 +209,29 @@ QString driverInstallerPath(const QString &infPath)
 
 bool installDriverWithPnPUtil(const QString &infPath, const QString &pkexec, QString *failure)
 {
-    if (!QFileInfo::exists(infPath)) {
-        qWarning().noquote() << "INF file does not exist:" << infPath;
-        return fail(failure, QStringLiteral("The card's access package was not found beside the program."));
-    }
     const QString installer = driverInstallerPath(infPath);
-    if (!QFileInfo(installer).isFile()) {
-        qWarning().noquote() << "Driver installer does not exist:" << installer;
-        return fail(failure, QStringLiteral("The card's access package is incomplete: its installer is missing."));
-    }
-    if (pkexec.isEmpty() || !QFileInfo(pkexec).isAbsolute() || !QFileInfo(pkexec).isExecutable()) {
-        qWarning().noquote() << "Cannot start pkexec for the driver installer: pkexec not found";
-        return fail(failure, QStringLiteral("The set-up needs pkexec (polkit) to ask for an administrator "
-                                            "password, and it is not installed."));
-    }
-
-    const QByteArray program = QFile::encodeName(pkexec);
-    const QByteArray script = QFile::encodeName(installer);
-    char *const argv[] = {const_cast<char *>(program.constData()),
-                          const_cast<char *>(script.constData()), nullptr};
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
+    const QString missing = missingPiece(infPath, installer, pkexec);
+    if (!missing.isEmpty())
+        return fail(failure, missing);
+    platform::UniqueFd report;
+    const pid_t keeper = startKeeper(QFile::encodeName(pkexec), QFile::encodeName(installer), &report);
+    if (keeper < 0)
         return fail(failure, QStringLiteral("The set-up could not be started."));
-    const pid_t keeper = ::fork();
-    if (keeper == 0) {
-        ::close(report[0]);
-        keeperMain(report[1], program.constData(), argv);
-    }
-    ::close(report[1]);
-    if (keeper < 0) {
-        ::close(report[0]);
-        return fail(failure, QStringLiteral("The set-up could not be started."));
-    }
 
     // Whether pkexec started is known right after the keeper's exec, with no
     // one to wait for: the program learns it even when it is ending, so it
     // never calls a set-up started that never was.
     Record r{};
     bool ending = false;
-    bool ok = readRecord(report[0], &r, false, &ending);
+    const bool ok = readRecord(report.get(), &r, false, &ending);
     if (!ok || r.kind != 'S') {
-        ::close(report[0]);
+        report.reset();
         ::waitpid(keeper, nullptr, 0);
         qWarning().noquote() << "Cannot start pkexec for the driver installer:" << installer
                              << (ok ? qt_error_string(r.value) : QString());
         return fail(failure, QStringLiteral("The set-up could not be started."));
     }
-    ok = readRecord(report[0], &r, true, &ending);
-    ::close(report[0]);
-    if (ending) {
-        qDebug().noquote() << "The program ends; the driver set-up goes on.";
-        return true;
-    }
-    ::waitpid(keeper, nullptr, 0);
-    if (!ok || r.kind != 'X')
-        return fail(failure, QStringLiteral("The set-up ended before it was done."));
-    if (r.value == 0)
-        return true;
-    qWarning().noquote() << "Driver installer through pkexec ended with exit code" << r.value;
-    if (r.value == kPkexecDismissed || r.value == kPkexecNotAuthorised)
-        return fail(failure, QStringLiteral("The set-up was cancelled: no administrator permission was given."));
-    return fail(failure, QStringLiteral("The set-up script failed (error %1); the card's access was not changed.")
-                             .arg(r.value));
+    return awaitInstaller(keeper, &report, failure);
 }
 
 } // namespace maintenance

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <optional>
 
 namespace maintenance {
 namespace {
@@ -108,17 +109,20 @@ struct HttpStream::State {
 
     qsizetype buffered() const { return pending.size() - pendingOffset; }
 
+    long responseCode() const
+    {
+        long status = 0;
+        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        return status;
+    }
+
     static size_t onHeader(char *data, size_t size, size_t count, void *user)
     {
         auto *s = static_cast<State *>(user);
         const size_t n = size * count;
         s->bytesSeen += qint64(n);
-        if (isBlankHeaderLine(data, n)) {
-            long status = 0;
-            curl_easy_getinfo(s->easy.get(), CURLINFO_RESPONSE_CODE, &status);
-            if (status >= 200)
-                s->headersDone = true;
-        }
+        if (isBlankHeaderLine(data, n) && s->responseCode() >= 200)
+            s->headersDone = true;
         return n;
     }
 
@@ -230,6 +234,88 @@ struct HttpStream::State {
         }
         return true;
     }
+
+    // Always from the server, never from an intermediate cache.
+    void setNoCacheHeaders()
+    {
+        curl_slist *list = nullptr;
+        for (const char *line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+            curl_slist *next = curl_slist_append(list, line);
+            if (!next)
+                break;
+            list = next;
+        }
+        headers.reset(list);
+    }
+
+    void configure()
+    {
+        setNoCacheHeaders();
+        CURL *h = easy.get();
+        curl_easy_setopt(h, CURLOPT_USERAGENT, agent.constData());
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+        curl_easy_setopt(h, CURLOPT_PROXY, ""); // direct connection
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kLoopbackHttp ? "http,https" : "https");
+        // Redirects are followed here, one checked hop at a time.
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+        curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(limits.connectTimeoutMs));
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, curlError);
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &State::onHeader);
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, this);
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::onBody);
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, this);
+    }
+
+    // The speed window and the overall deadline run from here.
+    void startClock()
+    {
+        windowStart = Clock::now();
+        if (limits.deadlineMs > 0)
+            deadline = windowStart + milliseconds(limits.deadlineMs);
+    }
+
+    // Where a redirect of hop number `hop` leads; nothing when the response
+    // is no redirect or the hops are used up.
+    std::optional<QString> redirectTarget(int hop) const
+    {
+        if (responseCode() / 100 != 3 || hop >= kMaxRedirects)
+            return std::nullopt;
+        const char *next = nullptr;
+        curl_easy_getinfo(easy.get(), CURLINFO_REDIRECT_URL, &next);
+        if (!next)
+            return std::nullopt;
+        return QString::fromUtf8(next);
+    }
+
+    // Every hop is held to the same rule as the first address; true once a
+    // 2xx response's headers are in.
+    bool fetch(QString address)
+    {
+        for (int hop = 0;; ++hop) {
+            if (!isPermittedUrl(address)) {
+                fail(int(CURLE_UNSUPPORTED_PROTOCOL),
+                     QStringLiteral("refused address, only https is followed: ") + loggable(address),
+                     Failure::RefusedAddress);
+                return false;
+            }
+            if (!request(address.toUtf8()))
+                return false;
+            if (const auto next = redirectTarget(hop)) {
+                address = *next;
+                continue;
+            }
+            const long status = responseCode();
+            if (status < 200 || status > 299) {
+                fail(int(status), QStringLiteral("HTTP status %1").arg(status), Failure::HttpStatus);
+                return false;
+            }
+            return true;
+        }
+    }
 };
 
 HttpStream::HttpStream(const QByteArray &userAgent, const TransferLimits &limits)
@@ -255,66 +341,9 @@ bool HttpStream::open(const QString &url)
         return false;
     }
     d->opened = true;
-
-    CURL *h = d->easy.get();
-    // Always from the server, never from an intermediate cache.
-    curl_slist *list = nullptr;
-    for (const char *line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
-        curl_slist *next = curl_slist_append(list, line);
-        if (!next)
-            break;
-        list = next;
-    }
-    d->headers.reset(list);
-
-    curl_easy_setopt(h, CURLOPT_USERAGENT, d->agent.constData());
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, d->headers.get());
-    curl_easy_setopt(h, CURLOPT_PROXY, ""); // direct connection
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, kLoopbackHttp ? "http,https" : "https");
-    // Redirects are followed here, one checked hop at a time.
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
-    curl_easy_setopt(h, CURLOPT_SSLVERSION, long(CURL_SSLVERSION_TLSv1_2));
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, long(d->limits.connectTimeoutMs));
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d->curlError);
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &State::onHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, d.get());
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &State::onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, d.get());
-
-    const auto start = Clock::now();
-    d->windowStart = start;
-    if (d->limits.deadlineMs > 0)
-        d->deadline = start + milliseconds(d->limits.deadlineMs);
-
-    QString address = url;
-    for (int hop = 0;; ++hop) {
-        if (!isPermittedUrl(address)) {
-            d->fail(int(CURLE_UNSUPPORTED_PROTOCOL),
-                    QStringLiteral("refused address, only https is followed: ") + loggable(address),
-                    Failure::RefusedAddress);
-            return false;
-        }
-        if (!d->request(address.toUtf8()))
-            return false;
-        long status = 0;
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-        if (status / 100 == 3) {
-            const char *next = nullptr;
-            curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &next);
-            if (next && hop < kMaxRedirects) {
-                address = QString::fromUtf8(next);
-                continue;
-            }
-        }
-        if (status < 200 || status > 299) {
-            d->fail(int(status), QStringLiteral("HTTP status %1").arg(status), Failure::HttpStatus);
-            return false;
-        }
-        return true;
-    }
+    d->configure();
+    d->startClock();
+    return d->fetch(url);
 }
 
 qint64 HttpStream::read(char *buffer, qint64 maxSize)

@@ -1,6 +1,7 @@
 #include "maintenance/update_client.h"
 
 #include "maintenance/json_keys.h"
+#include "platform/unique_fd.h"
 
 #include <QDebug>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <cerrno>
 #include <cstring>
 #include <iostream>
+#include <optional>
 #include <string>
 
 extern char **environ;
@@ -129,31 +131,6 @@ QString transferFailure(const HttpStream &stream)
     }
 }
 
-// A file descriptor that closes itself.
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd() { reset(); }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    void reset(int fd = -1)
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = fd;
-    }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
 bool writeAll(int fd, const char *data, qint64 size)
 {
     while (size > 0) {
@@ -187,133 +164,211 @@ int createPartFile(int dirFd, const QString &finalName, QByteArray *partName)
     return -1;
 }
 
+// Why a download stopped: a line for the log and a sentence for the user.
+struct DownloadFault {
+    QString forUser;
+    std::string logLine;
+};
+using Fault = std::optional<DownloadFault>;
+
+Fault fault(const QString &forUser, const std::string &logLine)
+{
+    return DownloadFault{forUser, logLine};
+}
+
+std::string errnoText() { return std::strerror(errno); }
+
+QString cannotSave() { return QStringLiteral("The file could not be saved in the download folder."); }
+
+bool report(const DownloadFault &fault, QString *failure)
+{
+    std::cerr << fault.logLine << std::endl;
+    if (failure)
+        *failure = fault.forUser;
+    return false;
+}
+
+// Checked before anything is fetched.
+Fault refusedRequest(const QString &url, const QString &sha256)
+{
+    if (!isPermittedUrl(url))
+        return fault(QStringLiteral("The download link was refused: it is not a secure (https) address."),
+                     "Download link refused, only https is followed: " + loggable(url).toStdString());
+    if (!sha256.isEmpty() && !isSha256Text(sha256))
+        return fault(QStringLiteral("The update's checksum is malformed, so it was not downloaded."),
+                     "Download refused, the manifest's sha256 is not 64 hexadecimal digits: "
+                         + loggable(sha256).toStdString());
+    return std::nullopt;
+}
+
+// A body without a length could be endless: it would fill the disk before
+// anything noticed.
+Fault refusedLength(qint64 contentLength, const QString &url)
+{
+    if (contentLength <= 0)
+        return fault(QStringLiteral("The update server did not say how large the file is, so it was not downloaded."),
+                     "Download refused, the server sent no file size: " + loggable(url).toStdString());
+    if (contentLength > kInstallerCeiling)
+        return fault(QStringLiteral("The update file is too large (over 2 GiB), so it was not downloaded."),
+                     "Download refused, " + std::to_string(contentLength) + " bytes is beyond the ceiling");
+    return std::nullopt;
+}
+
+// The response is taken only with a length within the ceiling.
+Fault openTransfer(HttpStream &data, const QString &url)
+{
+    if (!data.isValid())
+        return fault(QStringLiteral("The download could not be started."),
+                     "InternetOpen failed. Error: " + std::to_string(data.errorCode()));
+    if (!data.open(url))
+        return fault(transferFailure(data),
+                     "InternetOpenUrl failed. Error: " + std::to_string(data.errorCode()) + " ("
+                         + loggable(data.errorText()).toStdString() + ")");
+    return refusedLength(data.contentLength(), url);
+}
+
+// Opens the folder of savePath into dirFd when it has room for needed bytes.
+Fault openFolderWithRoom(const QString &savePath, qint64 needed, platform::UniqueFd *dirFd)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(savePath).absolutePath());
+    dirFd->reset(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct statvfs space {};
+    if (!dirFd->valid() || ::fstatvfs(dirFd->get(), &space) != 0)
+        return fault(QStringLiteral("The download folder cannot be used."),
+                     "Failed to create file: " + savePath.toStdString() + " (" + errnoText() + ")");
+    const qint64 available = qint64(space.f_bavail) * qint64(space.f_frsize);
+    if (available < needed)
+        return fault(QStringLiteral("There is not enough free space in the download folder."),
+                     "Download refused, " + std::to_string(needed) + " bytes needed, "
+                         + std::to_string(available) + " free in " + folder.toStdString());
+    return std::nullopt;
+}
+
+void reportProgress(qint64 received, qint64 contentLength, const ProgressFn &progress)
+{
+    const qint64 percent = received * 100 / contentLength;
+    std::cout << "\rDownloading: " << percent << "% completed..." << std::flush;
+    // 100 would close the download screen: it waits for the checks.
+    if (percent >= 1 && progress)
+        progress(int(std::min<qint64>(percent, 99)));
+}
+
+// The faults from here on are logged as "Download failed, <line>: <file>".
+// Writes the body to fd and hashes it; exactly the announced length passes.
+Fault receiveBody(HttpStream &data, int fd, qint64 contentLength, const ProgressFn &progress,
+                  QCryptographicHash *hash)
+{
+    qint64 received = 0;
+    char piece[kDownloadPiece];
+    for (;;) {
+        const qint64 n = data.read(piece, kDownloadPiece);
+        if (n < 0)
+            return fault(data.failure() == HttpStream::Failure::TooSlow
+                             ? transferFailure(data)
+                             : QStringLiteral("The download broke off before the end."),
+                         "transfer broke off: " + loggable(data.errorText()).toStdString());
+        if (n == 0)
+            break;
+        if (received + n > contentLength)
+            return fault(QStringLiteral("The update server sent more than it announced, so the file was discarded."),
+                         "the server sent more than the " + std::to_string(contentLength)
+                             + " bytes it announced");
+        if (!writeAll(fd, piece, n))
+            return fault(cannotSave(), "cannot write the file: " + errnoText());
+        hash->addData(QByteArray::fromRawData(piece, int(n)));
+        received += n;
+        reportProgress(received, contentLength, progress);
+    }
+    if (received != contentLength)
+        return fault(QStringLiteral("The download broke off before the end."),
+                     "received " + std::to_string(received) + " of " + std::to_string(contentLength)
+                         + " bytes");
+    return std::nullopt;
+}
+
+Fault digestMismatch(const QCryptographicHash &hash, const QString &sha256)
+{
+    const QByteArray digest = hash.result().toHex();
+    if (sha256.isEmpty() || digest == sha256.toLatin1().toLower())
+        return std::nullopt;
+    return fault(QStringLiteral("The downloaded file failed its integrity check and was deleted."),
+                 "its sha256 is " + digest.toStdString() + ", the manifest says "
+                     + sha256.toLower().toStdString());
+}
+
+// Executable only once it is whole and verified; set on the open file, so no
+// other file can take its place in between.
+Fault makeExecutable(int fd)
+{
+    if (::fchmod(fd, 0700) != 0 || ::fsync(fd) != 0)
+        return fault(cannotSave(), "cannot finish the file: " + errnoText());
+    return std::nullopt;
+}
+
+// Closed whatever went before: a close that fails loses written data.
+Fault closeFile(platform::UniqueFd *file)
+{
+    if (::close(file->release()) != 0)
+        return fault(cannotSave(), "cannot write the file: " + errnoText());
+    return std::nullopt;
+}
+
+// rename replaces whatever has the final name, a planted link included, and
+// never writes through it.
+Fault putInPlace(int dirFd, const QByteArray &partName, const QString &savePath)
+{
+    const QByteArray finalName = QFile::encodeName(QFileInfo(savePath).fileName());
+    if (::renameat(dirFd, partName.constData(), dirFd, finalName.constData()) != 0)
+        return fault(cannotSave(), "cannot put the file in place: " + errnoText());
+    return std::nullopt;
+}
+
+// The body into a new part file of the folder, checked, then renamed over
+// savePath; on any fault the part file is removed.
+Fault saveBody(HttpStream &data, const QString &savePath, const ProgressFn &progress,
+               const QString &sha256)
+{
+    const qint64 contentLength = data.contentLength();
+    platform::UniqueFd dirFd;
+    if (Fault noRoom = openFolderWithRoom(savePath, contentLength, &dirFd))
+        return noRoom;
+    QByteArray partName;
+    platform::UniqueFd file(createPartFile(dirFd.get(), QFileInfo(savePath).fileName(), &partName));
+    if (!file.valid())
+        return fault(cannotSave(), "Failed to create file: " + savePath.toStdString() + " (" + errnoText() + ")");
+
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    Fault problem = receiveBody(data, file.get(), contentLength, progress, &hash);
+    std::cout << std::endl;
+    if (!problem)
+        problem = digestMismatch(hash, sha256);
+    if (!problem)
+        problem = makeExecutable(file.get());
+    const Fault closing = closeFile(&file);
+    if (!problem)
+        problem = closing;
+    if (!problem)
+        problem = putInPlace(dirFd.get(), partName, savePath);
+    if (!problem)
+        return std::nullopt;
+    ::unlinkat(dirFd.get(), partName.constData(), 0);
+    problem->logLine = "Download failed, " + problem->logLine + ": " + savePath.toStdString();
+    return problem;
+}
+
 } // namespace
 
 bool downloadFileFromServer(const QString &url, const QString &savePath,
                             const ProgressFn &progress, const TransferLimits &limits,
                             const QString &sha256, QString *failure)
 {
-    QString userText;
-    const auto refuse = [&](const QString &forUser, const std::string &logLine) {
-        std::cerr << logLine << std::endl;
-        if (failure)
-            *failure = forUser;
-        return false;
-    };
-
-    if (!isPermittedUrl(url))
-        return refuse(QStringLiteral("The download link was refused: it is not a secure (https) address."),
-                      "Download link refused, only https is followed: " + loggable(url).toStdString());
-    if (!sha256.isEmpty() && !isSha256Text(sha256))
-        return refuse(QStringLiteral("The update's checksum is malformed, so it was not downloaded."),
-                      "Download refused, the manifest's sha256 is not 64 hexadecimal digits: "
-                          + loggable(sha256).toStdString());
-
+    if (Fault refused = refusedRequest(url, sha256))
+        return report(*refused, failure);
     HttpStream data("WinINet Example", limits);
-    if (!data.isValid())
-        return refuse(QStringLiteral("The download could not be started."),
-                      "InternetOpen failed. Error: " + std::to_string(data.errorCode()));
-    if (!data.open(url))
-        return refuse(transferFailure(data),
-                      "InternetOpenUrl failed. Error: " + std::to_string(data.errorCode()) + " ("
-                          + loggable(data.errorText()).toStdString() + ")");
-
-    // A body without a length could be endless: it would fill the disk
-    // before anything noticed.
-    const qint64 contentLength = data.contentLength();
-    if (contentLength <= 0)
-        return refuse(QStringLiteral("The update server did not say how large the file is, so it was not downloaded."),
-                      "Download refused, the server sent no file size: " + loggable(url).toStdString());
-    if (contentLength > kInstallerCeiling)
-        return refuse(QStringLiteral("The update file is too large (over 2 GiB), so it was not downloaded."),
-                      "Download refused, " + std::to_string(contentLength) + " bytes is beyond the ceiling");
-
-    const QFileInfo target(savePath);
-    const QByteArray folder = QFile::encodeName(target.absolutePath());
-    Fd dirFd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    struct statvfs space {};
-    if (dirFd.get() < 0 || ::fstatvfs(dirFd.get(), &space) != 0)
-        return refuse(QStringLiteral("The download folder cannot be used."),
-                      "Failed to create file: " + savePath.toStdString() + " (" + std::strerror(errno) + ")");
-    const qint64 available = qint64(space.f_bavail) * qint64(space.f_frsize);
-    if (available < contentLength)
-        return refuse(QStringLiteral("There is not enough free space in the download folder."),
-                      "Download refused, " + std::to_string(contentLength) + " bytes needed, "
-                          + std::to_string(available) + " free in " + folder.toStdString());
-
-    QByteArray partName;
-    Fd file(createPartFile(dirFd.get(), target.fileName(), &partName));
-    if (file.get() < 0)
-        return refuse(QStringLiteral("The file could not be saved in the download folder."),
-                      "Failed to create file: " + savePath.toStdString() + " (" + std::strerror(errno) + ")");
-
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    qint64 received = 0;
-    QString logFailure;
-    char piece[kDownloadPiece];
-    for (;;) {
-        const qint64 n = data.read(piece, kDownloadPiece);
-        if (n < 0) {
-            logFailure = QStringLiteral("transfer broke off: ") + loggable(data.errorText());
-            userText = data.failure() == HttpStream::Failure::TooSlow
-                ? transferFailure(data)
-                : QStringLiteral("The download broke off before the end.");
-            break;
-        }
-        if (n == 0)
-            break;
-        if (received + n > contentLength) {
-            logFailure = QStringLiteral("the server sent more than the %1 bytes it announced").arg(contentLength);
-            userText = QStringLiteral("The update server sent more than it announced, so the file was discarded.");
-            break;
-        }
-        if (!writeAll(file.get(), piece, n)) {
-            logFailure = QStringLiteral("cannot write the file: ") + QString::fromLocal8Bit(std::strerror(errno));
-            userText = QStringLiteral("The file could not be saved in the download folder.");
-            break;
-        }
-        hash.addData(QByteArray::fromRawData(piece, int(n)));
-        received += n;
-        const qint64 percent = received * 100 / contentLength;
-        std::cout << "\rDownloading: " << percent << "% completed..." << std::flush;
-        // 100 would close the download screen: it waits for the checks.
-        if (percent >= 1 && progress)
-            progress(int(std::min<qint64>(percent, 99)));
-    }
-    std::cout << std::endl;
-    if (logFailure.isEmpty() && received != contentLength) {
-        logFailure = QStringLiteral("received %1 of %2 bytes").arg(received).arg(contentLength);
-        userText = QStringLiteral("The download broke off before the end.");
-    }
-    if (logFailure.isEmpty() && !sha256.isEmpty()
-        && hash.result().toHex() != sha256.toLatin1().toLower()) {
-        logFailure = QStringLiteral("its sha256 is %1, the manifest says %2")
-                         .arg(QString::fromLatin1(hash.result().toHex()), sha256.toLower());
-        userText = QStringLiteral("The downloaded file failed its integrity check and was deleted.");
-    }
-    // Executable only once it is whole and verified; set on the open file,
-    // so no other file can take its place in between.
-    if (logFailure.isEmpty() && (::fchmod(file.get(), 0700) != 0 || ::fsync(file.get()) != 0)) {
-        logFailure = QStringLiteral("cannot finish the file: ") + QString::fromLocal8Bit(std::strerror(errno));
-        userText = QStringLiteral("The file could not be saved in the download folder.");
-    }
-    if (::close(file.release()) != 0 && logFailure.isEmpty()) {
-        logFailure = QStringLiteral("cannot write the file: ") + QString::fromLocal8Bit(std::strerror(errno));
-        userText = QStringLiteral("The file could not be saved in the download folder.");
-    }
-    // rename replaces whatever has the final name, a planted link included,
-    // and never writes through it.
-    const QByteArray finalName = QFile::encodeName(target.fileName());
-    if (logFailure.isEmpty()
-        && ::renameat(dirFd.get(), partName.constData(), dirFd.get(), finalName.constData()) != 0) {
-        logFailure = QStringLiteral("cannot put the file in place: ") + QString::fromLocal8Bit(std::strerror(errno));
-        userText = QStringLiteral("The file could not be saved in the download folder.");
-    }
-
-    if (!logFailure.isEmpty()) {
-        ::unlinkat(dirFd.get(), partName.constData(), 0);
-        return refuse(userText, "Download failed, " + logFailure.toStdString() + ": " + savePath.toStdString());
-    }
+    if (Fault unopened = openTransfer(data, url))
+        return report(*unopened, failure);
+    if (Fault unsaved = saveBody(data, savePath, progress, sha256))
+        return report(*unsaved, failure);
     if (progress)
         progress(100);
     std::cout << "Download completed: " << savePath.toStdString() << std::endl;

@@ -64,6 +64,14 @@ void CCommand::Complete(std::uint32_t status, std::uint32_t information)
           asInt(information));
 }
 
+bool CCommand::PrintedFailure(std::uint32_t status) const
+{
+    if (status == 0)
+        return false;
+    Print("Error %d\n", asInt(lastError()));
+    return true;
+}
+
 bool CCommand::Cancel()
 {
     if (!device) {
@@ -102,6 +110,12 @@ bool CCommand::StartIoControl(std::uint32_t code, const void *in, std::uint32_t 
     return RecordStarted(finished, transferred);
 }
 
+bool CCommand::StartIoControl(std::uint32_t code, const ByteBuffer &in, ByteBuffer &out)
+{
+    return StartIoControl(code, in.data(), static_cast<std::uint32_t>(in.size()), out.data(),
+                          static_cast<std::uint32_t>(out.size()));
+}
+
 bool CCommand::RecordStarted(bool finished, std::uint32_t transferred)
 {
     if (finished) {
@@ -125,8 +139,9 @@ void CCommand::RecordStatus(std::uint32_t status, std::uint32_t information)
 
 // ---------------------------------------------------------- no-data commands
 
-CNoDataCommand::CNoDataCommand(std::string name_, TokenList parameters_, std::uint32_t code)
-    : CCommand(std::move(name_), std::move(parameters_)), code_(code)
+CNoDataCommand::CNoDataCommand(std::string name_, TokenList parameters_, std::uint32_t code,
+                               const char *doneText)
+    : CCommand(std::move(name_), std::move(parameters_)), code_(code), doneText_(doneText)
 {
 }
 
@@ -135,76 +150,10 @@ bool CNoDataCommand::Execute()
     return StartIoControl(code_, nullptr, 0, nullptr, 0);
 }
 
-CCloseCommand::CCloseCommand(std::string name_, TokenList parameters_)
-    : CNoDataCommand(std::move(name_), std::move(parameters_), kIoctlClose)
+void CNoDataCommand::Complete(std::uint32_t status, std::uint32_t)
 {
-}
-
-void CCloseCommand::Complete(std::uint32_t status, std::uint32_t)
-{
-    if (status == 0)
-        Print("Peripheral target closed\n");
-    else
-        Print("Error %d\n", asInt(lastError()));
-}
-
-CLockCommand::CLockCommand(std::string name_, TokenList parameters_)
-    : CLockCommand(std::move(name_), std::move(parameters_), kIoctlLock)
-{
-}
-
-CLockCommand::CLockCommand(std::string name_, TokenList parameters_, std::uint32_t code)
-    : CNoDataCommand(std::move(name_), std::move(parameters_), code)
-{
-}
-
-void CLockCommand::Complete(std::uint32_t status, std::uint32_t)
-{
-    if (status == 0)
-        Print("Peripheral target locked\n");
-    else
-        Print("Error %d\n", asInt(lastError()));
-}
-
-CLockConnectionCommand::CLockConnectionCommand(std::string name_, TokenList parameters_)
-    : CLockCommand(std::move(name_), std::move(parameters_), kIoctlLockConnection)
-{
-}
-
-CUnlockCommand::CUnlockCommand(std::string name_, TokenList parameters_)
-    : CUnlockCommand(std::move(name_), std::move(parameters_), kIoctlUnlock)
-{
-}
-
-CUnlockCommand::CUnlockCommand(std::string name_, TokenList parameters_, std::uint32_t code)
-    : CNoDataCommand(std::move(name_), std::move(parameters_), code)
-{
-}
-
-void CUnlockCommand::Complete(std::uint32_t status, std::uint32_t)
-{
-    if (status == 0)
-        Print("Peripheral target unlocked\n");
-    else
-        Print("Error %d\n", asInt(lastError()));
-}
-
-CUnlockConnectionCommand::CUnlockConnectionCommand(std::string name_, TokenList parameters_)
-    : CUnlockCommand(std::move(name_), std::move(parameters_), kIoctlUnlockConnection)
-{
-}
-
-CSignalInterruptCommand::CSignalInterruptCommand(std::string name_, TokenList parameters_)
-    : CNoDataCommand(std::move(name_), std::move(parameters_), kIoctlSignalInterrupt)
-{
-}
-
-void CSignalInterruptCommand::Complete(std::uint32_t status, std::uint32_t)
-{
-    if (status == 0)
-        Print("Interrupt signalled\n");
-    else
-        Print("Error %d\n", asInt(lastError()));
+    if (!PrintedFailure(status))
+        Print("%s\n", doneText_);
 }
 
 // ----------------------------------------------------------- index commands
@@ -241,33 +190,25 @@ void COpenCommand::Complete(std::uint32_t status, std::uint32_t)
         Print("Error opening peripheral %d - status %d\n", asInt(index), asInt(lastError()));
 }
 
-CIntEnableCommand::CIntEnableCommand(std::string name_, TokenList parameters_)
-    : CIndexCommand(std::move(name_), std::move(parameters_), kIoctlInterruptEnable)
+CInterruptCommand::CInterruptCommand(std::string name_, TokenList parameters_, bool enable)
+    : CIndexCommand(std::move(name_), std::move(parameters_),
+                    enable ? kIoctlInterruptEnable : kIoctlInterruptDisable),
+      enable_(enable)
 {
 }
 
-void CIntEnableCommand::Complete(std::uint32_t status, std::uint32_t)
+void CInterruptCommand::Complete(std::uint32_t status, std::uint32_t)
 {
-    if (status == 0) {
+    if (status != 0) {
+        Print(enable_ ? "Error enabling Interrupt %d - status %d\n"
+                      : "Error disabling Interrupt %d - status %d\n",
+              asInt(index), asInt(lastError()));
+    } else if (enable_) {
         Print("Interrupt %d enabled\n", asInt(index));
         EnabledInterrupts().insert(index);
     } else {
-        Print("Error enabling Interrupt %d - status %d\n", asInt(index), asInt(lastError()));
-    }
-}
-
-CIntDisableCommand::CIntDisableCommand(std::string name_, TokenList parameters_)
-    : CIndexCommand(std::move(name_), std::move(parameters_), kIoctlInterruptDisable)
-{
-}
-
-void CIntDisableCommand::Complete(std::uint32_t status, std::uint32_t)
-{
-    if (status == 0) {
         Print("Interrupt %d Disabled\n", asInt(index));
         EnabledInterrupts().erase(index);
-    } else {
-        Print("Error disabling Interrupt %d - status %d\n", asInt(index), asInt(lastError()));
     }
 }
 
@@ -392,17 +333,13 @@ bool CWriteReadCommand::Parse()
 
 bool CWriteReadCommand::Execute()
 {
-    return StartIoControl(kIoctlWriteRead, writeBuffer.data(),
-                          static_cast<std::uint32_t>(writeBuffer.size()), data.data(),
-                          static_cast<std::uint32_t>(data.size()));
+    return StartIoControl(kIoctlWriteRead, writeBuffer, data);
 }
 
 void CWriteReadCommand::Complete(std::uint32_t status, std::uint32_t information)
 {
-    if (status != 0) {
-        Print("Error %d\n", asInt(lastError()));
+    if (PrintedFailure(status))
         return;
-    }
     Print("%d bytes returned\n", asInt(information));
     PrintDump(data.data(), returnedBytes(data, information));
 }
@@ -455,17 +392,13 @@ bool CSequenceCommand::Parse()
 
 bool CSequenceCommand::Execute()
 {
-    return StartIoControl(kIoctlSequence, inputBuffer.data(),
-                          static_cast<std::uint32_t>(inputBuffer.size()), data.data(),
-                          static_cast<std::uint32_t>(data.size()));
+    return StartIoControl(kIoctlSequence, inputBuffer, data);
 }
 
 void CSequenceCommand::Complete(std::uint32_t status, std::uint32_t information)
 {
-    if (status != 0) {
-        Print("Error %d\n", asInt(lastError()));
+    if (PrintedFailure(status))
         return;
-    }
     Print("%d total bytes returned\n", asInt(information));
     const std::size_t available = returnedBytes(data, information);
     std::size_t offset = 0;
@@ -591,11 +524,12 @@ namespace {
 
 using Factory = std::function<std::unique_ptr<CCommand>(std::string, TokenList)>;
 
-template <typename T>
-Factory make()
+// The keyword's command, built with these extra constructor arguments.
+template <typename T, typename... Args>
+Factory make(Args... args)
 {
-    return [](std::string name, TokenList tokens) {
-        return std::unique_ptr<CCommand>(new T(std::move(name), std::move(tokens)));
+    return [args...](std::string name, TokenList tokens) {
+        return std::unique_ptr<CCommand>(new T(std::move(name), std::move(tokens), args...));
     };
 }
 
@@ -608,19 +542,19 @@ const std::vector<Keyword> &keywordTable()
 {
     static const std::vector<Keyword> table = {
         {"open", make<COpenCommand>()},
-        {"close", make<CCloseCommand>()},
-        {"lock", make<CLockCommand>()},
-        {"unlock", make<CUnlockCommand>()},
-        {"lockconn", make<CLockConnectionCommand>()},
-        {"unlockconn", make<CUnlockConnectionCommand>()},
+        {"close", make<CNoDataCommand>(kIoctlClose, "Peripheral target closed")},
+        {"lock", make<CNoDataCommand>(kIoctlLock, "Peripheral target locked")},
+        {"unlock", make<CNoDataCommand>(kIoctlUnlock, "Peripheral target unlocked")},
+        {"lockconn", make<CNoDataCommand>(kIoctlLockConnection, "Peripheral target locked")},
+        {"unlockconn", make<CNoDataCommand>(kIoctlUnlockConnection, "Peripheral target unlocked")},
         {"read", make<CReadCommand>()},
         {"write", make<CWriteCommand>()},
         {"writeread", make<CWriteReadCommand>()},
-        {"signal", make<CSignalInterruptCommand>()},
+        {"signal", make<CNoDataCommand>(kIoctlSignalInterrupt, "Interrupt signalled")},
         {"sequence", make<CSequenceCommand>()},
         {"gpio", make<CGpioCommand>()},
-        {"intenable", make<CIntEnableCommand>()},
-        {"intdisable", make<CIntDisableCommand>()},
+        {"intenable", make<CInterruptCommand>(true)},
+        {"intdisable", make<CInterruptCommand>(false)},
         {"pdi", make<COnPdInterruptCommand>()},
     };
     return table;

@@ -45,52 +45,26 @@ protected:
     // The common start of a request: finished at once or pending.
     bool StartIoControl(std::uint32_t code, const void *in, std::uint32_t inLength, void *out,
                         std::uint32_t outLength);
+    // The same with the whole of `in` sent and the whole of `out` to receive.
+    bool StartIoControl(std::uint32_t code, const ByteBuffer &in, ByteBuffer &out);
     // Records a request that did not go pending and signals its event.
     bool RecordStarted(bool finished, std::uint32_t transferred);
     void RecordStatus(std::uint32_t status, std::uint32_t information);
+    // Prints "Error <last error>" when the request failed; true when it did.
+    bool PrintedFailure(std::uint32_t status) const;
 };
 
-// Commands whose request carries no data.
+// Commands whose request carries no data (close, the locks, signal): they
+// differ only in the control code and the line printed when it succeeds.
 struct CNoDataCommand : CCommand {
-    CNoDataCommand(std::string name, TokenList parameters, std::uint32_t code);
+    CNoDataCommand(std::string name, TokenList parameters, std::uint32_t code,
+                   const char *doneText);
     bool Execute() override;
+    void Complete(std::uint32_t status, std::uint32_t information) override;
 
 private:
     std::uint32_t code_;
-};
-
-struct CCloseCommand : CNoDataCommand {
-    CCloseCommand(std::string name, TokenList parameters);
-    void Complete(std::uint32_t status, std::uint32_t information) override;
-};
-
-struct CLockCommand : CNoDataCommand {
-    CLockCommand(std::string name, TokenList parameters);
-    void Complete(std::uint32_t status, std::uint32_t information) override;
-
-protected:
-    CLockCommand(std::string name, TokenList parameters, std::uint32_t code);
-};
-
-struct CLockConnectionCommand : CLockCommand {
-    CLockConnectionCommand(std::string name, TokenList parameters);
-};
-
-struct CUnlockCommand : CNoDataCommand {
-    CUnlockCommand(std::string name, TokenList parameters);
-    void Complete(std::uint32_t status, std::uint32_t information) override;
-
-protected:
-    CUnlockCommand(std::string name, TokenList parameters, std::uint32_t code);
-};
-
-struct CUnlockConnectionCommand : CUnlockCommand {
-    CUnlockConnectionCommand(std::string name, TokenList parameters);
-};
-
-struct CSignalInterruptCommand : CNoDataCommand {
-    CSignalInterruptCommand(std::string name, TokenList parameters);
-    void Complete(std::uint32_t status, std::uint32_t information) override;
+    const char *doneText_;
 };
 
 // Commands that take one optional index; "open x" still means index 0.
@@ -110,14 +84,13 @@ struct COpenCommand : CIndexCommand {
     void Complete(std::uint32_t status, std::uint32_t information) override;
 };
 
-struct CIntEnableCommand : CIndexCommand {
-    CIntEnableCommand(std::string name, TokenList parameters);
+// intenable and intdisable; the enabled set follows what succeeded.
+struct CInterruptCommand : CIndexCommand {
+    CInterruptCommand(std::string name, TokenList parameters, bool enable);
     void Complete(std::uint32_t status, std::uint32_t information) override;
-};
 
-struct CIntDisableCommand : CIndexCommand {
-    CIntDisableCommand(std::string name, TokenList parameters);
-    void Complete(std::uint32_t status, std::uint32_t information) override;
+private:
+    bool enable_;
 };
 
 struct CReadCommand : CCommand {

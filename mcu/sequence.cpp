@@ -138,69 +138,98 @@ std::uint64_t EntryBytes(const SequenceEntry &entry)
     return total;
 }
 
-SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries)
+namespace {
+
+bool isKnownFormat(std::uint32_t format)
 {
-    std::uint32_t entryCount = 0;
-    std::uint32_t bufferListCount = 0;
-    std::uint32_t mdlCount = 0;
+    return format == kFormatSimple || format == kFormatBufferList || format == kFormatMdl;
+}
+
+// The header's counts over the entries of a known format.
+struct DescriptorCounts {
+    std::uint32_t entries = 0;
+    std::uint32_t bufferLists = 0;
+    std::uint32_t mdls = 0;
     std::uint32_t mdlElements = 0;
     std::uint32_t listElements = 0;
+};
+
+DescriptorCounts countEntries(const std::vector<SequenceEntry> &entries)
+{
+    DescriptorCounts counts;
     for (const SequenceEntry &entry : entries) {
-        const auto elements = static_cast<std::uint32_t>(entry.elements.size());
-        switch (entry.format) {
-        case kFormatSimple:
-            break;
-        case kFormatBufferList:
-            ++bufferListCount;
-            listElements += elements;
-            break;
-        case kFormatMdl:
-            ++mdlCount;
-            mdlElements += elements;
-            listElements += elements;
-            break;
-        default:
+        if (!isKnownFormat(entry.format)) {
             Print("Warning: cannot determine the transfer format: %x", entry.format);
             continue;
         }
-        ++entryCount;
+        const auto elements = static_cast<std::uint32_t>(entry.elements.size());
+        if (entry.format == kFormatBufferList)
+            ++counts.bufferLists;
+        if (entry.format == kFormatMdl) {
+            ++counts.mdls;
+            counts.mdlElements += elements;
+        }
+        if (entry.format != kFormatSimple)
+            counts.listElements += elements;
+        ++counts.entries;
     }
+    return counts;
+}
 
+void appendHeader(ByteBuffer &out, const DescriptorCounts &counts)
+{
+    appendWord(out, kSequenceHeaderSize + 16 * counts.entries + 4 * counts.listElements);
+    appendWord(out, counts.entries);
+    appendWord(out, counts.bufferLists);
+    appendWord(out, counts.mdls);
+    appendWord(out, counts.mdlElements);
+}
+
+// A simple entry's record holds its one length; a list entry's record holds
+// the count, then every length.
+void appendEntryRecord(ByteBuffer &out, const SequenceEntry &entry)
+{
+    appendWord(out, entry.format);
+    appendWord(out, entry.direction);
+    appendWord(out, entry.delay);
+    if (entry.format == kFormatSimple) {
+        appendWord(out, entry.elements.empty() ? 0 : entry.elements.front().length);
+        return;
+    }
+    appendWord(out, static_cast<std::uint32_t>(entry.elements.size()));
+    for (const SequenceElement &element : entry.elements)
+        appendWord(out, element.length);
+}
+
+// A simple entry moves exactly the one element its record describes: its
+// write bytes join the write data, its read length the receive buffer.
+void addEntryTransfer(const SequenceEntry &entry, ByteBuffer &writeData, SequenceRequest &request)
+{
+    const std::size_t used = entry.format == kFormatSimple ? std::min<std::size_t>(1, entry.elements.size())
+                                                           : entry.elements.size();
+    for (std::size_t i = 0; i < used; ++i) {
+        const SequenceElement &element = entry.elements[i];
+        if (entry.direction == kDirectionWrite)
+            writeData.insert(writeData.end(), element.bytes.begin(), element.bytes.end());
+        else
+            request.outputLength += element.length;
+    }
+}
+
+} // namespace
+
+SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries)
+{
     SequenceRequest request;
-    ByteBuffer &out = request.input;
-    appendWord(out, kSequenceHeaderSize + 16 * entryCount + 4 * listElements);
-    appendWord(out, entryCount);
-    appendWord(out, bufferListCount);
-    appendWord(out, mdlCount);
-    appendWord(out, mdlElements);
-
+    appendHeader(request.input, countEntries(entries));
     ByteBuffer writeData;
     for (const SequenceEntry &entry : entries) {
-        if (entry.format != kFormatSimple && entry.format != kFormatBufferList
-            && entry.format != kFormatMdl)
+        if (!isKnownFormat(entry.format))
             continue;
-        appendWord(out, entry.format);
-        appendWord(out, entry.direction);
-        appendWord(out, entry.delay);
-        if (entry.format == kFormatSimple) {
-            appendWord(out, entry.elements.empty() ? 0 : entry.elements.front().length);
-        } else {
-            appendWord(out, static_cast<std::uint32_t>(entry.elements.size()));
-            for (const SequenceElement &element : entry.elements)
-                appendWord(out, element.length);
-        }
-        // A simple entry moves exactly the one element its record describes.
-        const std::size_t used = entry.format == kFormatSimple ? std::min<std::size_t>(1, entry.elements.size())
-                                                               : entry.elements.size();
-        for (std::size_t i = 0; i < used; ++i) {
-            const SequenceElement &element = entry.elements[i];
-            if (entry.direction == kDirectionWrite)
-                writeData.insert(writeData.end(), element.bytes.begin(), element.bytes.end());
-            else
-                request.outputLength += element.length;
-        }
+        appendEntryRecord(request.input, entry);
+        addEntryTransfer(entry, writeData, request);
     }
-    out.insert(out.end(), writeData.begin(), writeData.end());
+    request.input.insert(request.input.end(), writeData.begin(), writeData.end());
     return request;
 }
 

@@ -89,4 +89,19 @@ bool SynchronousDevice::overlappedResult(Overlapped &ov, std::uint32_t *transfer
     return false;
 }
 
+bool AsynchronousDevice::overlappedResult(Overlapped &ov, std::uint32_t *transferred, bool wait)
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (resultOfRecord(ov, transferred))
+            return true;
+        if (lastError() != kErrorIoPending || !wait)
+            return false;
+        if (!awaitProgress(ov, lock)) {
+            setLastError(kErrorInvalidParameter);
+            return false;
+        }
+    }
+}
+
 } // namespace platform

@@ -3,6 +3,8 @@
 
 #include "platform/overlapped.h"
 
+#include <mutex>
+
 namespace platform {
 
 // ERROR_INVALID_NAME: a device path that can never name a device.
@@ -45,6 +47,24 @@ protected:
 private:
     bool complete(std::uint32_t error, std::uint32_t done, std::uint32_t *transferred,
                   Overlapped &ov);
+};
+
+// A device whose requests may stay pending after the start call and finish on
+// a thread of the device. It owns the one loop that waits for a result;
+// subclasses say, for a record still pending, what waiting means for them.
+class AsynchronousDevice : public Device {
+public:
+    bool overlappedResult(Overlapped &ov, std::uint32_t *transferred, bool wait) final;
+
+protected:
+    // Called with mutex_ held (through lock) while ov is pending and its
+    // caller waits. Blocks until ov may have changed, or finishes it itself,
+    // and returns true; false when this device is not running ov, so that
+    // waiting would never end.
+    virtual bool awaitProgress(Overlapped &ov, std::unique_lock<std::mutex> &lock) = 0;
+
+    // Guards the requests in flight and whatever finishes their records.
+    std::mutex mutex_;
 };
 
 } // namespace platform

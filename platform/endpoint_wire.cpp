@@ -61,6 +61,16 @@ bool frameReady(const std::uint8_t *p, std::size_t n, std::uint32_t magic, std::
     return true;
 }
 
+// A whole frame whose fields make no sense: nothing of it is taken, and the
+// stream is not to be trusted after it.
+template <typename Frame>
+std::optional<Frame> badFrame(std::size_t *consumed, bool *bad)
+{
+    *consumed = 0;
+    *bad = true;
+    return std::nullopt;
+}
+
 } // namespace
 
 std::vector<std::uint8_t> encode(const Request &r)
@@ -83,11 +93,8 @@ std::optional<Request> decodeRequest(const std::uint8_t *p, std::size_t n, std::
         return std::nullopt;
     const std::uint32_t op = get32(p + 8);
     const std::uint32_t outLength = get32(p + 16);
-    if (op < 1 || op > 4 || outLength > kMaxPayload) {
-        *consumed = 0;
-        *bad = true;
-        return std::nullopt;
-    }
+    if (op < 1 || op > 4 || outLength > kMaxPayload)
+        return badFrame<Request>(consumed, bad);
     Request r;
     r.id = get32(p + 4);
     r.op = static_cast<Op>(op);
@@ -104,11 +111,8 @@ std::optional<Reply> decodeReply(const std::uint8_t *p, std::size_t n, std::size
     if (!frameReady(p, n, kReplyMagic, consumed, bad, &length))
         return std::nullopt;
     const std::uint32_t kind = get32(p + 8);
-    if (kind < 1 || kind > 3) {
-        *consumed = 0;
-        *bad = true;
-        return std::nullopt;
-    }
+    if (kind < 1 || kind > 3)
+        return badFrame<Reply>(consumed, bad);
     Reply r;
     r.id = get32(p + 4);
     r.kind = static_cast<Kind>(kind);

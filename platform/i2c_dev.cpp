@@ -178,7 +178,7 @@ bool isTimeout(int rc) { return rc == -ETIMEDOUT; }
 // Bus transfers run on a thread of the device, so that a slow one can go
 // pending and be waited for, or cancelled, like any driver request. One runs
 // at a time.
-class I2cDevDevice final : public Device {
+class I2cDevDevice final : public AsynchronousDevice {
 public:
     I2cDevDevice(std::shared_ptr<I2cSystem> system, int fd)
         : system_(std::move(system)), fd_(fd), thread_([this] { serve(); })
@@ -286,29 +286,21 @@ public:
         return true;
     }
 
-    bool overlappedResult(Overlapped &ov, std::uint32_t *transferred, bool wait) override
+private:
+    bool awaitProgress(Overlapped &ov, std::unique_lock<std::mutex> &lock) override
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            if (resultOfRecord(ov, transferred))
-                return true;
-            if (lastError() != kErrorIoPending || !wait)
-                return false;
-            if (&ov == stalled_) {
-                // The adapter gave up on it, so nothing would ever finish it.
-                finishRecord(ov, kErrorSemTimeout, 0);
-                stalled_ = nullptr;
-                continue;
-            }
-            if (!running_ || running_->record != &ov) {
-                setLastError(kErrorInvalidParameter);
-                return false;
-            }
-            cond_.wait(lock);
+        if (&ov == stalled_) {
+            // The adapter gave up on it, so nothing would ever finish it.
+            finishRecord(ov, kErrorSemTimeout, 0);
+            stalled_ = nullptr;
+            return true;
         }
+        if (!running_ || running_->record != &ov)
+            return false;
+        cond_.wait(lock);
+        return true;
     }
 
-private:
     struct Transfer {
         std::vector<i2c_msg> messages;
         std::optional<SequencePlan> plan; // owns the write data of a sequence
@@ -434,7 +426,6 @@ private:
 
     std::shared_ptr<I2cSystem> system_;
     int fd_;
-    std::mutex mutex_;
     std::condition_variable cond_;
     std::shared_ptr<Transfer> running_;
     Overlapped *stalled_ = nullptr; // a timed-out write, pending until cancelled

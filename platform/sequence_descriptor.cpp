@@ -31,6 +31,70 @@ private:
     std::size_t pos_ = 0;
 };
 
+// The element lengths an entry record announces: a simple entry's count is
+// its one length; a list entry's count says how many lengths follow.
+bool readLengths(Cursor &c, std::uint32_t format, std::uint32_t count,
+                 std::vector<std::uint32_t> *lengths)
+{
+    if (format == kSequenceFormatSimple) {
+        lengths->push_back(count);
+        return true;
+    }
+    if (format != kSequenceFormatBufferList && format != kSequenceFormatMdl)
+        return false;
+    if (count == 0 || count > kMaxElements)
+        return false;
+    for (std::uint32_t k = 0; k < count; ++k) {
+        std::uint32_t length = 0;
+        if (!c.take(&length))
+            return false;
+        lengths->push_back(length);
+    }
+    return true;
+}
+
+// Reads go to the caller's buffer one after another, writes take their bytes
+// from the write data in order; the totals must stay within bounds.
+bool addElement(SequencePlan &plan, SequenceEntry &entry, std::uint32_t length,
+                std::uint64_t *writeBytes)
+{
+    if (++plan.elementCount > kMaxElements)
+        return false;
+    SequenceElement element;
+    element.read = entry.direction == 1;
+    element.length = length;
+    if (element.read) {
+        plan.totalRead += length;
+        if (plan.totalRead < length)
+            return false;
+    } else {
+        element.dataOffset = static_cast<std::size_t>(*writeBytes);
+        *writeBytes += length;
+    }
+    entry.elements.push_back(element);
+    return true;
+}
+
+bool readEntry(Cursor &c, SequencePlan &plan, std::uint64_t *writeBytes)
+{
+    SequenceEntry entry;
+    std::uint32_t count = 0;
+    if (!c.take(&entry.format) || !c.take(&entry.direction) || !c.take(&entry.delayUs) ||
+        !c.take(&count))
+        return false;
+    if (entry.direction != 1 && entry.direction != 2)
+        return false;
+    std::vector<std::uint32_t> lengths;
+    if (!readLengths(c, entry.format, count, &lengths))
+        return false;
+    for (std::uint32_t length : lengths) {
+        if (!addElement(plan, entry, length, writeBytes))
+            return false;
+    }
+    plan.entries.push_back(std::move(entry));
+    return true;
+}
+
 } // namespace
 
 std::optional<SequencePlan> decodeSequence(const std::uint8_t *input, std::size_t length)
@@ -38,59 +102,22 @@ std::optional<SequencePlan> decodeSequence(const std::uint8_t *input, std::size_
     if (!input || length < kHeaderBytes)
         return std::nullopt;
     Cursor c(input, length);
-    std::uint32_t descriptorSize = 0, entryCount = 0, listCount = 0, mdlCount = 0, mdlElements = 0;
+    // The list and MDL counts of the header are not needed: the entries say it all.
+    std::uint32_t descriptorSize = 0, entryCount = 0, unused = 0;
     c.take(&descriptorSize);
     c.take(&entryCount);
-    c.take(&listCount);
-    c.take(&mdlCount);
-    c.take(&mdlElements);
+    for (int i = 0; i < 3; ++i)
+        c.take(&unused);
     if (entryCount == 0 || entryCount > kMaxEntries || descriptorSize > length)
         return std::nullopt;
 
     SequencePlan plan;
     std::uint64_t writeBytes = 0;
     for (std::uint32_t i = 0; i < entryCount; ++i) {
-        SequenceEntry entry;
-        std::uint32_t count = 0;
-        if (!c.take(&entry.format) || !c.take(&entry.direction) || !c.take(&entry.delayUs) ||
-            !c.take(&count))
+        if (!readEntry(c, plan, &writeBytes))
             return std::nullopt;
-        if (entry.direction != 1 && entry.direction != 2)
-            return std::nullopt;
-        std::vector<std::uint32_t> lengths;
-        if (entry.format == kSequenceFormatSimple) {
-            lengths.push_back(count);
-        } else if (entry.format == kSequenceFormatBufferList ||
-                   entry.format == kSequenceFormatMdl) {
-            if (count == 0 || count > kMaxElements)
-                return std::nullopt;
-            for (std::uint32_t k = 0; k < count; ++k) {
-                std::uint32_t len = 0;
-                if (!c.take(&len))
-                    return std::nullopt;
-                lengths.push_back(len);
-            }
-        } else {
-            return std::nullopt;
-        }
-        for (std::uint32_t len : lengths) {
-            if (++plan.elementCount > kMaxElements)
-                return std::nullopt;
-            SequenceElement element;
-            element.read = entry.direction == 1;
-            element.length = len;
-            if (element.read) {
-                plan.totalRead += len;
-                if (plan.totalRead < len)
-                    return std::nullopt;
-            } else {
-                element.dataOffset = static_cast<std::size_t>(writeBytes);
-                writeBytes += len;
-            }
-            entry.elements.push_back(element);
-        }
-        plan.entries.push_back(std::move(entry));
     }
+    // The descriptor ends where its size says, and the write data fills the rest exactly.
     if (c.position() != descriptorSize || length - descriptorSize != writeBytes)
         return std::nullopt;
     plan.writeData.assign(input + descriptorSize, input + length);

@@ -2,6 +2,7 @@
 
 #include "platform/device_base.h"
 #include "platform/endpoint_wire.h"
+#include "platform/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,29 +40,7 @@ constexpr milliseconds kAnswerWait{500};
 constexpr milliseconds kRequestLimit{600};
 constexpr milliseconds kCancelGrace{100};
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return fd_; }
-    int release()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
-
-class SocketDevice final : public Device {
+class SocketDevice final : public AsynchronousDevice {
 public:
     explicit SocketDevice(int fd) : fd_(fd) { reader_ = std::thread([this] { readLoop(); }); }
 
@@ -115,10 +94,7 @@ public:
             return true;
         }
         lock.unlock();
-        wire::Request cancel;
-        cancel.op = wire::Op::Cancel;
-        cancel.id = 0;
-        if (send(cancel) != 0) {
+        if (sendCancel(0) != 0) {
             // The endpoint can no longer answer; finish the requests here.
             lock.lock();
             failAll(kErrorOperationAborted);
@@ -126,43 +102,32 @@ public:
         return true;
     }
 
-    bool overlappedResult(Overlapped &ov, std::uint32_t *transferred, bool wait) override
+private:
+    bool awaitProgress(Overlapped &ov, std::unique_lock<std::mutex> &lock) override
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            if (resultOfRecord(ov, transferred))
-                return true;
-            if (lastError() != kErrorIoPending || !wait)
-                return false;
-            const auto it = slotOf(ov);
-            if (it == slots_.end()) {
-                setLastError(kErrorInvalidParameter);
-                return false;
-            }
-            const std::uint32_t id = it->first;
-            const std::shared_ptr<Slot> slot = it->second;
-            if (done_.wait_until(lock, slot->deadline) != std::cv_status::timeout ||
-                slot->finished || Clock::now() < slot->deadline)
-                continue;
-            if (slot->cancelled || !slot->answered) {
-                giveUp({id});
-                continue;
-            }
-            // Past its limit: cancel it and give the endpoint a moment to say so.
-            slot->cancelled = true;
-            slot->deadline = Clock::now() + kCancelGrace;
-            lock.unlock();
-            wire::Request cancel;
-            cancel.op = wire::Op::Cancel;
-            cancel.id = id;
-            const int sent = send(cancel);
-            lock.lock();
-            if (sent != 0)
-                failAll(kErrorOperationAborted);
+        const auto it = slotOf(ov);
+        if (it == slots_.end())
+            return false;
+        const std::uint32_t id = it->first;
+        const std::shared_ptr<Slot> slot = it->second;
+        if (done_.wait_until(lock, slot->deadline) != std::cv_status::timeout ||
+            slot->finished || Clock::now() < slot->deadline)
+            return true;
+        if (slot->cancelled || !slot->answered) {
+            giveUp({id});
+            return true;
         }
+        // Past its limit: cancel it and give the endpoint a moment to say so.
+        slot->cancelled = true;
+        slot->deadline = Clock::now() + kCancelGrace;
+        lock.unlock();
+        const int sent = sendCancel(id);
+        lock.lock();
+        if (sent != 0)
+            failAll(kErrorOperationAborted);
+        return true;
     }
 
-private:
     struct Slot {
         Overlapped *ov = nullptr;
         std::uint8_t *out = nullptr;
@@ -201,6 +166,15 @@ private:
         const std::vector<std::uint8_t> bytes = wire::encode(request);
         std::lock_guard<std::mutex> lock(sendMutex_);
         return wire::writeAll(fd_.get(), bytes.data(), bytes.size());
+    }
+
+    // id 0 cancels every request of the connection.
+    int sendCancel(std::uint32_t id)
+    {
+        wire::Request cancel;
+        cancel.op = wire::Op::Cancel;
+        cancel.id = id;
+        return send(cancel);
     }
 
     bool start(wire::Op op, std::uint32_t code, const void *in, std::uint32_t inLength, void *out,
@@ -345,10 +319,9 @@ private:
         failAll(closing_ ? kErrorOperationAborted : kErrorDeviceNotConnected);
     }
 
-    Fd fd_;
+    UniqueFd fd_;
     std::thread reader_;
     std::mutex sendMutex_;
-    std::mutex mutex_;
     std::condition_variable done_;
     std::map<std::uint32_t, std::shared_ptr<Slot>> slots_;
     std::uint32_t nextId_ = 0;
@@ -358,21 +331,22 @@ private:
 
 } // namespace
 
-std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint32_t *error,
-                                        bool *served)
+namespace {
+
+// A connected socket, or -1 with *error and *served set: a refused connection
+// or a missing or stale socket means nobody serves the name.
+int connectSocket(const std::string &socketPath, std::uint32_t *error, bool *served)
 {
-    *served = false;
-    *error = kErrorFileNotFound;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (socketPath.size() >= sizeof(address.sun_path))
-        return nullptr;
+        return -1;
     std::memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
 
-    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid()) {
         *error = win32FromErrno(errno);
-        return nullptr;
+        return -1;
     }
     int rc;
     do {
@@ -381,37 +355,50 @@ std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint
     if (rc != 0) {
         const int err = errno;
         if (err == ECONNREFUSED || err == ENOENT || err == ENOTSOCK)
-            return nullptr;
+            return -1;
         *served = true;
         *error = win32FromErrno(err);
-        return nullptr;
+        return -1;
     }
+    return fd.release();
+}
 
-    *served = true;
-    *error = kErrorGenFailure;
-    pollfd p{fd.get(), POLLIN, 0};
+// The endpoint's greeting: 0 when it takes this client, else the error.
+std::uint32_t awaitGreeting(int fd)
+{
+    pollfd p{fd, POLLIN, 0};
     int ready;
     do {
         ready = ::poll(&p, 1, kGreetingTimeoutMs);
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0)
-        return nullptr;
+        return kErrorGenFailure;
     std::uint8_t header[wire::kHeaderSize];
-    if (wire::readAll(fd.get(), header, sizeof header) != 0) {
-        // Closed without a word: the endpoint is going away.
-        *error = kErrorFileNotFound;
-        return nullptr;
-    }
+    // Closed without a word: the endpoint is going away.
+    if (wire::readAll(fd, header, sizeof header) != 0)
+        return kErrorFileNotFound;
     std::size_t consumed = 0;
     bool bad = false;
     const auto hello = wire::decodeReply(header, sizeof header, &consumed, &bad);
     if (!hello || hello->kind != wire::Kind::Hello)
+        return kErrorGenFailure;
+    return hello->status;
+}
+
+} // namespace
+
+std::unique_ptr<Device> connectEndpoint(const std::string &socketPath, std::uint32_t *error,
+                                        bool *served)
+{
+    *served = false;
+    *error = kErrorFileNotFound;
+    UniqueFd fd(connectSocket(socketPath, error, served));
+    if (!fd.valid())
         return nullptr;
-    if (hello->status != 0) {
-        *error = hello->status;
+    *served = true;
+    *error = awaitGreeting(fd.get());
+    if (*error != 0)
         return nullptr;
-    }
-    *error = 0;
     return std::make_unique<SocketDevice>(fd.release());
 }
 

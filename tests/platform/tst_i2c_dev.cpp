@@ -187,12 +187,12 @@ private slots:
     void requestsOnTheBus_data()
     {
         QTest::addColumn<Request>("r");
-        // One write of 2 bytes, then reads of 2 and 3.
-        const QByteArray sequence = le32s({60, 2, 1, 0, 0, 1, 2, 0, 2, 2, 1, 0, 2, 2, 3}) + "\x01\x02";
+        // Writes of 1 byte each, then reads of 2 and 3.
+        const QByteArray sequence = le32s({68, 2, 2, 0, 0, 2, 2, 0, 2, 1, 1, 2, 1, 0, 2, 2, 3}) + "\x01\x02";
         QTest::newRow("write") << Request{0, QByteArray("\x00\xE0\x21", 3), 0, "w60:00e021", 0, 3};
         QTest::newRow("read") << Request{1, {}, 3, "r60:3", 0, 3};
         QTest::newRow("writeread") << Request{kIoctlWriteRead, "\x82", 2, "w60:82 r60:2", 0, 2};
-        QTest::newRow("sequence") << Request{kIoctlSequence, sequence, 6, "w60:0102 r60:2 r60:3", 0, 5};
+        QTest::newRow("sequence") << Request{kIoctlSequence, sequence, 6, "w60:01 w60:02 r60:2 r60:3", 0, 5};
         QTest::newRow("sequence, output short") << Request{kIoctlSequence, sequence, 4, {}, 122, 0};
         QTest::newRow("sequence, data missing") << Request{kIoctlSequence, sequence.chopped(1), 6, {}, 87, 0};
         QTest::newRow("open target 1") << Request{kIoctlOpenTarget, QByteArray("\1\0\0\0", 4), 0, {}, 87, 0};
@@ -208,6 +208,7 @@ private slots:
         auto device = openCard(fake);
         QVERIFY(device);
         fake->transferResult = r.transferResult;
+        fake->transferDelayMs = r.code == kIoctlWriteRead ? 100 : 0; // goes pending, is waited out
         Event event(true);
         Overlapped ov;
         ov.event = &event;
