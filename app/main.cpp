@@ -11,6 +11,7 @@
 #include "app/windowfit.h"
 #include "mcu/card_mcu.h"
 #include "qml/file_selector.h"
+#include "qml/vocabulary.h"
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
@@ -83,6 +84,7 @@ int main(int argc, char *argv[])
     // Wayland compositors find the menu entry, and so the icon, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
+    registerProtocolModule();
     auto engine = std::make_unique<QQmlApplicationEngine>();
     selectToolkitFiles(engine.get());
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
