@@ -60,7 +60,7 @@ int main(int argc, char *argv[])
     // The fan guardian is this executable too, started by the worker with
     // its pipe; it needs nothing of the rest.
     if (argc == 3 && qstrcmp(argv[1], worker::kFanGuardianArgument) == 0)
-        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), mcu::kCardDevicePath);
+        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), known_card::kDevicePath);
 
     // Every thread that ever allocated would otherwise get an arena of its
     // own. The render thread comes and goes with the window, and what the GL
@@ -122,7 +122,8 @@ int main(int argc, char *argv[])
     auto worker = std::make_unique<GPU_WORKER>();
     engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
     // Off until the user turns it on; the saved choice arrives with the worker's start.
-    auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(), worker->knownCards().value(0).name);
+    auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(),
+                                                   QString::fromLatin1(worker->knownCards().value(0).name));
     engine->rootContext()->setContextProperty(QStringLiteral("openRgbSdk"), openRgb.get());
     ResumeWatcher resumeWatcher;
     QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {
