@@ -1,7 +1,7 @@
 #include "mcu/commands.h"
 
 #include "mcu/connection.h"
-#include "mcu/control_codes.h"
+#include "platform/control_codes.h"
 #include "mcu/output.h"
 
 #include <algorithm>
@@ -136,7 +136,7 @@ bool CNoDataCommand::Execute()
 }
 
 CCloseCommand::CCloseCommand(std::string name_, TokenList parameters_)
-    : CNoDataCommand(std::move(name_), std::move(parameters_), kIoctlClose)
+    : CNoDataCommand(std::move(name_), std::move(parameters_), platform::kIoctlCloseTarget)
 {
 }
 
@@ -149,7 +149,7 @@ void CCloseCommand::Complete(std::uint32_t status, std::uint32_t)
 }
 
 CLockCommand::CLockCommand(std::string name_, TokenList parameters_)
-    : CLockCommand(std::move(name_), std::move(parameters_), kIoctlLock)
+    : CLockCommand(std::move(name_), std::move(parameters_), platform::kIoctlLockBus)
 {
 }
 
@@ -167,12 +167,12 @@ void CLockCommand::Complete(std::uint32_t status, std::uint32_t)
 }
 
 CLockConnectionCommand::CLockConnectionCommand(std::string name_, TokenList parameters_)
-    : CLockCommand(std::move(name_), std::move(parameters_), kIoctlLockConnection)
+    : CLockCommand(std::move(name_), std::move(parameters_), platform::kIoctlLockConnection)
 {
 }
 
 CUnlockCommand::CUnlockCommand(std::string name_, TokenList parameters_)
-    : CUnlockCommand(std::move(name_), std::move(parameters_), kIoctlUnlock)
+    : CUnlockCommand(std::move(name_), std::move(parameters_), platform::kIoctlUnlockBus)
 {
 }
 
@@ -190,12 +190,12 @@ void CUnlockCommand::Complete(std::uint32_t status, std::uint32_t)
 }
 
 CUnlockConnectionCommand::CUnlockConnectionCommand(std::string name_, TokenList parameters_)
-    : CUnlockCommand(std::move(name_), std::move(parameters_), kIoctlUnlockConnection)
+    : CUnlockCommand(std::move(name_), std::move(parameters_), platform::kIoctlUnlockConnection)
 {
 }
 
 CSignalInterruptCommand::CSignalInterruptCommand(std::string name_, TokenList parameters_)
-    : CNoDataCommand(std::move(name_), std::move(parameters_), kIoctlSignalInterrupt)
+    : CNoDataCommand(std::move(name_), std::move(parameters_), platform::kIoctlSignalInterrupt)
 {
 }
 
@@ -229,7 +229,7 @@ bool CIndexCommand::Execute()
 }
 
 COpenCommand::COpenCommand(std::string name_, TokenList parameters_)
-    : CIndexCommand(std::move(name_), std::move(parameters_), kIoctlOpen)
+    : CIndexCommand(std::move(name_), std::move(parameters_), platform::kIoctlOpenTarget)
 {
 }
 
@@ -242,7 +242,7 @@ void COpenCommand::Complete(std::uint32_t status, std::uint32_t)
 }
 
 CIntEnableCommand::CIntEnableCommand(std::string name_, TokenList parameters_)
-    : CIndexCommand(std::move(name_), std::move(parameters_), kIoctlInterruptEnable)
+    : CIndexCommand(std::move(name_), std::move(parameters_), platform::kIoctlEnableInterrupt)
 {
 }
 
@@ -257,7 +257,7 @@ void CIntEnableCommand::Complete(std::uint32_t status, std::uint32_t)
 }
 
 CIntDisableCommand::CIntDisableCommand(std::string name_, TokenList parameters_)
-    : CIndexCommand(std::move(name_), std::move(parameters_), kIoctlInterruptDisable)
+    : CIndexCommand(std::move(name_), std::move(parameters_), platform::kIoctlDisableInterrupt)
 {
 }
 
@@ -392,7 +392,7 @@ bool CWriteReadCommand::Parse()
 
 bool CWriteReadCommand::Execute()
 {
-    return StartIoControl(kIoctlWriteRead, writeBuffer.data(),
+    return StartIoControl(platform::kIoctlWriteRead, writeBuffer.data(),
                           static_cast<std::uint32_t>(writeBuffer.size()), data.data(),
                           static_cast<std::uint32_t>(data.size()));
 }
@@ -435,7 +435,7 @@ bool CSequenceCommand::Parse()
             Print("Parser failed. Expected: %s\n", parser.Describe().c_str());
             return false;
         }
-        (entry.direction == kDirectionWrite ? writeBytes : readBytes) += EntryBytes(entry);
+        (entry.direction == platform::kSequenceDirectionWrite ? writeBytes : readBytes) += EntryBytes(entry);
         if (writeBytes > kMaxSequenceBytes || readBytes > kMaxSequenceBytes) {
             Print("Sequence too long - at most %u bytes each way\n",
                   static_cast<unsigned>(kMaxSequenceBytes));
@@ -455,7 +455,7 @@ bool CSequenceCommand::Parse()
 
 bool CSequenceCommand::Execute()
 {
-    return StartIoControl(kIoctlSequence, inputBuffer.data(),
+    return StartIoControl(platform::kIoctlSequence, inputBuffer.data(),
                           static_cast<std::uint32_t>(inputBuffer.size()), data.data(),
                           static_cast<std::uint32_t>(data.size()));
 }
@@ -478,21 +478,21 @@ void CSequenceCommand::Complete(std::uint32_t status, std::uint32_t information)
     };
     for (std::size_t number = 0; number < entries.size(); ++number) {
         const SequenceEntry &entry = entries[number];
-        if (entry.format != kFormatSimple && entry.format != kFormatBufferList
-            && entry.format != kFormatMdl) {
+        if (entry.format != platform::kSequenceFormatSimple && entry.format != platform::kSequenceFormatBufferList
+            && entry.format != platform::kSequenceFormatMdl) {
             Print("Error: Cannot determine fromat of the entry #%lu, (format = %lx)\n",
                   static_cast<unsigned long>(number), static_cast<unsigned long>(entry.format));
             return;
         }
-        if (entry.direction != kDirectionRead)
+        if (entry.direction != platform::kSequenceDirectionRead)
             continue;
-        if (entry.format == kFormatSimple) {
+        if (entry.format == platform::kSequenceFormatSimple) {
             Print("Simple %d [%d]:\n", asInt(static_cast<std::uint32_t>(number)),
                   asInt(entry.delay));
             dumpNext(entry.elements.empty() ? 0 : entry.elements.front().length);
             continue;
         }
-        Print("%s %d [%d]: <%zu %s>\n", entry.format == kFormatMdl ? "MDL" : "Buffer List",
+        Print("%s %d [%d]: <%zu %s>\n", entry.format == platform::kSequenceFormatMdl ? "MDL" : "Buffer List",
               asInt(static_cast<std::uint32_t>(number)), asInt(entry.delay),
               entry.elements.size(), entry.elements.size() == 1 ? "Entry" : "Entries");
         for (std::size_t element = 0; element < entry.elements.size(); ++element) {
@@ -517,17 +517,18 @@ bool CGpioCommand::Parse()
         setsLine = true;
         value = level;
     }
-    data.assign(kGpioBlockSize, 0);
+    data.assign(platform::kGpioBlockSize, 0);
     for (int i = 0; i < 4; ++i)
         data[i] = static_cast<std::uint8_t>(index >> (8 * i));
-    data[kGpioModeOffset] = setsLine ? kGpioModeSet : kGpioModeRead;
-    data[kGpioLevelOffset] = setsLine && value != 0 ? 1 : 0;
+    data[platform::kGpioModeOffset] = setsLine ? platform::kGpioModeSet : platform::kGpioModeRead;
+    data[platform::kGpioLevelOffset] = setsLine && value != 0 ? 1 : 0;
     return true;
 }
 
 bool CGpioCommand::Execute()
 {
-    return StartIoControl(kIoctlGpio, data.data(), kGpioBlockSize, data.data(), kGpioBlockSize);
+    return StartIoControl(platform::kIoctlGpio, data.data(), platform::kGpioBlockSize, data.data(),
+                          platform::kGpioBlockSize);
 }
 
 void CGpioCommand::Complete(std::uint32_t status, std::uint32_t)
@@ -540,7 +541,7 @@ void CGpioCommand::Complete(std::uint32_t status, std::uint32_t)
     }
     Print(setsLine ? "GPIO preipheral %d line changed to = %d\n"
                    : "GPIO preipheral %d line read state = %d\n",
-          asInt(index), data[kGpioLevelOffset]);
+          asInt(index), data[platform::kGpioLevelOffset]);
 }
 
 // --------------------------------------------------------------------- pdi
@@ -567,7 +568,7 @@ bool COnPdInterruptCommand::Parse()
 
 bool COnPdInterruptCommand::Execute()
 {
-    return StartIoControl(kIoctlPdInterrupt, nullptr, 0, data.data(),
+    return StartIoControl(platform::kIoctlPdInterrupt, nullptr, 0, data.data(),
                           static_cast<std::uint32_t>(data.size()));
 }
 

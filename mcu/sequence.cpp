@@ -15,7 +15,7 @@ const char kListDescription[] =
 // or a length to read.
 bool popElement(TokenList &tokens, std::uint32_t direction, SequenceElement *element)
 {
-    if (direction == kDirectionWrite) {
+    if (direction == platform::kSequenceDirectionWrite) {
         if (!PopBufferParameter(tokens, &element->bytes)) {
             Print("Buffer required\n");
             return false;
@@ -32,7 +32,8 @@ bool popElement(TokenList &tokens, std::uint32_t direction, SequenceElement *ele
 
 std::uint32_t directionOf(const TokenList &tokens)
 {
-    return !tokens.empty() && tokens.front() == "{" ? kDirectionWrite : kDirectionRead;
+    return !tokens.empty() && tokens.front() == "{" ? platform::kSequenceDirectionWrite
+                                                    : platform::kSequenceDirectionRead;
 }
 
 void appendWord(ByteBuffer &out, std::uint32_t value)
@@ -81,7 +82,7 @@ std::string CDelaySequenceParser::Describe() const
 }
 
 CSimpleSequenceParser::CSimpleSequenceParser()
-    : CSequenceParser("either <numBytes> to read or {}-byte array to write", kFormatSimple)
+    : CSequenceParser("either <numBytes> to read or {}-byte array to write", platform::kSequenceFormatSimple)
 {
 }
 
@@ -122,11 +123,11 @@ bool CListSequenceParser::Parse(TokenList &tokens, SequenceEntry &entry)
 }
 
 CBufferListSequenceParser::CBufferListSequenceParser()
-    : CListSequenceParser(kListDescription, kFormatBufferList)
+    : CListSequenceParser(kListDescription, platform::kSequenceFormatBufferList)
 {
 }
 
-CMdlSequenceParser::CMdlSequenceParser() : CListSequenceParser(kListDescription, kFormatMdl)
+CMdlSequenceParser::CMdlSequenceParser() : CListSequenceParser(kListDescription, platform::kSequenceFormatMdl)
 {
 }
 
@@ -148,13 +149,13 @@ SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries)
     for (const SequenceEntry &entry : entries) {
         const auto elements = static_cast<std::uint32_t>(entry.elements.size());
         switch (entry.format) {
-        case kFormatSimple:
+        case platform::kSequenceFormatSimple:
             break;
-        case kFormatBufferList:
+        case platform::kSequenceFormatBufferList:
             ++bufferListCount;
             listElements += elements;
             break;
-        case kFormatMdl:
+        case platform::kSequenceFormatMdl:
             ++mdlCount;
             mdlElements += elements;
             listElements += elements;
@@ -168,7 +169,8 @@ SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries)
 
     SequenceRequest request;
     ByteBuffer &out = request.input;
-    appendWord(out, kSequenceHeaderSize + 16 * entryCount + 4 * listElements);
+    appendWord(out, platform::kSequenceHeaderSize + platform::kSequenceEntrySize * entryCount
+                         + platform::kSequenceElementSize * listElements);
     appendWord(out, entryCount);
     appendWord(out, bufferListCount);
     appendWord(out, mdlCount);
@@ -176,13 +178,13 @@ SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries)
 
     ByteBuffer writeData;
     for (const SequenceEntry &entry : entries) {
-        if (entry.format != kFormatSimple && entry.format != kFormatBufferList
-            && entry.format != kFormatMdl)
+        if (entry.format != platform::kSequenceFormatSimple && entry.format != platform::kSequenceFormatBufferList
+            && entry.format != platform::kSequenceFormatMdl)
             continue;
         appendWord(out, entry.format);
         appendWord(out, entry.direction);
         appendWord(out, entry.delay);
-        if (entry.format == kFormatSimple) {
+        if (entry.format == platform::kSequenceFormatSimple) {
             appendWord(out, entry.elements.empty() ? 0 : entry.elements.front().length);
         } else {
             appendWord(out, static_cast<std::uint32_t>(entry.elements.size()));
@@ -190,11 +192,12 @@ SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries)
                 appendWord(out, element.length);
         }
         // A simple entry moves exactly the one element its record describes.
-        const std::size_t used = entry.format == kFormatSimple ? std::min<std::size_t>(1, entry.elements.size())
-                                                               : entry.elements.size();
+        const std::size_t used = entry.format == platform::kSequenceFormatSimple
+                                     ? std::min<std::size_t>(1, entry.elements.size())
+                                     : entry.elements.size();
         for (std::size_t i = 0; i < used; ++i) {
             const SequenceElement &element = entry.elements[i];
-            if (entry.direction == kDirectionWrite)
+            if (entry.direction == platform::kSequenceDirectionWrite)
                 writeData.insert(writeData.end(), element.bytes.begin(), element.bytes.end());
             else
                 request.outputLength += element.length;

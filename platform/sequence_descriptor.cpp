@@ -4,8 +4,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 20;
-constexpr std::size_t kEntryBytes = 16;
 // Far beyond what a command line can hold; keeps the arithmetic bounded.
 constexpr std::uint32_t kMaxEntries = 256;
 constexpr std::uint32_t kMaxElements = 1024;
@@ -35,7 +33,7 @@ private:
 
 std::optional<SequencePlan> decodeSequence(const std::uint8_t *input, std::size_t length)
 {
-    if (!input || length < kHeaderBytes)
+    if (!input || length < kSequenceHeaderSize)
         return std::nullopt;
     Cursor c(input, length);
     std::uint32_t descriptorSize = 0, entryCount = 0, listCount = 0, mdlCount = 0, mdlElements = 0;
@@ -55,7 +53,7 @@ std::optional<SequencePlan> decodeSequence(const std::uint8_t *input, std::size_
         if (!c.take(&entry.format) || !c.take(&entry.direction) || !c.take(&entry.delayUs) ||
             !c.take(&count))
             return std::nullopt;
-        if (entry.direction != 1 && entry.direction != 2)
+        if (entry.direction != kSequenceDirectionRead && entry.direction != kSequenceDirectionWrite)
             return std::nullopt;
         std::vector<std::uint32_t> lengths;
         if (entry.format == kSequenceFormatSimple) {
@@ -77,7 +75,7 @@ std::optional<SequencePlan> decodeSequence(const std::uint8_t *input, std::size_
             if (++plan.elementCount > kMaxElements)
                 return std::nullopt;
             SequenceElement element;
-            element.read = entry.direction == 1;
+            element.read = entry.direction == kSequenceDirectionRead;
             element.length = len;
             if (element.read) {
                 plan.totalRead += len;
