@@ -27,7 +27,6 @@
 class GPU_WORKER : public QThread
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantMap data READ getData WRITE receiveDataFromQML NOTIFY dataChanged)
 
 public:
     GPU_WORKER();
@@ -64,6 +63,8 @@ signals:
 
 public slots:
     void stopThread();
+    // Hands the scene a reply as if the worker had sent it; getData() gives
+    // back the last one handed in this way.
     void setData(QVariantMap data);
     void receiveDataFromQML(QVariantMap data);
 
