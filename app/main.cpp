@@ -12,6 +12,7 @@
 #include "app/windowfit.h"
 #include "mcu/card_mcu.h"
 #include "qml/file_selector.h"
+#include "qml/vocabulary.h"
 #include "worker/backends.h"
 #include "worker/gpu_worker.h"
 #include "worker/settingsfiles.h"
@@ -60,7 +61,7 @@ int main(int argc, char *argv[])
     // The fan guardian is this executable too, started by the worker with
     // its pipe; it needs nothing of the rest.
     if (argc == 3 && qstrcmp(argv[1], worker::kFanGuardianArgument) == 0)
-        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), mcu::kCardDevicePath);
+        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), known_card::kDevicePath);
 
     // Every thread that ever allocated would otherwise get an arena of its
     // own. The render thread comes and goes with the window, and what the GL
@@ -84,6 +85,7 @@ int main(int argc, char *argv[])
     // Wayland compositors find the menu entry, and so the icon, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
+    registerProtocolModule();
     auto engine = std::make_unique<QQmlApplicationEngine>();
     selectToolkitFiles(engine.get());
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
@@ -126,7 +128,8 @@ int main(int argc, char *argv[])
     auto worker = std::make_unique<GPU_WORKER>();
     engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
     // Off until the user turns it on; the saved choice arrives with the worker's start.
-    auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(), worker->knownCards().value(0).name);
+    auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(),
+                                                   QString::fromLatin1(worker->knownCards().value(0).name));
     engine->rootContext()->setContextProperty(QStringLiteral("openRgbSdk"), openRgb.get());
     ResumeWatcher resumeWatcher;
     QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {

@@ -27,9 +27,6 @@ const Effect kEffects[] = {
 constexpr int kEffectCount = 13;
 constexpr int kStatic = 1;
 constexpr int kDefaultEffect = 5;
-// Slider positions 1 (slow) to 5 (fast) and the byte the card takes for each.
-constexpr int kSlowest = 1, kFastest = 5;
-const char *const kSpeedBytes[] = {"02", "01", "00", "FF", "FE"};
 
 int hexByte(const QVariant &v, int fallback)
 {
@@ -48,7 +45,7 @@ int savedSpeed(const QVariantMap &choices)
 {
     bool ok = false;
     const int n = choices.value(Key::ARGBSliderSpeed).toInt(&ok);
-    return ok ? qBound(kSlowest, n, kFastest) : kFastest;
+    return ok ? qBound(Speed::kSlowest, n, Speed::kFastest) : Speed::kFastest;
 }
 
 QString hex(int byte) { return QString::number(byte, 16).rightJustified(2, QLatin1Char('0')); }
@@ -61,7 +58,7 @@ QVariantMap lighting(int effect, int speed, Colour c, const QVariantMap &choices
         {Key::DisplayMode, choices.value(Key::DisplayMode).toInt()},
         {Key::Effect, effect},
         {Key::ARGBSliderSpeed, speed},
-        {Key::Speed, QString::fromLatin1(kSpeedBytes[speed - 1])},
+        {Key::Speed, Speed::byteOf(speed)},
         {Key::RHex, hex(openrgb::red(c))},
         {Key::GHex, hex(openrgb::green(c))},
         {Key::BHex, hex(openrgb::blue(c))},
@@ -96,8 +93,8 @@ openrgb::Controller controller(const QVariantMap &choices, bool direct, const QB
         // A static colour has no pace; the card still takes a speed byte.
         if (effect != kStatic) {
             m.flags |= openrgb::ModeFlag::HasSpeed;
-            m.speedMin = kSlowest;
-            m.speedMax = kFastest;
+            m.speedMin = Speed::kSlowest;
+            m.speedMax = Speed::kFastest;
             m.speed = quint32(savedSpeed(choices));
         }
         if (e.usesColour) {
@@ -141,7 +138,7 @@ std::optional<QVariantMap> requestFor(int index, const Mode &mode, const QVarian
         return lighting(kStatic, savedSpeed(choices), savedColour(choices), choices);
     if (index < 1 || index > kEffectCount)
         return std::nullopt;
-    const bool paced = index != kStatic && mode.speed >= quint32(kSlowest) && mode.speed <= quint32(kFastest);
+    const bool paced = index != kStatic && Speed::isPosition(int(mode.speed));
     const int speed = paced ? int(mode.speed) : savedSpeed(choices);
     const Colour c = kEffects[index - 1].usesColour && !mode.colours.isEmpty() ? mode.colours.first()
                                                                               : savedColour(choices);

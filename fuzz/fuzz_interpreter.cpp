@@ -53,16 +53,16 @@ void checkSequence(const mcu::CSequenceCommand &command)
     std::uint64_t writeBytes = 0;
     std::uint64_t readBytes = 0;
     for (const mcu::SequenceEntry &entry : command.entries) {
-        check(entry.format == mcu::kFormatSimple || entry.format == mcu::kFormatBufferList
-                  || entry.format == mcu::kFormatMdl,
+        check(entry.format == platform::kSequenceFormatSimple || entry.format == platform::kSequenceFormatBufferList
+                  || entry.format == platform::kSequenceFormatMdl,
               "parsed entry of unknown format");
         check(!entry.elements.empty(), "entry without elements");
-        if (entry.format == mcu::kFormatSimple)
+        if (entry.format == platform::kSequenceFormatSimple)
             check(entry.elements.size() == 1, "simple entry with several elements");
         else
             listElements += entry.elements.size();
         for (const mcu::SequenceElement &element : entry.elements) {
-            if (entry.direction == mcu::kDirectionWrite) {
+            if (entry.direction == platform::kSequenceDirectionWrite) {
                 check(element.bytes.size() == element.length, "write element length");
                 writeBytes += element.length;
             } else {

@@ -1,6 +1,5 @@
 #include "gpu/gpu_information.h"
 
-#include "gpu/known_card.h"
 #include "gpu/ctl_result_text.h"
 
 #include <QDebug>
@@ -108,12 +107,11 @@ QVariant notAvailable() { return QVariant::fromValue(nullptr); }
 
 QVariant reading(double value) { return std::isnan(value) ? notAvailable() : QVariant(value); }
 
-QList<KnownCardEntry> defaultKnownCards()
+QList<known_card::Row> defaultKnownCards()
 {
-    QList<KnownCardEntry> rows;
+    QList<known_card::Row> rows;
     for (const known_card::Row &row : known_card::kRows)
-        rows.append(KnownCardEntry{row.vendorId, row.deviceId, row.subsystemId,
-                                   row.subsystemVendorId, QString::fromLatin1(row.name)});
+        rows.append(row);
     return rows;
 }
 
@@ -136,7 +134,7 @@ double telemetryValue(const ctl_oc_telemetry_item_t &item)
 
 GpuInformation::GpuInformation() : GpuInformation(defaultKnownCards()) {}
 
-GpuInformation::GpuInformation(QList<KnownCardEntry> knownCards) : known(std::move(knownCards)) {}
+GpuInformation::GpuInformation(QList<known_card::Row> knownCards) : known(std::move(knownCards)) {}
 
 void GpuInformation::getAdapterDriverVersion(const ctl_device_adapter_properties_t *properties,
                                              QVariantMap &monitorInfo)
@@ -313,10 +311,9 @@ std::optional<CardTemperature> GpuInformation::hottestTemperature(bool withLimit
             properties.device_id_size = kDeviceIdBytes;
             if (!adapters[i] || ctlGetDeviceProperties(adapters[i], &properties) != CTL_RESULT_SUCCESS)
                 continue;
-            const bool isKnown = std::any_of(known.begin(), known.end(), [&](const KnownCardEntry &row) {
-                return row.vendorId == properties.pci_vendor_id && row.deviceId == properties.pci_device_id
-                       && row.subsystemId == properties.pci_subsys_id
-                       && row.subsystemVendorId == properties.pci_subsys_vendor_id;
+            const bool isKnown = std::any_of(known.begin(), known.end(), [&](const known_card::Row &row) {
+                return known_card::matches(row, properties.pci_vendor_id, properties.pci_device_id,
+                                           properties.pci_subsys_id, properties.pci_subsys_vendor_id);
             });
             if (!isKnown)
                 continue;
@@ -390,11 +387,10 @@ bool GpuInformation::scan(const ctl_device_adapter_handle_t *adapters,
         qDebug().noquote().nospace() << "Device Index: " << i << "\nAdapterName: "
                                      << info.value(kAdapterName).toString();
 
-        const KnownCardEntry *card = nullptr;
-        for (const KnownCardEntry &row : known) {
-            if (row.vendorId == properties.pci_vendor_id && row.deviceId == properties.pci_device_id
-                && row.subsystemId == properties.pci_subsys_id
-                && row.subsystemVendorId == properties.pci_subsys_vendor_id) {
+        const known_card::Row *card = nullptr;
+        for (const known_card::Row &row : known) {
+            if (known_card::matches(row, properties.pci_vendor_id, properties.pci_device_id,
+                                    properties.pci_subsys_id, properties.pci_subsys_vendor_id)) {
                 card = &row;
                 break;
             }
@@ -403,7 +399,7 @@ bool GpuInformation::scan(const ctl_device_adapter_handle_t *adapters,
             continue; // not ours: no telemetry
 
         qDebug().noquote() << "Matched device:" << card->name;
-        info[kDeviceName] = card->name;
+        info[kDeviceName] = QString::fromLatin1(card->name);
         ++matched;
 
         ctl_power_telemetry_t telemetry{};

@@ -5,6 +5,7 @@
 // close the library again. The object keeps the last sample between refreshes.
 
 #include "gpu/ctl_api.h"
+#include "platform/known_card.h"
 
 #include <QList>
 #include <QString>
@@ -18,16 +19,8 @@
 
 namespace gpu {
 
-struct KnownCardEntry {
-    uint32_t vendorId;
-    uint32_t deviceId;
-    uint32_t subsystemId;
-    uint32_t subsystemVendorId;
-    QString name;
-};
-
-// The rows of gpu/known_card.h.
-QList<KnownCardEntry> defaultKnownCards();
+// The rows of platform/known_card.h.
+QList<known_card::Row> defaultKnownCards();
 
 // A rate the card cannot give (a counter it does not report, or no second
 // sample yet) is NaN.
@@ -55,7 +48,7 @@ using TelemetrySample = std::array<double, 4>; // timestamp, board energy, GPU e
 class GpuInformation {
 public:
     GpuInformation();
-    explicit GpuInformation(QList<KnownCardEntry> knownCards);
+    explicit GpuInformation(QList<known_card::Row> knownCards);
 
     // Runs one full cycle. Writes the GPU keys of monitorInfo and "GPU_count"
     // of reply (only after a successful enumeration). Returns the number of
@@ -93,7 +86,7 @@ private:
     // turns a counter the library does not support into NaN.
     std::optional<TelemetrySample> readCounters(ctl_device_adapter_handle_t adapter, bool markUnsupported);
 
-    QList<KnownCardEntry> known;
+    QList<known_card::Row> known;
     double previousTimestamp = 0.0;
     double previousBoardEnergy = 0.0;
     double previousGpuEnergy = 0.0;

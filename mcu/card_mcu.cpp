@@ -11,8 +11,6 @@
 
 namespace mcu {
 
-const char kCardDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
-
 namespace {
 
 constexpr unsigned kTransferPauseMs = 20;

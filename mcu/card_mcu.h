@@ -5,6 +5,8 @@
 // Only one thread may use the card at a time: the driver connection is
 // process-wide.
 
+#include "platform/known_card.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -13,9 +15,6 @@
 #include <string>
 
 namespace mcu {
-
-// The peripheral driver's device name; resolved by the platform layer.
-extern const char kCardDevicePath[];
 
 // Longest command text that is built at run time; the interpreter copies it
 // into a 124-byte buffer together with its terminator.
@@ -35,7 +34,7 @@ using SleepFn = std::function<void(unsigned ms)>;
 
 class CardMcu {
 public:
-    explicit CardMcu(std::string devicePath = kCardDevicePath, SleepFn sleep = {});
+    explicit CardMcu(std::string devicePath = known_card::kDevicePath, SleepFn sleep = {});
 
     // Control operations: the number of command texts that succeeded, or -2
     // when the driver could not be opened (the fan duty reports 0 then).

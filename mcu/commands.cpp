@@ -1,7 +1,7 @@
 #include "mcu/commands.h"
 
 #include "mcu/connection.h"
-#include "mcu/control_codes.h"
+#include "platform/control_codes.h"
 #include "mcu/output.h"
 
 #include <algorithm>
@@ -178,7 +178,7 @@ bool CIndexCommand::Execute()
 }
 
 COpenCommand::COpenCommand(std::string name_, TokenList parameters_)
-    : CIndexCommand(std::move(name_), std::move(parameters_), kIoctlOpen)
+    : CIndexCommand(std::move(name_), std::move(parameters_), platform::kIoctlOpenTarget)
 {
 }
 
@@ -192,7 +192,7 @@ void COpenCommand::Complete(std::uint32_t status, std::uint32_t)
 
 CInterruptCommand::CInterruptCommand(std::string name_, TokenList parameters_, bool enable)
     : CIndexCommand(std::move(name_), std::move(parameters_),
-                    enable ? kIoctlInterruptEnable : kIoctlInterruptDisable),
+                    enable ? platform::kIoctlEnableInterrupt : platform::kIoctlDisableInterrupt),
       enable_(enable)
 {
 }
@@ -333,7 +333,7 @@ bool CWriteReadCommand::Parse()
 
 bool CWriteReadCommand::Execute()
 {
-    return StartIoControl(kIoctlWriteRead, writeBuffer, data);
+    return StartIoControl(platform::kIoctlWriteRead, writeBuffer, data);
 }
 
 void CWriteReadCommand::Complete(std::uint32_t status, std::uint32_t information)
@@ -372,7 +372,7 @@ bool CSequenceCommand::Parse()
             Print("Parser failed. Expected: %s\n", parser.Describe().c_str());
             return false;
         }
-        (entry.direction == kDirectionWrite ? writeBytes : readBytes) += EntryBytes(entry);
+        (entry.direction == platform::kSequenceDirectionWrite ? writeBytes : readBytes) += EntryBytes(entry);
         if (writeBytes > kMaxSequenceBytes || readBytes > kMaxSequenceBytes) {
             Print("Sequence too long - at most %u bytes each way\n",
                   static_cast<unsigned>(kMaxSequenceBytes));
@@ -392,7 +392,7 @@ bool CSequenceCommand::Parse()
 
 bool CSequenceCommand::Execute()
 {
-    return StartIoControl(kIoctlSequence, inputBuffer, data);
+    return StartIoControl(platform::kIoctlSequence, inputBuffer, data);
 }
 
 void CSequenceCommand::Complete(std::uint32_t status, std::uint32_t information)
@@ -411,21 +411,21 @@ void CSequenceCommand::Complete(std::uint32_t status, std::uint32_t information)
     };
     for (std::size_t number = 0; number < entries.size(); ++number) {
         const SequenceEntry &entry = entries[number];
-        if (entry.format != kFormatSimple && entry.format != kFormatBufferList
-            && entry.format != kFormatMdl) {
+        if (entry.format != platform::kSequenceFormatSimple && entry.format != platform::kSequenceFormatBufferList
+            && entry.format != platform::kSequenceFormatMdl) {
             Print("Error: Cannot determine fromat of the entry #%lu, (format = %lx)\n",
                   static_cast<unsigned long>(number), static_cast<unsigned long>(entry.format));
             return;
         }
-        if (entry.direction != kDirectionRead)
+        if (entry.direction != platform::kSequenceDirectionRead)
             continue;
-        if (entry.format == kFormatSimple) {
+        if (entry.format == platform::kSequenceFormatSimple) {
             Print("Simple %d [%d]:\n", asInt(static_cast<std::uint32_t>(number)),
                   asInt(entry.delay));
             dumpNext(entry.elements.empty() ? 0 : entry.elements.front().length);
             continue;
         }
-        Print("%s %d [%d]: <%zu %s>\n", entry.format == kFormatMdl ? "MDL" : "Buffer List",
+        Print("%s %d [%d]: <%zu %s>\n", entry.format == platform::kSequenceFormatMdl ? "MDL" : "Buffer List",
               asInt(static_cast<std::uint32_t>(number)), asInt(entry.delay),
               entry.elements.size(), entry.elements.size() == 1 ? "Entry" : "Entries");
         for (std::size_t element = 0; element < entry.elements.size(); ++element) {
@@ -460,7 +460,7 @@ bool CGpioCommand::Parse()
 
 bool CGpioCommand::Execute()
 {
-    return StartIoControl(kIoctlGpio, data.data(), kGpioBlockSize, data.data(), kGpioBlockSize);
+    return StartIoControl(platform::kIoctlGpio, data.data(), kGpioBlockSize, data.data(), kGpioBlockSize);
 }
 
 void CGpioCommand::Complete(std::uint32_t status, std::uint32_t)
@@ -500,7 +500,7 @@ bool COnPdInterruptCommand::Parse()
 
 bool COnPdInterruptCommand::Execute()
 {
-    return StartIoControl(kIoctlPdInterrupt, nullptr, 0, data.data(),
+    return StartIoControl(platform::kIoctlPdInterrupt, nullptr, 0, data.data(),
                           static_cast<std::uint32_t>(data.size()));
 }
 
@@ -542,15 +542,15 @@ const std::vector<Keyword> &keywordTable()
 {
     static const std::vector<Keyword> table = {
         {"open", make<COpenCommand>()},
-        {"close", make<CNoDataCommand>(kIoctlClose, "Peripheral target closed")},
-        {"lock", make<CNoDataCommand>(kIoctlLock, "Peripheral target locked")},
-        {"unlock", make<CNoDataCommand>(kIoctlUnlock, "Peripheral target unlocked")},
-        {"lockconn", make<CNoDataCommand>(kIoctlLockConnection, "Peripheral target locked")},
-        {"unlockconn", make<CNoDataCommand>(kIoctlUnlockConnection, "Peripheral target unlocked")},
+        {"close", make<CNoDataCommand>(platform::kIoctlCloseTarget, "Peripheral target closed")},
+        {"lock", make<CNoDataCommand>(platform::kIoctlLockBus, "Peripheral target locked")},
+        {"unlock", make<CNoDataCommand>(platform::kIoctlUnlockBus, "Peripheral target unlocked")},
+        {"lockconn", make<CNoDataCommand>(platform::kIoctlLockConnection, "Peripheral target locked")},
+        {"unlockconn", make<CNoDataCommand>(platform::kIoctlUnlockConnection, "Peripheral target unlocked")},
         {"read", make<CReadCommand>()},
         {"write", make<CWriteCommand>()},
         {"writeread", make<CWriteReadCommand>()},
-        {"signal", make<CNoDataCommand>(kIoctlSignalInterrupt, "Interrupt signalled")},
+        {"signal", make<CNoDataCommand>(platform::kIoctlSignalInterrupt, "Interrupt signalled")},
         {"sequence", make<CSequenceCommand>()},
         {"gpio", make<CGpioCommand>()},
         {"intenable", make<CInterruptCommand>(true)},

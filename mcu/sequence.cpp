@@ -15,7 +15,7 @@ const char kListDescription[] =
 // or a length to read.
 bool popElement(TokenList &tokens, std::uint32_t direction, SequenceElement *element)
 {
-    if (direction == kDirectionWrite) {
+    if (direction == platform::kSequenceDirectionWrite) {
         if (!PopBufferParameter(tokens, &element->bytes)) {
             Print("Buffer required\n");
             return false;
@@ -32,7 +32,7 @@ bool popElement(TokenList &tokens, std::uint32_t direction, SequenceElement *ele
 
 std::uint32_t directionOf(const TokenList &tokens)
 {
-    return !tokens.empty() && tokens.front() == "{" ? kDirectionWrite : kDirectionRead;
+    return !tokens.empty() && tokens.front() == "{" ? platform::kSequenceDirectionWrite : platform::kSequenceDirectionRead;
 }
 
 void appendWord(ByteBuffer &out, std::uint32_t value)
@@ -81,7 +81,7 @@ std::string CDelaySequenceParser::Describe() const
 }
 
 CSimpleSequenceParser::CSimpleSequenceParser()
-    : CSequenceParser("either <numBytes> to read or {}-byte array to write", kFormatSimple)
+    : CSequenceParser("either <numBytes> to read or {}-byte array to write", platform::kSequenceFormatSimple)
 {
 }
 
@@ -122,11 +122,11 @@ bool CListSequenceParser::Parse(TokenList &tokens, SequenceEntry &entry)
 }
 
 CBufferListSequenceParser::CBufferListSequenceParser()
-    : CListSequenceParser(kListDescription, kFormatBufferList)
+    : CListSequenceParser(kListDescription, platform::kSequenceFormatBufferList)
 {
 }
 
-CMdlSequenceParser::CMdlSequenceParser() : CListSequenceParser(kListDescription, kFormatMdl)
+CMdlSequenceParser::CMdlSequenceParser() : CListSequenceParser(kListDescription, platform::kSequenceFormatMdl)
 {
 }
 
@@ -142,7 +142,7 @@ namespace {
 
 bool isKnownFormat(std::uint32_t format)
 {
-    return format == kFormatSimple || format == kFormatBufferList || format == kFormatMdl;
+    return format == platform::kSequenceFormatSimple || format == platform::kSequenceFormatBufferList || format == platform::kSequenceFormatMdl;
 }
 
 // The header's counts over the entries of a known format.
@@ -163,13 +163,13 @@ DescriptorCounts countEntries(const std::vector<SequenceEntry> &entries)
             continue;
         }
         const auto elements = static_cast<std::uint32_t>(entry.elements.size());
-        if (entry.format == kFormatBufferList)
+        if (entry.format == platform::kSequenceFormatBufferList)
             ++counts.bufferLists;
-        if (entry.format == kFormatMdl) {
+        if (entry.format == platform::kSequenceFormatMdl) {
             ++counts.mdls;
             counts.mdlElements += elements;
         }
-        if (entry.format != kFormatSimple)
+        if (entry.format != platform::kSequenceFormatSimple)
             counts.listElements += elements;
         ++counts.entries;
     }
@@ -178,7 +178,8 @@ DescriptorCounts countEntries(const std::vector<SequenceEntry> &entries)
 
 void appendHeader(ByteBuffer &out, const DescriptorCounts &counts)
 {
-    appendWord(out, kSequenceHeaderSize + 16 * counts.entries + 4 * counts.listElements);
+    appendWord(out, platform::kSequenceHeaderSize + platform::kSequenceEntrySize * counts.entries
+                         + platform::kSequenceElementSize * counts.listElements);
     appendWord(out, counts.entries);
     appendWord(out, counts.bufferLists);
     appendWord(out, counts.mdls);
@@ -192,7 +193,7 @@ void appendEntryRecord(ByteBuffer &out, const SequenceEntry &entry)
     appendWord(out, entry.format);
     appendWord(out, entry.direction);
     appendWord(out, entry.delay);
-    if (entry.format == kFormatSimple) {
+    if (entry.format == platform::kSequenceFormatSimple) {
         appendWord(out, entry.elements.empty() ? 0 : entry.elements.front().length);
         return;
     }
@@ -205,11 +206,11 @@ void appendEntryRecord(ByteBuffer &out, const SequenceEntry &entry)
 // write bytes join the write data, its read length the receive buffer.
 void addEntryTransfer(const SequenceEntry &entry, ByteBuffer &writeData, SequenceRequest &request)
 {
-    const std::size_t used = entry.format == kFormatSimple ? std::min<std::size_t>(1, entry.elements.size())
+    const std::size_t used = entry.format == platform::kSequenceFormatSimple ? std::min<std::size_t>(1, entry.elements.size())
                                                            : entry.elements.size();
     for (std::size_t i = 0; i < used; ++i) {
         const SequenceElement &element = entry.elements[i];
-        if (entry.direction == kDirectionWrite)
+        if (entry.direction == platform::kSequenceDirectionWrite)
             writeData.insert(writeData.end(), element.bytes.begin(), element.bytes.end());
         else
             request.outputLength += element.length;

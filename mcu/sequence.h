@@ -3,6 +3,7 @@
 // the descriptor the driver receives for them.
 
 #include "mcu/parameters.h"
+#include "platform/sequence_descriptor.h"
 
 #include <cstdint>
 #include <memory>
@@ -10,17 +11,6 @@
 #include <vector>
 
 namespace mcu {
-
-enum SequenceFormat : std::uint32_t {
-    kFormatSimple = 1,
-    kFormatBufferList = 2,
-    kFormatMdl = 4,
-};
-
-enum SequenceDirection : std::uint32_t {
-    kDirectionRead = 1,
-    kDirectionWrite = 2,
-};
 
 struct SequenceElement {
     std::uint32_t length = 0;
@@ -95,8 +85,6 @@ struct SequenceRequest {
 
 // Entries of an unknown format are warned about and left out everywhere.
 SequenceRequest BuildSequenceRequest(const std::vector<SequenceEntry> &entries);
-
-constexpr std::uint32_t kSequenceHeaderSize = 20;
 
 // Most bytes a sequence may write, and most it may read, in all its entries
 // together. Keeps a long line from asking for gigabytes of buffers.

@@ -2,7 +2,7 @@
 
 #include "mcu/commands.h"
 #include "mcu/connection.h"
-#include "mcu/control_codes.h"
+#include "platform/control_codes.h"
 #include "mcu/output.h"
 #include "mcu/parameters.h"
 
@@ -46,7 +46,7 @@ void disableInterrupt(platform::Device &device, std::uint32_t index)
     Print("disabling interrupt: %d\n", static_cast<int>(index));
     platform::Overlapped record;
     std::uint32_t transferred = 0;
-    if (device.ioControl(kIoctlInterruptDisable, &index, sizeof index, nullptr, 0, &transferred,
+    if (device.ioControl(platform::kIoctlDisableInterrupt, &index, sizeof index, nullptr, 0, &transferred,
                          record))
         return;
     if (platform::lastError() != platform::kErrorIoPending) {

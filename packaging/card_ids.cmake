@@ -3,16 +3,7 @@
 # the program matches. Sets TARVELL_CARD_PCI_VENDOR, _DEVICE, _SUBSYSTEM_VENDOR
 # and _SUBSYSTEM as sysfs prints them ("0x8086"), and each as the four upper-
 # case digits of a modalias (..._DIGITS, "8086").
-set(tv_card_header)
-foreach(candidate platform/known_card.h gpu/known_card.h)
-  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${candidate})
-    set(tv_card_header ${CMAKE_CURRENT_SOURCE_DIR}/${candidate})
-    break()
-  endif()
-endforeach()
-if(NOT tv_card_header)
-  message(FATAL_ERROR "known_card.h not found under platform/ or gpu/")
-endif()
+set(tv_card_header ${CMAKE_CURRENT_SOURCE_DIR}/platform/known_card.h)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${tv_card_header})
 file(READ ${tv_card_header} tv_card_text)
 foreach(pair VENDOR:kPciVendorId DEVICE:kPciDeviceId

@@ -27,6 +27,15 @@ constexpr std::uint32_t kIoctlPdInterrupt = controlCode(0x717);
 
 static_assert(kIoctlOpenTarget == 0x04001C00u, "open target");
 static_assert(kIoctlSequence == 0x04001C24u, "transfer sequence");
+static_assert(kIoctlGpio == 0x04001C40u, "GPIO line");
+static_assert(kIoctlDisableInterrupt == 0x04001C48u, "disable interrupt");
 static_assert(kIoctlPdInterrupt == 0x04001C5Cu, "peripheral-driver interrupt");
+
+// GPIO block, sent and received in one 8-byte buffer.
+constexpr std::uint32_t kGpioBlockSize = 8;
+constexpr std::uint32_t kGpioModeOffset = 4;
+constexpr std::uint32_t kGpioLevelOffset = 5;
+constexpr std::uint8_t kGpioModeSet = 0;
+constexpr std::uint8_t kGpioModeRead = 1;
 
 } // namespace platform

@@ -20,6 +20,12 @@ constexpr uint32_t kPciSubsystemId = 0x4158;       // ZEPH MIRO OC ULTRA
 constexpr uint32_t kPciSubsystemVendorId = 0x1F2E; // Tarvell
 constexpr const char kDisplayName[] = "TARVELL Intel Arc B580 ZEPH MIRO OC ULTRA";
 
+// The card's microcontroller as the program opens it: the peripheral driver's
+// path of the first known card's I2C bus, address 0x60. The platform layer
+// resolves it; the simulated card serves it under the bare name.
+constexpr char kDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
+constexpr const char *kDeviceName = kDevicePath + 4; // after the "\\.\" prefix
+
 struct Row {
     uint32_t vendorId;
     uint32_t deviceId;
@@ -32,5 +38,12 @@ struct Row {
 constexpr Row kRows[] = {
     {kPciVendorId, kPciDeviceId, kPciSubsystemId, kPciSubsystemVendorId, kDisplayName},
 };
+
+constexpr bool matches(const Row &row, uint32_t vendorId, uint32_t deviceId, uint32_t subsystemId,
+                       uint32_t subsystemVendorId)
+{
+    return row.vendorId == vendorId && row.deviceId == deviceId && row.subsystemId == subsystemId
+           && row.subsystemVendorId == subsystemVendorId;
+}
 
 } // namespace known_card

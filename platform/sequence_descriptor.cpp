@@ -4,8 +4,6 @@ namespace platform {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 20;
-constexpr std::size_t kEntryBytes = 16;
 // Far beyond what a command line can hold; keeps the arithmetic bounded.
 constexpr std::uint32_t kMaxEntries = 256;
 constexpr std::uint32_t kMaxElements = 1024;
@@ -61,7 +59,7 @@ bool addElement(SequencePlan &plan, SequenceEntry &entry, std::uint32_t length,
     if (++plan.elementCount > kMaxElements)
         return false;
     SequenceElement element;
-    element.read = entry.direction == 1;
+    element.read = entry.direction == kSequenceDirectionRead;
     element.length = length;
     if (element.read) {
         plan.totalRead += length;
@@ -82,7 +80,7 @@ bool readEntry(Cursor &c, SequencePlan &plan, std::uint64_t *writeBytes)
     if (!c.take(&entry.format) || !c.take(&entry.direction) || !c.take(&entry.delayUs) ||
         !c.take(&count))
         return false;
-    if (entry.direction != 1 && entry.direction != 2)
+    if (entry.direction != kSequenceDirectionRead && entry.direction != kSequenceDirectionWrite)
         return false;
     std::vector<std::uint32_t> lengths;
     if (!readLengths(c, entry.format, count, &lengths))
@@ -99,7 +97,7 @@ bool readEntry(Cursor &c, SequencePlan &plan, std::uint64_t *writeBytes)
 
 std::optional<SequencePlan> decodeSequence(const std::uint8_t *input, std::size_t length)
 {
-    if (!input || length < kHeaderBytes)
+    if (!input || length < kSequenceHeaderSize)
         return std::nullopt;
     Cursor c(input, length);
     // The list and MDL counts of the header are not needed: the entries say it all.

@@ -29,9 +29,20 @@ struct SequencePlan {
     std::uint32_t elementCount = 0;
 };
 
+// The layout: a header of five words (descriptor size, entry count, list
+// count, MDL count, MDL element count), then per entry four words (format,
+// direction, delay in microseconds, length or element count) and, for a list
+// or MDL entry, one word per element length. All words little-endian.
+constexpr std::uint32_t kSequenceHeaderSize = 20;
+constexpr std::uint32_t kSequenceEntrySize = 16;
+constexpr std::uint32_t kSequenceElementSize = 4;
+
 constexpr std::uint32_t kSequenceFormatSimple = 1;
 constexpr std::uint32_t kSequenceFormatBufferList = 2;
 constexpr std::uint32_t kSequenceFormatMdl = 4;
+
+constexpr std::uint32_t kSequenceDirectionRead = 1;
+constexpr std::uint32_t kSequenceDirectionWrite = 2;
 
 // Nothing when the buffer is not a consistent descriptor: sizes that do not
 // add up, unknown formats or directions, empty lists, absurd counts.

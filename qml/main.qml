@@ -272,7 +272,7 @@ Window {
         if (downloadScreen.visible && downloadReplySeen && code !== Codes.Reply.Update)
             downloadScreen.offerWayBack(true);
         switch (code) {
-        case Codes.Reply.DriverOpenFailed: onDriverOpenFailed(data); break;
+        case Codes.Reply.RestoreDriverFailed: onDriverOpenFailed(data); break;
         case Codes.Reply.StartUp:          onStartUpReply(data); break;
         case Codes.Reply.ArgbControl:      onLightingReply(data); break;
         case Codes.Reply.SyncMotherboard:  onSyncMotherboardReply(data); break;

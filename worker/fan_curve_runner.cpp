@@ -20,7 +20,6 @@ using mcu::kAfterFanSwitchMs;
 // Hidden or on a page without telemetry, the curve reads the card this often;
 // on the Monitor page every monitoring pass feeds it.
 constexpr qint64 kCurveIntervalMs = 2000;
-constexpr int kCustomPreset = 5;
 constexpr double kHighestPlausibleC = 200.0;
 
 // A temperature read in this refresh: the refresh writes doubles, and leaves
@@ -210,7 +209,7 @@ void GPU_WORKER::fanCurveRequest(const QVariantMap &request)
     }
     userControlData[Key::FanControlMode] = QString(Value::Curve);
     userControlData[Key::FanCurve] = mcu::curveToVariant(curve);
-    userControlData[Key::FanControlBtn] = kCustomPreset;
+    userControlData[Key::FanControlBtn] = int(FanPreset::Custom);
     curveWriteFailed = false;
     startFanCurve(curve);
     stepFanCurve(false);

@@ -1,7 +1,5 @@
 #include "worker/gpu_worker.h"
 
-#include "gpu/known_card.h"
-
 #include "worker/protocol.h"
 #include "worker/settingsfiles.h"
 
@@ -16,13 +14,12 @@
 
 namespace {
 
-const char kDevicePath[] = "\\\\.\\NF_I2C_BUS_00_0X0060";
 constexpr unsigned long kGracefulStopMs = 3000;
 
 worker::Backends realBackends()
 {
     worker::Backends b;
-    b.card = worker::makeCardBackend(kDevicePath);
+    b.card = worker::makeCardBackend(known_card::kDevicePath);
     b.gpu = worker::makeGpuBackend();
     b.system = worker::makeSystemBackend();
     b.maintenance = worker::makeMaintenanceBackend();
@@ -36,7 +33,7 @@ worker::Backends realBackends()
 GPU_WORKER::GPU_WORKER() : GPU_WORKER(realBackends()) {}
 
 GPU_WORKER::GPU_WORKER(worker::Backends backends)
-    : QThread(nullptr), i2cDevicePath(kDevicePath), ops(std::move(backends))
+    : QThread(nullptr), ops(std::move(backends))
 {
     appDataPath = settingsfiles::dataFolder();
     versionFilePath = appDataPath + QStringLiteral("/version.txt");
@@ -44,8 +41,7 @@ GPU_WORKER::GPU_WORKER(worker::Backends backends)
     userDataPath = appDataPath + QStringLiteral("/userData.json");
     watchMarker();
     for (const known_card::Row &row : known_card::kRows)
-        knownCardList.append(KnownCard{int(row.vendorId), int(row.deviceId), int(row.subsystemId),
-                                       int(row.subsystemVendorId), QString::fromLatin1(row.name)});
+        knownCardList.append(row);
 }
 
 GPU_WORKER::~GPU_WORKER()

@@ -5,6 +5,7 @@
 
 #include "gpu/ctl_fwd.h"
 #include "mcu/fan_curve.h"
+#include "platform/known_card.h"
 #include "worker/backends.h"
 
 #include <QByteArray>
@@ -23,18 +24,9 @@
 #include <mutex>
 #include <string>
 
-struct KnownCard {
-    int vendorId;
-    int deviceId;
-    int subsystemId;
-    int subsystemVendorId;
-    QString name;
-};
-
 class GPU_WORKER : public QThread
 {
     Q_OBJECT
-    Q_PROPERTY(QVariantMap data READ getData WRITE receiveDataFromQML NOTIFY dataChanged)
 
 public:
     GPU_WORKER();
@@ -48,7 +40,7 @@ public:
     QString applicationDataPath() const { return appDataPath; }
     QString settingsPath() const { return userDataPath; }
     QString markerPath() const { return appDataPath + QStringLiteral("/tarvell.txt"); }
-    const QList<KnownCard> &knownCards() const { return knownCardList; }
+    const QList<known_card::Row> &knownCards() const { return knownCardList; }
 
     // The card may have lost the user's lighting and fan (the machine slept,
     // the card came back): the worker applies the saved choices again as the
@@ -71,6 +63,8 @@ signals:
 
 public slots:
     void stopThread();
+    // Hands the scene a reply as if the worker had sent it; getData() gives
+    // back the last one handed in this way.
     void setData(QVariantMap data);
     void receiveDataFromQML(QVariantMap data);
 
@@ -180,13 +174,12 @@ private:
     QVariantMap dictDataFromQML;
     QVariantMap userControlData;
     QByteArray i2cReplyBuffer;
-    std::string i2cDevicePath;
     QMap<QString, QVariantList> serverVersionInfo;
     QString versionFilePath;
     QString appVersion;
     QString appDataPath;
     QString userDataPath;
-    QList<KnownCard> knownCardList;
+    QList<known_card::Row> knownCardList;
     QVariantMap dataValue;
 
     // The pending-request slot. A one-shot command waits in its own queue

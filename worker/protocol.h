@@ -1,10 +1,15 @@
 #pragma once
 // The dictionary protocol between the scene and the worker: every request and
-// reply code and every key, declared once.
+// reply code, every key and the tables both sides read, declared once. The
+// scene gets the codes and tables from here (qml/vocabulary.cpp), so the two
+// cannot drift apart.
 
 #include <QLatin1String>
+#include <QObject>
+#include <QStringList>
 
 namespace Request {
+Q_NAMESPACE
 enum Code : int {
     Idle = -1,
     None = 0,
@@ -30,6 +35,7 @@ enum Code : int {
     Monitor = 100,
     WatchMarker = 101,
 };
+Q_ENUM_NS(Code)
 // Performed once, then the worker goes back to idle; every other code is a
 // mode that repeats until the next request.
 inline bool isOneShot(int function) { return function >= ArgbControl && function <= ReadFirmwareVersion; }
@@ -44,6 +50,7 @@ inline bool savesSettings(int function)
 }
 
 namespace Reply {
+Q_NAMESPACE
 enum Code : int {
     RestoreDriverFailed = -2,
     StartUp = 0,
@@ -60,6 +67,57 @@ enum Code : int {
     Monitor = 100,
     ShowWindow = 101,
 };
+Q_ENUM_NS(Code)
+}
+
+// The lighting speed slider: positions from slow to fast, and the byte the
+// card takes for each.
+namespace Speed {
+constexpr int kSlowest = 1;
+constexpr int kFastest = 5;
+constexpr int kDefault = 3;
+constexpr const char *kBytes[] = {"02", "01", "00", "FF", "FE"}; // kSlowest first
+static_assert(sizeof kBytes / sizeof kBytes[0] == kFastest - kSlowest + 1, "one byte per position");
+
+inline bool isPosition(int position) { return position >= kSlowest && position <= kFastest; }
+// The byte of a position; nothing for a position off the slider.
+inline QString byteOf(int position)
+{
+    return isPosition(position) ? QString::fromLatin1(kBytes[position - kSlowest]) : QString();
+}
+// The position of a byte, 0 for a byte the card does not take.
+inline int positionOf(const QString &byte)
+{
+    for (int position = kSlowest; position <= kFastest; ++position)
+        if (byte == QLatin1String(kBytes[position - kSlowest]))
+            return position;
+    return 0;
+}
+inline QStringList allBytes()
+{
+    QStringList bytes;
+    for (const char *byte : kBytes)
+        bytes << QString::fromLatin1(byte);
+    return bytes;
+}
+}
+
+// The fan buttons of the Monitor page, stored as "fanControlBtn". Default
+// leaves the fan to the GPU and Custom runs the user's curve; the others hold
+// the card's fan at a fixed duty.
+namespace FanPreset {
+Q_NAMESPACE
+enum Index : int {
+    Default = 0,
+    Silent = 1,
+    Medium = 2,
+    Turbo = 3,
+    FullSpeed = 4,
+    Custom = 5,
+};
+Q_ENUM_NS(Index)
+constexpr int kCount = Custom + 1;
+constexpr int kDuty[kCount] = {0, 30, 50, 75, 100, 0}; // percent
 }
 
 namespace Key {

@@ -43,19 +43,19 @@ void createDirectory(const QString &path)
 QVariantMap defaultSettings()
 {
     return {
-        {Key::ARGBSliderSpeed, 5},
+        {Key::ARGBSliderSpeed, Speed::kFastest},
         {Key::FanControlMode, QStringLiteral("GPU")},
         {Key::RGB, QStringLiteral("ON")},
         {Key::RGBControlMode, QStringLiteral("MCU")},
         {Key::ArgbEffect, 5},
         {Key::BHex, QStringLiteral("00")},
         {Key::DisplayMode, 0},
-        {Key::FanControlBtn, 0},
+        {Key::FanControlBtn, int(FanPreset::Default)},
         {Key::FanSpeed, 100},
         {Key::GHex, QStringLiteral("00")},
         {Key::RHex, QStringLiteral("fb")},
         {Key::ServerVersion, QString("")},
-        {Key::Speed, QStringLiteral("FE")},
+        {Key::Speed, Speed::byteOf(Speed::kFastest)},
     };
 }
 
@@ -256,7 +256,7 @@ bool isHexByte(const QVariant &v)
 bool isAcceptable(const QString &key, const QVariant &v)
 {
     if (key == Key::ARGBSliderSpeed)
-        return isInteger(v, 1, 5);
+        return isInteger(v, Speed::kSlowest, Speed::kFastest);
     if (key == Key::FanControlMode)
         return isOneOf(v, {Value::Gpu, Value::Mcu, Value::Curve});
     if (key == Key::RGB)
@@ -270,11 +270,11 @@ bool isAcceptable(const QString &key, const QVariant &v)
     if (key == Key::DisplayMode)
         return isInteger(v, 0, 1);
     if (key == Key::FanControlBtn)
-        return isInteger(v, 0, 5);
+        return isInteger(v, 0, FanPreset::kCount - 1);
     if (key == Key::FanSpeed)
         return isInteger(v, 0, 100);
     if (key == Key::Speed)
-        return isOneOf(v, {"02", "01", "00", "FF", "FE"});
+        return isOneOf(v, Speed::allBytes());
     return v.userType() == QMetaType::QString; // serverVersion, appVersion
 }
 

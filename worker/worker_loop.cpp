@@ -48,10 +48,12 @@ const char kUpdateHeader[] =
 
 const QMap<QString, int> &speedTable()
 {
-    static const QMap<QString, int> table{
-        {QStringLiteral("02"), 1}, {QStringLiteral("01"), 2}, {QStringLiteral("00"), 3},
-        {QStringLiteral("FF"), 4}, {QStringLiteral("FE"), 5},
-    };
+    static const QMap<QString, int> table = [] {
+        QMap<QString, int> t;
+        for (int position = Speed::kSlowest; position <= Speed::kFastest; ++position)
+            t.insert(Speed::byteOf(position), position);
+        return t;
+    }();
     return table;
 }
 

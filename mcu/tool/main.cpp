@@ -56,7 +56,7 @@ void explainOpenFailure(const std::string &device, std::uint32_t error)
 
 int main(int argc, char **argv)
 {
-    std::string device = mcu::kCardDevicePath;
+    std::string device = known_card::kDevicePath;
     std::vector<std::string> texts;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--device") == 0) {

@@ -1,4 +1,5 @@
 .pragma library
+.import "Codes.js" as Codes
 // The page switch: which label sits where and what opening a page asks of the
 // worker.
 
@@ -17,7 +18,8 @@ var CurrentOpacity = 1.0;
 var OtherOpacity = 0.5;
 
 // The Monitor page keeps the worker refreshing telemetry; the others let it idle.
-var RequestOnOpen = { "Monitor": 100, "ARGB": -1, "Setting": -1 };
+var RequestOnOpen = { "Monitor": Codes.Request.Monitor, "ARGB": Codes.Request.Idle,
+                      "Setting": Codes.Request.Idle };
 
 function isLabel(name) {
     return Labels.indexOf(name) >= 0;

@@ -1,22 +1,25 @@
 .pragma library
 .import "../logic/Codes.js" as Codes
+.import Tarvell.Protocol 1.0 as Protocol
 // The fan presets of the Monitor page and the requests "Apply" sends, and the
 // rules of the user's fan curve.
 
-var DefaultPreset = 0;      // the GPU drives its own fan
-var CustomPreset = 5;       // the user's curve
-var FanDutyRequest = 3;
-var FanToGpuRequest = 7;
+var DefaultPreset = Protocol.FanPreset.Default;  // the GPU drives its own fan
+var CustomPreset = Protocol.FanPreset.Custom;    // the user's curve
 
+// In the order of the worker's presets; the duties are the worker's too.
 var Presets = [
-    { label: "Default",    width: 75, duty: 0 },
-    { label: "Silent",     width: 75, duty: 30 },
-    { label: "Medium",     width: 80, duty: 50 },
-    { label: "Turbo",      width: 75, duty: 75 },
-    { label: "Full Speed", width: 85, duty: 100 },
+    { label: "Default",    width: 75 },
+    { label: "Silent",     width: 75 },
+    { label: "Medium",     width: 80 },
+    { label: "Turbo",      width: 75 },
+    { label: "Full Speed", width: 85 },
     // Wide enough for the running duty beside its name.
-    { label: "Custom",     width: 115, duty: 0 }
-];
+    { label: "Custom",     width: 115 }
+].map(function (preset, index) {
+    preset.duty = Protocol.Tables.presetDuties[index];
+    return preset;
+});
 
 function isPreset(index) {
     return index >= 0 && index < Presets.length;
@@ -47,8 +50,8 @@ function applyRequest(index, curve) {
         return { "function": Codes.Request.FanCurve, "fanControlBtn": CustomPreset,
                  "fanCurve": copyCurve(curve) };
     if (index === DefaultPreset || !isPreset(index))
-        return { "function": FanToGpuRequest, "fanControlBtn": DefaultPreset, "controlMode": 1 };
-    return { "function": FanDutyRequest, "fanControlBtn": index, "controlMode": 0,
+        return { "function": Codes.Request.FanToGpu, "fanControlBtn": DefaultPreset, "controlMode": 1 };
+    return { "function": Codes.Request.FanDuty, "fanControlBtn": index, "controlMode": 0,
              "fanSpeed": duty(index) };
 }
 

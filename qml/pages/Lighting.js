@@ -1,4 +1,6 @@
 .pragma library
+.import "../logic/Codes.js" as Codes
+.import Tarvell.Protocol 1.0 as Protocol
 // The lighting vocabulary of the ARGB page: which effects exist, which of them
 // paint with the chosen colour, how slider positions become speed bytes, and the
 // requests the page hands to the worker.
@@ -7,14 +9,9 @@ var DefaultEffect = 5;      // "Rainbow", also what "Default Mode" selects
 var StaticEffect = 1;
 var NoEffect = -1;
 
-var EffectRequest = 1;
-var LightingOffRequest = 13;
-var SyncRequest = 8;
-var LeaveSyncRequest = 9;
-
-var MinSpeed = 1;
-var MaxSpeed = 5;
-var DefaultSpeed = 3;
+var MinSpeed = Protocol.Tables.slowestSpeed;
+var MaxSpeed = Protocol.Tables.fastestSpeed;
+var DefaultSpeed = Protocol.Tables.defaultSpeed;
 
 var OffColour = "00";
 
@@ -45,7 +42,7 @@ var ButtonHeight = 94;
 var ButtonGap = 8;
 var RowPitch = 100;
 
-var SpeedBytes = { 1: "02", 2: "01", 3: "00", 4: "FF", 5: "FE" };
+var SpeedBytes = Protocol.Tables.speedBytes;
 
 function effectsInRow(row) {
     var list = [];
@@ -117,7 +114,7 @@ function colourComponents(colourText) {
 function effectRequest(effect, position, colourText) {
     var parts = colourComponents(colourText);
     return {
-        "function": EffectRequest,
+        "function": Codes.Request.ArgbControl,
         "effect": effect,
         "ARGBSliderSpeed": position,
         "speed": speedByte(position),
@@ -131,7 +128,7 @@ function effectRequest(effect, position, colourText) {
 // nothing of the effect for this request, so the black Static is only sent.
 function offRequest(position) {
     return {
-        "function": LightingOffRequest,
+        "function": Codes.Request.ArgbSwitch,
         "RGB": "OFF",
         "effect": StaticEffect,
         "ARGBSliderSpeed": position,
@@ -143,9 +140,9 @@ function offRequest(position) {
 }
 
 function syncRequest() {
-    return { "function": SyncRequest };
+    return { "function": Codes.Request.SyncMotherboard };
 }
 
 function leaveSyncRequest() {
-    return { "function": LeaveSyncRequest, "controlMode": 0 };
+    return { "function": Codes.Request.LeaveMotherboardSync, "controlMode": 0 };
 }

@@ -1,9 +1,7 @@
 .pragma library
+.import "../logic/Codes.js" as Codes
 // The Setting page: the theme switch, the version line and the update offer.
 
-var ThemeRequest = 11;
-var UpdateRequest = 12;
-var OpenRgbRequest = 18;
 var OpenRgbHint = "Lets OpenRGB on this computer control the card's lighting";
 var DimmedOpacity = 0.2;
 
@@ -30,11 +28,11 @@ function nextTheme(mode) {
 }
 
 function themeRequest(mode) {
-    return { "function": ThemeRequest, "displayMode": mode };
+    return { "function": Codes.Request.StoreTheme, "displayMode": mode };
 }
 
 function updateRequest() {
-    return { "function": UpdateRequest, "controlMode": 1 };
+    return { "function": Codes.Request.Update, "controlMode": 1 };
 }
 
 function versionLine(version) {
@@ -55,7 +53,7 @@ function openRgbChosen(settings) {
 }
 
 function openRgbRequest(on) {
-    return { "function": OpenRgbRequest, "openRgbServer": on === true };
+    return { "function": Codes.Request.OpenRgbServer, "openRgbServer": on === true };
 }
 
 // The start-with-the-desktop switch's knob: the accent when on, grey when off,

@@ -1,6 +1,7 @@
 #pragma once
 // Command line of tarvell-card-sim.
 
+#include "platform/known_card.h"
 #include "sim/card/card_endpoint.h"
 
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace cardsim {
 
-constexpr char kEndpointName[] = "NF_I2C_BUS_00_0X0060";
+constexpr const char *kEndpointName = known_card::kDeviceName;
 
 struct Options {
     std::string runtimeDir; // empty: the transport's runtime directory

@@ -1,6 +1,6 @@
 #include "sim/sysfs/sysfs_sim.h"
 
-#include "gpu/known_card.h"
+#include "platform/known_card.h"
 
 #include <QDir>
 #include <QFile>

@@ -19,7 +19,7 @@ struct Bus {
 
     mcu::CardMcu mcu()
     {
-        return mcu::CardMcu(mcu::kCardDevicePath, [this](unsigned ms) {
+        return mcu::CardMcu(known_card::kDevicePath, [this](unsigned ms) {
             QCOMPARE(ms, 20u);
             pauses << int(driver.requests().size());
         });

@@ -1,6 +1,6 @@
 // One GPU refresh against the scripted control library.
 #include "gpu/gpu_information.h"
-#include "gpu/known_card.h"
+#include "platform/known_card.h"
 #include "tests/gpu/fake_ctl.h"
 
 #include <QTemporaryFile>

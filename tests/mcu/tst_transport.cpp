@@ -6,7 +6,7 @@
 
 #include "mcu/commands.h"
 #include "mcu/connection.h"
-#include "mcu/control_codes.h"
+#include "platform/control_codes.h"
 #include "mcu/parameters.h"
 #include "mcu/transport.h"
 
@@ -15,6 +15,7 @@
 #include <thread>
 
 using namespace mcu;
+using namespace platform;
 
 namespace {
 
@@ -212,10 +213,10 @@ private slots:
             std::uint32_t outputLength;
             QByteArray driverOutput;
         } rows[] = {
-            {"open 7", io, kIoctlOpen, QByteArray::fromHex("07000000"), 0, {}},
-            {"close", io, kIoctlClose, {}, 0, {}},
-            {"lock", io, kIoctlLock, {}, 0, {}},
-            {"unlock", io, kIoctlUnlock, {}, 0, {}},
+            {"open 7", io, kIoctlOpenTarget, QByteArray::fromHex("07000000"), 0, {}},
+            {"close", io, kIoctlCloseTarget, {}, 0, {}},
+            {"lock", io, kIoctlLockBus, {}, 0, {}},
+            {"unlock", io, kIoctlUnlockBus, {}, 0, {}},
             {"lockconn", io, kIoctlLockConnection, {}, 0, {}},
             {"unlockconn", io, kIoctlUnlockConnection, {}, 0, {}},
             {"signal", io, kIoctlSignalInterrupt, {}, 0, {}},
@@ -223,8 +224,8 @@ private slots:
              QByteArray::fromHex("0400000001010000")},
             {"gpio 4 1", io, kIoctlGpio, QByteArray::fromHex("0400000000010000"), 8,
              QByteArray::fromHex("0400000000010000")},
-            {"intenable 5", io, kIoctlInterruptEnable, QByteArray::fromHex("05000000"), 0, {}},
-            {"intdisable 5", io, kIoctlInterruptDisable, QByteArray::fromHex("05000000"), 0, {}},
+            {"intenable 5", io, kIoctlEnableInterrupt, QByteArray::fromHex("05000000"), 0, {}},
+            {"intdisable 5", io, kIoctlDisableInterrupt, QByteArray::fromHex("05000000"), 0, {}},
             {"pdi", io, kIoctlPdInterrupt, {}, 0, {}},
             {"pdi 1", io, kIoctlPdInterrupt, {}, 1, QByteArray::fromHex("07")},
             {"read 2", FakeRequest::Read, 0, {}, 2, QByteArray::fromHex("0102")},
@@ -267,7 +268,7 @@ private slots:
                                            "disabling interrupt: 9\n"));
         const auto requests = driver_->requests();
         QCOMPARE(requests.size(), std::size_t(4));
-        QCOMPARE(requests[2].code, kIoctlInterruptDisable);
+        QCOMPARE(requests[2].code, kIoctlDisableInterrupt);
         QCOMPARE(requests[2].input, QByteArray::fromHex("02000000"));
         QCOMPARE(requests[3].input, QByteArray::fromHex("09000000"));
         QCOMPARE(EnabledInterrupts(), (std::set<std::uint32_t>{2, 9}));

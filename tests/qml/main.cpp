@@ -4,6 +4,7 @@
 // "harness": counts Qt.quit() and switches "trayAvailable" for later scenes.
 
 #include "qml/file_selector.h"
+#include "qml/vocabulary.h"
 
 #include <QQmlContext>
 #include <QQmlEngine>
@@ -53,6 +54,7 @@ public:
 public slots:
     void qmlEngineAvailable(QQmlEngine *engine)
     {
+        registerProtocolModule();
         selectToolkitFiles(engine);
         auto *stand = new Stand(engine);
         for (const char *name : {"workerThread", "trayManager", "harness"})

@@ -1,0 +1,43 @@
+#include "qml/vocabulary.h"
+
+#include "worker/protocol.h"
+
+#include <QJSEngine>
+#include <QJSValue>
+#include <QQmlEngine>
+
+namespace {
+
+QJSValue tables(QQmlEngine *, QJSEngine *js)
+{
+    QJSValue speedBytes = js->newObject();
+    for (int position = Speed::kSlowest; position <= Speed::kFastest; ++position)
+        speedBytes.setProperty(quint32(position), Speed::byteOf(position));
+    QJSValue duties = js->newArray(FanPreset::kCount);
+    for (int index = 0; index < FanPreset::kCount; ++index)
+        duties.setProperty(quint32(index), FanPreset::kDuty[index]);
+
+    QJSValue t = js->newObject();
+    t.setProperty(QStringLiteral("slowestSpeed"), Speed::kSlowest);
+    t.setProperty(QStringLiteral("fastestSpeed"), Speed::kFastest);
+    t.setProperty(QStringLiteral("defaultSpeed"), Speed::kDefault);
+    t.setProperty(QStringLiteral("speedBytes"), speedBytes);
+    t.setProperty(QStringLiteral("presetDuties"), duties);
+    return t;
+}
+
+} // namespace
+
+void registerProtocolModule()
+{
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    const char uri[] = "Tarvell.Protocol";
+    const QString why = QStringLiteral("codes only");
+    qmlRegisterUncreatableMetaObject(Request::staticMetaObject, uri, 1, 0, "Request", why);
+    qmlRegisterUncreatableMetaObject(Reply::staticMetaObject, uri, 1, 0, "Reply", why);
+    qmlRegisterUncreatableMetaObject(FanPreset::staticMetaObject, uri, 1, 0, "FanPreset", why);
+    qmlRegisterSingletonType(uri, 1, 0, "Tables", tables);
+}
