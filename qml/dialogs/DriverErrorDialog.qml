@@ -130,8 +130,8 @@ Item {
             anchors.horizontalCenter: parent.horizontalCenter
             width: 142
             height: 35
-            baseColor: "#152D5E"
-            hoverColor: "#253D6E"
+            baseColor: Theme.colour("dialogButton", root.displayMode)
+            hoverColor: Theme.colour("driverButtonHover", root.displayMode)
             label: "Re-install Driver"
             labelSize: 16
             onClicked: root.reinstallRequested()
