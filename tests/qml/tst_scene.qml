@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import QtTest 1.2
+import "qrc:/logic/Links.js" as Links
 
 // The real window on the stand-in worker: what each reply shows and how it is
 // left, what each click sends, the hex field and a failed fan Apply.
@@ -51,6 +52,18 @@ ShellFixture {
             compare(shown(), ["mainArea"], "closing returns to the page");
             compare(sentCodes(), data.sends || [], "closing sends nothing");
         }
+    }
+
+    // The help's two links open their pages on a click on the words and from the keyboard.
+    function test_driverDialogLinks() {
+        start(1);
+        harness.opened = [];
+        workerThread.reply({ "function": -2 });
+        var intel = findChild(item("driverErrorDialog"), "intelLink");
+        mouseClick(intel, 4, intel.height / 2);
+        findChild(findChild(item("driverErrorDialog"), "contactLink"), "keys").forceActiveFocus();
+        keyClick(Qt.Key_Space);
+        compare(harness.opened, [Links.intelDriverPage, Links.makerFaqPage]);
     }
 
     function test_reinstall_data() {
