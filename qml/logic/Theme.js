@@ -10,7 +10,6 @@ var Table = {
     caption:                ["#AEAEBD", "#727279"],
     value:                  ["#E2E2E2", "black"],
     valueBeforeTelemetry:   ["#E2E2E2", "#585858"],
-    temperatureValue:       ["#E2E2E2", "#070707"],
     pageLabel:              ["#FFFFFF", "#000000"],
     title:                  ["#4B7AD6", "#4B7AD6"],
     frame:                  ["qrc:/icon/dark-frame.svg", "qrc:/icon/light frame.svg"],
