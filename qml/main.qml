@@ -564,7 +564,7 @@ Window {
                 x: 5
                 width: 2
                 height: parent.height
-                color: "#1D428A"
+                color: Theme.colour("pageSwitchLine", window.displayMode)
             }
 
             Rectangle {
@@ -575,7 +575,7 @@ Window {
                 width: 12
                 height: 12
                 radius: 6
-                color: "#6B90D7"
+                color: Theme.colour("pageMarker", window.displayMode)
                 Behavior on y {
                     NumberAnimation {
                         duration: Navigation.MarkerSlideMs
@@ -687,7 +687,7 @@ Window {
                 width: 12
                 height: 12
                 radius: 6
-                color: "#FF0000"
+                color: Theme.colour("updateDot", window.displayMode)
                 visible: false
             }
         }

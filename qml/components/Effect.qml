@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import "../effects" as Effects
+import "../logic/Theme.js" as Theme
 
 // The face of one lighting effect button. It takes no input itself; whoever
 // places it puts a pointer area inside.
@@ -8,12 +9,12 @@ Item {
     width: 106
     height: 94
 
-    property color buttonColor: "white"
-    property color borderColor: "#FBFBFF"
-    property color bgColor: "#122143"
+    property color buttonColor: Theme.colour("effectIcon", Theme.Dark)
+    property color borderColor: Theme.colour("effectBorder", Theme.Dark)
+    property color bgColor: Theme.colour("effectBackground", Theme.Dark)
     property string iconSource: ""
     property string labelText: ""
-    property string textColor: "#E2E2E2"
+    property string textColor: Theme.colour("text", Theme.Dark)
     property int borderWidth: 1
 
     readonly property real backgroundOpacity: 0.1

@@ -1,4 +1,5 @@
 import QtQuick 2.9
+import "../logic/Theme.js" as Theme
 
 // A label centred in its box. A text with line breaks stays one block whose
 // lines start at the same left edge; the block as a whole is centred.
@@ -9,7 +10,7 @@ Item {
 
     property string mText: "RGB Effect"
     property int mtextSize: 16
-    property color mcolor: "#C1C7C9"
+    property color mcolor: Theme.colour("label", Theme.Dark)
     property string mfont: "qrc:/font/Kanit-Regular.ttf"
     property bool mfontBold: false
 

@@ -1,4 +1,5 @@
 import QtQuick 2.9
+import "../logic/Theme.js" as Theme
 
 // A label hung from its box's top-left corner. It has no width of its own, so
 // lines break only where the text has line breaks.
@@ -9,7 +10,7 @@ Item {
 
     property string mText: "RGB Effect"
     property int mtextSize: 16
-    property color mcolor: "#C1C7C9"
+    property color mcolor: Theme.colour("label", Theme.Dark)
     property string mfont: "qrc:/font/Kanit-Regular.ttf"
     property bool mfontBold: false
     property bool mfontItalic: false

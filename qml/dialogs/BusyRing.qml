@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import "../effects" as Effects
+import "../logic/Theme.js" as Theme
 
 // The spinning ring shown while the worker looks for a card again.
 Item {
@@ -39,15 +40,15 @@ Item {
             anchors.fill: parent
             source: ringShape
             gradient: Gradient {
-                GradientStop { position: 0.0; color: "black" }
-                GradientStop { position: 1.0; color: "white" }
+                GradientStop { position: 0.0; color: Theme.colour("busyRingFrom", Theme.Dark) }
+                GradientStop { position: 1.0; color: Theme.colour("busyRingTo", Theme.Dark) }
             }
         }
 
         Rectangle {
             width: 6
             height: 6
-            color: "#D9D9D9"
+            color: Theme.colour("busyRingDot", Theme.Dark)
             anchors.horizontalCenter: parent.horizontalCenter
             y: 0
         }

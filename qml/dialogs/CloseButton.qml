@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import "../components" as Model
+import "../logic/Theme.js" as Theme
 
 // The way out of a notice or dialog: a light cross on a dark square, readable
 // on either theme's frame.
@@ -8,7 +9,7 @@ Rectangle {
     width: 32
     height: 32
     radius: 4
-    color: "#04142E"
+    color: Theme.colour("closeButton", Theme.Dark)
 
     signal clicked()
 

@@ -100,8 +100,8 @@ Rectangle {
             anchors.horizontalCenter: parent.horizontalCenter
             width: 110
             height: 36
-            baseColor: "#152D5E"
-            hoverColor: "#1D428A"
+            baseColor: Theme.colour("dialogButton", root.displayMode)
+            hoverColor: Theme.colour("dialogButtonHover", root.displayMode)
             label: "Back"
             onClicked: root.backRequested()
         }

@@ -26,12 +26,6 @@ Item {
     signal reinstallRequested()
     signal closeRequested()
 
-    readonly property string firstLineOfHelp: "     If the issue continues, please update the "
-    readonly property string secondLineOfHelp: "latest driver from                               or"
-    readonly property string beforeFirstGap: "latest driver from"
-    readonly property string throughFirstGap: "latest driver from                               "
-    readonly property string throughSecondWord: "latest driver from                               or "
-
     function openLink(url) {
         Qt.openUrlExternally(url);
     }
@@ -61,25 +55,6 @@ Item {
     FontLoader {
         id: kanit
         source: "qrc:/font/Kanit-Regular.ttf"
-    }
-
-    TextMetrics {
-        id: beforeGap
-        font.family: kanit.name
-        font.pixelSize: 16
-        text: root.beforeFirstGap
-    }
-    TextMetrics {
-        id: throughGap
-        font.family: kanit.name
-        font.pixelSize: 16
-        text: root.throughFirstGap
-    }
-    TextMetrics {
-        id: throughOr
-        font.family: kanit.name
-        font.pixelSize: 16
-        text: root.throughSecondWord
     }
 
     Column {
@@ -130,8 +105,8 @@ Item {
             anchors.horizontalCenter: parent.horizontalCenter
             width: 142
             height: 35
-            baseColor: "#152D5E"
-            hoverColor: "#253D6E"
+            baseColor: Theme.colour("dialogButton", root.displayMode)
+            hoverColor: Theme.colour("driverButtonHover", root.displayMode)
             label: "Re-install Driver"
             labelSize: 16
             onClicked: root.reinstallRequested()
@@ -149,61 +124,77 @@ Item {
             mfont: "qrc:/font/Kanit-Regular.ttf"
         }
 
-        Model.MTextLeft {
-            id: help
+        // The links are words of the line itself, so they stay in place
+        // whatever the font's widths; each can be reached with Tab.
+        Column {
             anchors.horizontalCenter: parent.horizontalCenter
-            width: textWidth
-            height: textHeight
-            mText: root.firstLineOfHelp + "\n" + root.secondLineOfHelp
-            mtextSize: 16
-            mcolor: root.textColour
-            mfont: "qrc:/font/Kanit-Regular.ttf"
 
-            // The two links sit in the blanks of the second line.
             Model.MTextLeft {
-                id: intelLink
-                objectName: "intelLink"
-                x: (beforeGap.advanceWidth + throughGap.advanceWidth - textWidth) / 2
-                y: help.textHeight / 2
                 width: textWidth
                 height: textHeight
-                mText: "Intel's website"
+                mText: "     If the issue continues, please update the "
                 mtextSize: 16
                 mcolor: root.textColour
                 mfont: "qrc:/font/Kanit-Regular.ttf"
-                MouseArea {
-                    anchors.fill: parent
-                    cursorShape: Qt.PointingHandCursor
-                    onClicked: root.openLink(Links.intelDriverPage)
-                }
-                Model.KeyControl {
-                    role: Accessible.Link
-                    name: "Intel's website"
-                    onActivated: root.openLink(Links.intelDriverPage)
-                }
             }
 
-            Model.MTextLeft {
-                objectName: "contactLink"
-                x: throughOr.advanceWidth
-                y: help.textHeight / 2
-                width: textWidth
-                height: textHeight
-                mText: "contact us."
-                mtextSize: 16
-                mcolor: root.textColour
-                mfont: "qrc:/font/Kanit-Regular.ttf"
-                MouseArea {
-                    anchors.fill: parent
-                    cursorShape: Qt.PointingHandCursor
-                    onClicked: root.openLink(Links.makerFaqPage)
+            Row {
+                Text {
+                    text: qsTr("latest driver from ")
+                    color: root.textColour
+                    font: intelLink.font
                 }
-                Model.KeyControl {
-                    role: Accessible.Link
-                    name: "contact us"
-                    onActivated: root.openLink(Links.makerFaqPage)
+                HelpLink {
+                    id: intelLink
+                    objectName: "intelLink"
+                    label: qsTr("Intel's website")
+                    url: Links.intelDriverPage
+                    color: root.textColour
+                    font.family: kanit.name
+                    onOpened: root.openLink(url)
+                }
+                Text {
+                    text: qsTr(" or ")
+                    color: root.textColour
+                    font: intelLink.font
+                }
+                HelpLink {
+                    objectName: "contactLink"
+                    label: qsTr("contact us")
+                    trailer: "."
+                    url: Links.makerFaqPage
+                    color: root.textColour
+                    font.family: kanit.name
+                    onOpened: root.openLink(url)
                 }
             }
+        }
+    }
+
+    // A link drawn as the text around it: no underline, the text's colour.
+    // (An inline component sees nothing of this file: all comes in by property.)
+    component HelpLink: Text {
+        id: helpLink
+        property string label
+        property string trailer: ""
+        property string url
+        signal opened(string url)
+        // Rich text: styled text would underline the link and knows no way out.
+        textFormat: Text.RichText
+        text: "<a href=\"" + url + "\" style=\"color: " + color + "; text-decoration: none\">" + label + "</a>" + trailer
+        font.pixelSize: 16
+        onLinkActivated: helpLink.opened(link)
+
+        MouseArea {
+            anchors.fill: parent
+            acceptedButtons: Qt.NoButton
+            cursorShape: helpLink.hoveredLink !== "" ? Qt.PointingHandCursor : Qt.ArrowCursor
+        }
+        Model.KeyControl {
+            objectName: "keys"
+            role: Accessible.Link
+            name: helpLink.label
+            onActivated: helpLink.opened(helpLink.url)
         }
     }
 }

@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import "../components" as Model
+import "../logic/Theme.js" as Theme
 
 // Tells the user that the card did not take a lighting or fan command.
 Rectangle {
@@ -7,8 +8,8 @@ Rectangle {
     width: 389
     height: 115
     radius: 8
-    color: "#04142E"
-    border.color: "#65657E"
+    color: Theme.colour("noticeGround", Theme.Dark)
+    border.color: Theme.colour("outline", Theme.Dark)
     border.width: 1
     visible: false
     Accessible.role: Accessible.AlertMessage
@@ -44,7 +45,7 @@ Rectangle {
         mText: "Action Failed Multiple Times"
         mtextSize: 18
         mfontBold: true
-        mcolor: "#E2E2E2"
+        mcolor: Theme.colour("noticeText", Theme.Dark)
         mfont: "qrc:/font/Kanit-Regular.ttf"
     }
 
@@ -55,7 +56,7 @@ Rectangle {
         height: textHeight
         mText: "Please Try Again"
         mtextSize: 16
-        mcolor: "#E2E2E2"
+        mcolor: Theme.colour("noticeText", Theme.Dark)
         mfont: "qrc:/font/Kanit-Regular.ttf"
     }
 }

@@ -1,9 +1,10 @@
 import QtQuick 2.9
+import "../logic/Theme.js" as Theme
 
 // Covers the window until the worker has reported once.
 Rectangle {
     id: root
-    color: "#162955"
+    color: Theme.colour("loadingBackground", Theme.Dark)
 
     property alias playing: animation.playing
 

@@ -1,6 +1,7 @@
 import QtQuick 2.9
 import "../effects" as Effects
 import "../components" as Model
+import "../logic/Theme.js" as Theme
 
 // Shown instead of the pages while no supported card is known. "refresh" asks the
 // worker to look again; the screen stays busy until the answer comes.
@@ -13,7 +14,7 @@ Item {
     readonly property bool busy: busyRing.visible
     // The screen's texts and icon: light on the dark theme, the theme's own
     // text colour on the light one, where light grey would vanish.
-    property color textColor: "#E2E2E2"
+    property color textColor: Theme.colour("text", Theme.Dark)
 
     signal refreshRequested()
 
@@ -93,8 +94,8 @@ Item {
             width: 110
             height: 36
             anchors.right: parent.right
-            baseColor: "#152D5E"
-            hoverColor: "#1D428A"
+            baseColor: Theme.colour("dialogButton", Theme.Dark)
+            hoverColor: Theme.colour("dialogButtonHover", Theme.Dark)
             label: "refresh"
             iconSource: "qrc:/icon/icon_refresh.png"
             iconSize: 16

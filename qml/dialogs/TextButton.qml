@@ -1,16 +1,17 @@
 import QtQuick 2.9
 import "../components" as Model
+import "../logic/Theme.js" as Theme
 
 // A flat button of the dialogs: a rounded box that changes colour under the
 // pointer, an optional icon square at its left and a label.
 Rectangle {
     id: root
 
-    property color baseColor: "#152D5E"
-    property color hoverColor: "#1D428A"
+    property color baseColor: Theme.colour("dialogButton", Theme.Dark)
+    property color hoverColor: Theme.colour("dialogButtonHover", Theme.Dark)
     property string label: ""
     property int labelSize: 16
-    property color labelColor: "#E2E2E2"
+    property color labelColor: Theme.colour("dialogButtonText", Theme.Dark)
     property string iconSource: ""
     property int iconSize: 16
     property bool interactive: true
@@ -19,7 +20,7 @@ Rectangle {
     signal clicked()
 
     radius: 4
-    border.color: "#65657E"
+    border.color: Theme.colour("outline", Theme.Dark)
     border.width: 1
     color: root.interactive && pointer.containsMouse ? root.hoverColor : root.baseColor
 

@@ -10,7 +10,6 @@ var Table = {
     caption:                ["#AEAEBD", "#727279"],
     value:                  ["#E2E2E2", "black"],
     valueBeforeTelemetry:   ["#E2E2E2", "#585858"],
-    temperatureValue:       ["#E2E2E2", "#070707"],
     pageLabel:              ["#FFFFFF", "#000000"],
     title:                  ["#4B7AD6", "#4B7AD6"],
     frame:                  ["qrc:/icon/dark-frame.svg", "qrc:/icon/light frame.svg"],
@@ -57,7 +56,60 @@ var Table = {
     curveGrid:              ["#2A3B63", "#C9D3E8"],
     curveLive:              ["#FFB300", "#C43E00"],
     curveQuiet:             ["#3A1E2A", "#F6DADA"],
-    curveSave:              ["#1D428A", "#1D428A"]
+    curveSave:              ["#1D428A", "#1D428A"],
+    curveSaveText:          ["#FFFFFF", "#FFFFFF"],
+    // A label given no colour by whoever places it.
+    label:                  ["#C1C7C9", "#C1C7C9"],
+    // The thin border of "Default Mode", the Setting switches, the dialog
+    // buttons and the failure notice: the same grey on either theme.
+    outline:                ["#65657E", "#65657E"],
+    // The page switch: its line, the marker of the open page, the update dot.
+    pageSwitchLine:         ["#1D428A", "#1D428A"],
+    pageMarker:             ["#6B90D7", "#6B90D7"],
+    updateDot:              ["#FF0000", "#FF0000"],
+    // The Monitor page: the lines between the readings, a reading past its
+    // warning, the fan description and "Apply" (its label dimmed while there
+    // is nothing to apply).
+    tileSeparator:          ["#003394", "#003394"],
+    warningValue:           ["#E91D1D", "#E91D1D"],
+    fanDescription:         ["#7E7E91", "#7E7E91"],
+    applyButton:            ["#152D5E", "#E8EFFF"],
+    applyLabelDimmed:       ["#7E7E91", "#747484"],
+    // The ARGB page's picker and slider: the cursor's and knob's rings, the
+    // hex field's border (lighter under the pointer or with focus), its
+    // selection, and the slider's handle.
+    colourCursorBorder:     ["#D9D9D9", "#D9D9D9"],
+    hueKnobBorder:          ["#FFFFFF", "#FFFFFF"],
+    hexFieldBorder:         ["#474545", "#474545"],
+    hexFieldBorderActive:   ["#808080", "#808080"],
+    hexSelection:           ["#1D428A", "#1D428A"],
+    hexSelectedText:        ["#FFFFFF", "#FFFFFF"],
+    sliderHandle:           ["#D9D9D9", "#D9D9D9"],
+    sliderHandleBorder:     ["#FFFFFF", "#FFFFFF"],
+    // The Setting page: headings, the theme switch's two knobs, the knob of
+    // the start-with-the-desktop switch while on, and the "Contact Us." link.
+    settingHeading:         ["#FFFFFF", "#585858"],
+    themeKnobLeft:          ["#142A59", "#B9C2D2"],
+    themeKnobRight:         ["#313131", "#6B90D7"],
+    autoStartKnobOn:        ["#6B90D7", "#6B90D7"],
+    contactLink:            ["#FF0000", "#FF0000"],
+    // Screens over the pages: the start-up cover, the dimming behind a notice
+    // or the curve editor,
+    // the notice itself, the close square and the flat dialog buttons (the
+    // driver dialog's lights a little less under the pointer).
+    loadingBackground:      ["#162955", "#162955"],
+    dimming:                ["#000000", "#000000"],
+    noticeGround:           ["#04142E", "#04142E"],
+    noticeText:             ["#E2E2E2", "#E2E2E2"],
+    closeButton:            ["#04142E", "#04142E"],
+    dialogButton:           ["#152D5E", "#152D5E"],
+    dialogButtonHover:      ["#1D428A", "#1D428A"],
+    driverButtonHover:      ["#253D6E", "#253D6E"],
+    dialogButtonText:       ["#E2E2E2", "#E2E2E2"],
+    // The download screen's turning ring: its shade from start to end, and its dot.
+    busyRingFrom:           ["#000000", "#000000"],
+    busyRingTo:             ["#FFFFFF", "#FFFFFF"],
+    busyRingDot:            ["#D9D9D9", "#D9D9D9"]
 };
 
 // The theme that is drawn: anything but a valid light theme is dark.

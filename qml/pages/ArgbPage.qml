@@ -301,7 +301,7 @@ Item {
             radius: 20
             anchors.verticalCenter: parent.verticalCenter
             color: page.defaultModeColour
-            border.color: "#65657E"
+            border.color: Theme.colour("outline", page.mode)
             border.width: 0.75
 
             Row {
@@ -487,6 +487,8 @@ Item {
             width: Colour.BarThickness
             height: Colour.BarLength
             radius: Colour.BarThickness / 2
+            // The colours of the picker's bar and square are the colour space
+            // the user picks from, the same in either theme: not theme colours.
             gradient: Gradient {
                 GradientStop { position: 0.0;     color: "#FF0000" }
                 GradientStop { position: 1 / 6;   color: "#FFFF00" }
@@ -507,7 +509,7 @@ Item {
                 radius: width / 2
                 scale: Colour.KnobRestScale
                 color: page.knobHue
-                border.color: "#FFFFFF"
+                border.color: Theme.colour("hueKnobBorder", page.mode)
                 border.width: 2
             }
 
@@ -585,7 +587,7 @@ Item {
                 radius: width / 2
                 scale: Colour.CursorRestScale
                 color: page.pickerColourValue
-                border.color: "#D9D9D9"
+                border.color: Theme.colour("colourCursorBorder", page.mode)
                 border.width: 2
             }
 
@@ -647,7 +649,8 @@ Item {
                 height: 20
                 color: Theme.colour("hexFieldBackground", page.mode)
                 border.width: 1
-                border.color: hexHover.containsMouse || hexInput.activeFocus ? "grey" : "#474545"
+                border.color: hexHover.containsMouse || hexInput.activeFocus ? Theme.colour("hexFieldBorderActive", page.mode)
+                                                                             : Theme.colour("hexFieldBorder", page.mode)
 
                 Model.FocusRing {
                     visible: hexInput.activeFocus
@@ -664,8 +667,8 @@ Item {
                     font.family: hexFont.name
                     font.pixelSize: 13
                     color: Theme.colour("text", page.mode)
-                    selectionColor: "#1D428A"
-                    selectedTextColor: "#FFFFFF"
+                    selectionColor: Theme.colour("hexSelection", page.mode)
+                    selectedTextColor: Theme.colour("hexSelectedText", page.mode)
                     inputMask: ">NNNNNN"
                     maximumLength: 7
                     // Six hexadecimal digits, with or without a leading "#": the

@@ -91,7 +91,7 @@ FocusScope {
     // Dims the window and keeps clicks and the wheel off what lies beneath.
     Rectangle {
         anchors.fill: parent
-        color: "#000000"
+        color: Theme.colour("dimming", editor.mode)
         opacity: 0.5
         MouseArea {
             anchors.fill: parent

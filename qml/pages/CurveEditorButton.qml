@@ -41,7 +41,7 @@ Rectangle {
         anchors.fill: parent
         mText: root.label
         mtextSize: 14
-        mcolor: root.primary ? "#FFFFFF" : Theme.colour("text", root.mode)
+        mcolor: root.primary ? Theme.colour("curveSaveText", root.mode) : Theme.colour("text", root.mode)
         mfont: "qrc:/font/Kanit-Regular.ttf"
     }
 

@@ -200,14 +200,3 @@ function succeeded(data) {
 function replyLine(data) {
     return succeeded(data) ? "I2C_Fan_Control success !" : "I2C_Fan_Control fail !";
 }
-
-// Colours of "Apply" that the theme table does not hold, [dark, light].
-var ApplyColours = ["#152D5E", "#E8EFFF"];
-var ApplyLabelColours = ["#E2E2E2", "#585858"];
-// The dimmed label still reads at 3:1 on the light theme's button colours.
-var ApplyLabelDimmedColours = ["#7E7E91", "#747484"];
-var DescriptionColour = "#7E7E91";
-
-function themed(pair, mode) {
-    return pair[Number(mode) === 1 ? 1 : 0];
-}

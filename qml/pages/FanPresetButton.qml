@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import "../components" as Model
+import "../logic/Theme.js" as Theme
 
 // A rounded button of the fan panel. Its colour is set by the panel, which
 // decides what is selected and what the theme is.
@@ -8,7 +9,7 @@ Rectangle {
 
     property string label: ""
     property int labelSize: 14
-    property color labelColour: "#E2E2E2"
+    property color labelColour: Theme.colour("text", Theme.Dark)
     property bool usable: true
     // A preset is one choice of several; "Apply" is a plain button.
     property bool choice: false

@@ -81,7 +81,7 @@ Item {
 
     function restoreFan(userControlData) {
         applyUsable = false;
-        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
+        applyButton.color = Theme.colour("applyButton", app.displayMode);
         customCurve = Fan.curveOf(userControlData);
         var preset = Fan.restoredPreset(userControlData);
         if (preset < 0)
@@ -148,12 +148,12 @@ Item {
         var keys = Fan.clickKeys(index);
         for (var key in keys)
             app.dictDataforWorker[key] = keys[key];
-        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
+        applyButton.color = Theme.colour("applyButton", app.displayMode);
         applyUsable = true;
     }
 
     function applyPreset() {
-        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
+        applyButton.color = Theme.colour("applyButton", app.displayMode);
         applyUsable = false;
         // Handing the fan back to the GPU gets no answer: it counts as taken.
         presetPending = app.fanControlBtn;
@@ -168,7 +168,7 @@ Item {
         var keys = Fan.clickKeys(Fan.CustomPreset);
         for (var key in keys)
             app.dictDataforWorker[key] = keys[key];
-        applyButton.color = Fan.themed(Fan.ApplyColours, app.displayMode);
+        applyButton.color = Theme.colour("applyButton", app.displayMode);
         applyUsable = true;
     }
 
@@ -316,7 +316,7 @@ Item {
                 y: tiles.y
                 width: 1
                 height: 80
-                color: "#003394"
+                color: Theme.colour("tileSeparator", page.mode)
             }
         }
 
@@ -393,7 +393,7 @@ Item {
             Model.MTextLeft {
                 width: textWidth; height: textHeight
                 mText: "Description : max speed, suitable for which condition"
-                mtextSize: 14; mcolor: Fan.DescriptionColour; mfont: page.fontFile
+                mtextSize: 14; mcolor: Theme.colour("fanDescription", page.mode); mfont: page.fontFile
             }
 
             FanPresetButton {
@@ -403,12 +403,12 @@ Item {
                 radius: 4
                 label: "Apply"
                 usable: page.applyUsable
-                labelColour: page.applyUsable ? Fan.themed(Fan.ApplyLabelColours, page.mode)
-                                              : Fan.themed(Fan.ApplyLabelDimmedColours, page.mode)
+                labelColour: page.applyUsable ? Theme.colour("text", page.mode)
+                                              : Theme.colour("applyLabelDimmed", page.mode)
                 border.color: Theme.colour("buttonBorder", page.mode)
-                color: Fan.themed(Fan.ApplyColours, page.mode)
+                color: Theme.colour("applyButton", page.mode)
                 onEntered: color = Theme.colour("buttonHover", page.mode)
-                onExited: color = Fan.themed(Fan.ApplyColours, page.mode)
+                onExited: color = Theme.colour("applyButton", page.mode)
                 onClicked: page.applyPreset()
             }
         }

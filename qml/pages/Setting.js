@@ -5,22 +5,8 @@
 var OpenRgbHint = "Lets OpenRGB on this computer control the card's lighting";
 var DimmedOpacity = 0.2;
 
-// Knob colours of the theme switch, [left, right] for dark and light.
-var KnobColours = [["#142A59", "#313131"], ["#B9C2D2", "#6B90D7"]];
-var HeadingColours = ["#FFFFFF", "#585858"];
-var SwitchBorder = "#65657E";
-
 function shown(mode) {
     return Number(mode) === 1 ? 1 : 0;
-}
-
-function knobColours(mode) {
-    var pair = KnobColours[shown(mode)];
-    return { left: pair[0], right: pair[1] };
-}
-
-function headingColour(mode) {
-    return HeadingColours[shown(mode)];
 }
 
 function nextTheme(mode) {
@@ -54,10 +40,4 @@ function openRgbChosen(settings) {
 
 function openRgbRequest(on) {
     return { "function": Codes.Request.OpenRgbServer, "openRgbServer": on === true };
-}
-
-// The start-with-the-desktop switch's knob: the accent when on, grey when off,
-// visible on the track of either theme.
-function autoStartKnobColour(on) {
-    return on ? "#6B90D7" : "#747474";
 }

@@ -14,7 +14,7 @@ Item {
 
     readonly property int mode: app.displayMode
     readonly property string fontFile: "qrc:/font/Kanit-Regular.ttf"
-    readonly property color headingColour: Setting.headingColour(mode)
+    readonly property color headingColour: Theme.colour("settingHeading", mode)
 
     // "Update" takes clicks only while an update is offered and not started.
     property bool updateUsable: false
@@ -150,7 +150,7 @@ Item {
                 height: 20
                 radius: 10.6
                 color: Theme.colour("switchTrack", page.mode)
-                border.color: Setting.SwitchBorder
+                border.color: Theme.colour("outline", page.mode)
                 border.width: 1
 
                 Repeater {
@@ -165,7 +165,7 @@ Item {
                         width: 18
                         height: 18
                         radius: 9
-                        color: Setting.knobColours(page.mode)[modelData.side]
+                        color: Theme.colour(modelData.side === "left" ? "themeKnobLeft" : "themeKnobRight", page.mode)
                         Image {
                             anchors.centerIn: parent
                             width: 10
@@ -216,7 +216,7 @@ Item {
                 height: 20
                 radius: 10.6
                 color: Theme.colour("switchTrack", page.mode)
-                border.color: Setting.SwitchBorder
+                border.color: Theme.colour("outline", page.mode)
                 border.width: 1
 
                 activeFocusOnTab: true
@@ -235,7 +235,7 @@ Item {
                     width: 18
                     height: 18
                     radius: 9
-                    color: Setting.autoStartKnobColour(page.autoStart)
+                    color: Theme.colour(page.autoStart ? "autoStartKnobOn" : "switchKnobOff", page.mode)
                 }
 
                 Rectangle {
@@ -277,7 +277,7 @@ Item {
                 height: 20
                 radius: 10.6
                 color: Theme.colour("switchTrack", page.mode)
-                border.color: activeFocus ? Theme.colour("title", page.mode) : Setting.SwitchBorder
+                border.color: activeFocus ? Theme.colour("title", page.mode) : Theme.colour("outline", page.mode)
                 border.width: activeFocus ? 2 : 1
                 activeFocusOnTab: true
                 Keys.onSpacePressed: page.toggleOpenRgb()
@@ -397,7 +397,7 @@ Item {
                 objectName: "contactLink"
                 width: textWidth; height: textHeight
                 mText: "Contact Us."
-                mtextSize: 14; mcolor: "red"; mfont: page.fontFile
+                mtextSize: 14; mcolor: Theme.colour("contactLink", page.mode); mfont: page.fontFile
                 MouseArea {
                     anchors.fill: parent
                     cursorShape: Qt.PointingHandCursor

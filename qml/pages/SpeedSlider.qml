@@ -70,8 +70,8 @@ Item {
         width: root.handleSize
         height: root.handleSize
         radius: root.handleSize / 2
-        color: "#D9D9D9"
-        border.color: "#FFFFFF"
+        color: Theme.colour("sliderHandle", root.displayMode)
+        border.color: Theme.colour("sliderHandleBorder", root.displayMode)
         border.width: 1
     }
 

@@ -4,7 +4,6 @@
 
 var GpuTempWarning = 90;
 var VramTempWarning = 100;
-var WarningRed = "#E91D1D";
 // Shown for a reading the card does not report (the worker sends null).
 var NotAvailable = "--";
 

@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import "../components" as Model
+import "../logic/Theme.js" as Theme
 
 // One live reading: caption, value, and its unit hung 5 pixels after the
 // value's measured width; optionally the high-temperature warning under it.
@@ -12,8 +13,8 @@ Item {
     property string value: ""
     property string unit: ""
     property bool warning: false
-    property color captionColour: "#AEAEBD"
-    property color valueColour: "#E2E2E2"
+    property color captionColour: Theme.colour("caption", Theme.Dark)
+    property color valueColour: Theme.colour("value", Theme.Dark)
     property string fontFile: "qrc:/font/Kanit-Regular.ttf"
     // What a screen reader says: "GPU temperature 46 degrees".
     property string spokenCaption: caption
@@ -54,7 +55,7 @@ Item {
         x: root.padding
         anchors.bottom: parent.bottom
         text: root.value
-        color: root.warning ? "#E91D1D" : root.valueColour
+        color: root.warning ? Theme.colour("warningValue", Theme.Dark) : root.valueColour
         font.family: font.name
         font.pixelSize: 40
     }

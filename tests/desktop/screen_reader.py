@@ -131,6 +131,8 @@ def main(program, card_sim):
         seen = {(n.getRoleName(), n.name): n for n in nodes}
         for button in ("Close", "Re-install Driver"):
             has("push button", button)
+        for link in ("Intel's website", "contact us"):
+            has("link", link)
 
 if __name__ == "__main__":
     main(*sys.argv[1:])

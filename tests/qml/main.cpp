@@ -1,11 +1,13 @@
 // Scene test runner: every tst_*.qml file here runs as its own ctest entry.
 // One stand-in plays the worker (keeps each request, emits any reply a test
 // hands it at once, as the queued signal would arrive), the tray, and
-// "harness": counts Qt.quit() and switches "trayAvailable" for later scenes.
+// "harness": counts Qt.quit(), keeps the addresses the scene opens and
+// switches "trayAvailable" for later scenes.
 
 #include "qml/file_selector.h"
 #include "qml/vocabulary.h"
 
+#include <QDesktopServices>
 #include <QQmlContext>
 #include <QQmlEngine>
 #include <QTemporaryDir>
@@ -15,11 +17,15 @@ class Stand : public QObject {
     Q_OBJECT
     Q_PROPERTY(QVariantList requests MEMBER requests)
     Q_PROPERTY(int quits MEMBER quits)
+    Q_PROPERTY(QStringList opened MEMBER opened)
 public:
     explicit Stand(QQmlEngine *engine) : QObject(engine), engine(engine)
     {
         connect(engine, &QQmlEngine::quit, this, [this] { ++quits; });
+        QDesktopServices::setUrlHandler("https", this, "open");
     }
+    ~Stand() override { QDesktopServices::unsetUrlHandler("https"); }
+    Q_INVOKABLE void open(const QUrl &url) { opened.append(url.toString()); }
     Q_INVOKABLE void start() { emit started(); }
     Q_INVOKABLE void receiveDataFromQML(const QVariantMap &data) { requests.append(data); }
     Q_INVOKABLE void reply(const QVariantMap &data) { emit dataChanged(data); }
@@ -34,6 +40,7 @@ private:
     QQmlEngine *engine;
     QVariantList requests;
     int quits = 0;
+    QStringList opened;
     bool autoStart = false;
 };
 

@@ -1,5 +1,6 @@
 import QtQuick 2.9
 import QtTest 1.2
+import "qrc:/logic/Links.js" as Links
 
 // The real window on the stand-in worker: what each reply shows and how it is
 // left, what each click sends, the hex field and a failed fan Apply.
@@ -51,6 +52,18 @@ ShellFixture {
             compare(shown(), ["mainArea"], "closing returns to the page");
             compare(sentCodes(), data.sends || [], "closing sends nothing");
         }
+    }
+
+    // The help's two links open their pages on a click on the words and from the keyboard.
+    function test_driverDialogLinks() {
+        start(1);
+        harness.opened = [];
+        workerThread.reply({ "function": -2 });
+        var intel = findChild(item("driverErrorDialog"), "intelLink");
+        mouseClick(intel, 4, intel.height / 2);
+        findChild(findChild(item("driverErrorDialog"), "contactLink"), "keys").forceActiveFocus();
+        keyClick(Qt.Key_Space);
+        compare(harness.opened, [Links.intelDriverPage, Links.makerFaqPage]);
     }
 
     function test_reinstall_data() {
@@ -194,6 +207,37 @@ ShellFixture {
         replyMonitor(1);
         compare(sentCodes(), [-1, 101]);
         compare(item("loadingScreen").active, false);
+    }
+
+    // Restored hand-over or lighting off, then lighting on: the card gets back
+    // what the user left, and the highlighted effect is the one in use.
+    function test_restoredLightingBackOn_data() {
+        return [ { tag: "handed to the motherboard", user: { "RGBControlMode": "MB", "argb_effect": 13 }, clicks: 2, sends: [13, 8] },
+                 { tag: "lighting off", user: { "RGB": "OFF", "argb_effect": 13 }, clicks: 1, sends: [1] } ];
+    }
+
+    function test_restoredLightingBackOn(data) {
+        start(1, data.user);
+        compare(item("defaultModeVeil").visible, true, "Default Mode would take the lighting back");
+        for (var i = 0; i < data.clicks; ++i)
+            mouseClick(item("argbSwitch"));
+        compare(sentCodes(), data.sends);
+        compare([item("syncSwitch").checked, item("effect_13").selected, item("colourVeil").visible],
+                [data.sends[1] === 8, true, true]);
+    }
+
+    // Readings arrive as doubles and show as the whole number that passed the
+    // range test; units sit on the value's baseline; a light-theme temperature
+    // below its warning is black like every other value.
+    function test_readings() {
+        start(1, { "displayMode": 1 });
+        mouseClick(item("labelMonitor"));
+        workerThread.reply({ "function": 100, "GPU_count": 1, "MonitorInfoDict": Object.assign(
+            { "GpuCurrentFrequency": 2850.7, "GpuCurrentTemperature": 61.9, "VRAM_Temperature": 100.4 }, telemetry) });
+        var clock = item("clockTile"), gpu = item("gpuTempTile"), vram = item("vramTempTile");
+        compare([clock.value, gpu.value, vram.value], ["2850", "61", "100"]);
+        compare([String(gpu.valueItem.color), String(vram.valueItem.color)], ["#000000", "#e91d1d"]);
+        compare(clock.unitItem.y + clock.unitItem.baselineOffset, clock.valueItem.y + clock.valueItem.baselineOffset);
     }
 
     // The picker rounds the hue to whole degrees: the field shows what went out.
