@@ -3,7 +3,7 @@
 // open. Measured against a baseline taken in the same run: reading the same
 // sysfs files directly, which is the least any refresh has to do.
 //
-// Needs the stand-in control library installed (cmake --install <build>).
+// Loads the stand-in control library of its own build tree, as the program does.
 
 #include "sim/sysfs/sysfs_sim.h"
 #include "worker/backends.h"

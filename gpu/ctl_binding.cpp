@@ -1,6 +1,7 @@
 // Run-time binding to the control library. The program is not linked against
-// libControlLib.so: ctlInit loads it from the one system library directory
-// fixed at build time (or from the exact file a runtime path names), every
+// libControlLib.so: ctlInit loads it from the one folder fixed at build time,
+// relative to the program's own file (or from the exact file a runtime path
+// or TARVELL_CONTROL_LIBRARY names), every
 // other entry point looks its target up by name on each call and forwards.
 // Nothing here prints or logs; every failure is a result code.
 
@@ -16,9 +17,10 @@
 #include <cwchar>
 #include <memory>
 #include <new>
+#include <string>
 
 #ifndef TV_CTL_LIBDIR
-#error "TV_CTL_LIBDIR must name the directory the control library is installed in"
+#error "TV_CTL_LIBDIR must name the control library's folder, relative to the program's"
 #endif
 
 namespace {
@@ -32,7 +34,6 @@ constexpr size_t kPathBufferChars = 512;
 // The default name is formatted into at most this many characters including
 // the terminator (a 512-byte limit on the two-byte characters it was sized for).
 constexpr size_t kDefaultNameLimit = 256;
-const wchar_t kLibraryDirectory[] = L"" TV_CTL_LIBDIR;
 const wchar_t kLibraryName[] = L"ControlLib";
 
 template <typename Fn>
@@ -79,9 +80,20 @@ bool runtimePathInto(wchar_t *buffer, const wchar_t *path)
     return true;
 }
 
+// The program's folder comes from the kernel's link to its file, which names
+// the file itself whatever argv[0], the working directory or a link on the
+// PATH say: an installed program loads only from its installed tree, a build
+// tree from itself. Anything else takes the variable, set on purpose.
 bool defaultPathInto(wchar_t *buffer)
 {
-    const int n = swprintf(buffer, kDefaultNameLimit, L"%ls/lib%ls.so", kLibraryDirectory, kLibraryName);
+    const QString chosen = qEnvironmentVariable("TARVELL_CONTROL_LIBRARY");
+    if (!chosen.isEmpty())
+        return runtimePathInto(buffer, chosen.toStdWString().c_str());
+    const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+    if (program.isEmpty())
+        return false;
+    const std::wstring folder = (QFileInfo(program).path() + QStringLiteral("/" TV_CTL_LIBDIR)).toStdWString();
+    const int n = swprintf(buffer, kDefaultNameLimit, L"%ls/lib%ls.so", folder.c_str(), kLibraryName);
     // A cut-short name would load some other file.
     return n > 0 && static_cast<size_t>(n) < kDefaultNameLimit;
 }

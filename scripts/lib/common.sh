@@ -43,9 +43,10 @@ tv_ensure_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# tv_build DIR [cmake args...] [-- target...]: configure, build (everything,
-# or only the targets named after --) and install into DIR/prefix, the folder
-# the program loads the control library from.
+# tv_build DIR [cmake args...] [-- target...]: configure and build everything,
+# or only the targets named after --. The build tree runs as it stands: the
+# program finds the control library from its own folder. The prefix keeps a
+# hand-run cmake --install inside DIR.
 tv_build() {
     local dir=$1; shift
     local args=() targets=()
@@ -67,10 +68,9 @@ tv_build() {
     cmake -S "$tv_root" -B "$dir" -G Ninja -DCMAKE_INSTALL_PREFIX="$dir/prefix" -DTARVELL_QT_MAJOR="$tv_qt" \
         "${args[@]}" >/dev/null
     cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
-    cmake --install "$dir" >/dev/null
     exec {lock}>&-
 }
 
-# The targets a run of the program installs: the program, its tool, the
+# The targets a run of the program needs: the program, its tool, the
 # simulated card, the stand-in control library and the files beside them.
 tv_program_targets=(tarvell-vorn tarvell-i2c tarvell-card-sim ControlLib tv_driver_package tv_packaging_files)

@@ -57,9 +57,10 @@ bool unloaded() { return ctlPciGetState(nullptr, nullptr) == CTL_RESULT_ERROR_NO
 
 class CtlBindingTest : public QObject {
     Q_OBJECT
-    const bool systemLibrary = QFile::exists(QStringLiteral(TV_CTL_LIBDIR "/libControlLib.so"));
+    const QByteArray systemPath = QFile::encodeName(QCoreApplication::applicationDirPath() + "/" TV_CTL_LIBDIR "/libControlLib.so");
+    const bool systemLibrary = QFile::exists(systemPath);
     // Opened by the test too, so the binding's unloads never drop the scenario it steers.
-    FakeCtlScenario *const s = openFakeScenario(systemLibrary ? TV_CTL_LIBDIR "/libControlLib.so" : FAKE_CTL_PATH);
+    FakeCtlScenario *const s = openFakeScenario(systemLibrary ? systemPath.constData() : FAKE_CTL_PATH);
 
 private slots:
     void init()
@@ -154,6 +155,14 @@ private slots:
         QVERIFY(!isMapped(exact.constData()));
         QCOMPARE(initWith(exact.constData()), CTL_RESULT_SUCCESS);
         QVERIFY(isMapped(exact.constData()));
+    }
+
+    // The variable names the library when the program's folder holds none.
+    void variableNamesTheLibrary()
+    {
+        qputenv("TARVELL_CONTROL_LIBRARY", FAKE_CTL_PATH);
+        QVERIFY(initWith(nullptr) == CTL_RESULT_SUCCESS && s->initCalls == 1);
+        qunsetenv("TARVELL_CONTROL_LIBRARY");
     }
 
     // The default library comes from the system directory. A major version

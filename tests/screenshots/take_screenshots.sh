@@ -106,7 +106,7 @@ if [[ ! -x $sim ]]; then
     exit 77
 fi
 if [[ ! -e $ctl_libdir/libControlLib.so ]]; then
-    say "SKIP: the control library is not installed in $ctl_libdir (cmake --install first)"
+    say "SKIP: no control library in $ctl_libdir (build the ControlLib target)"
     exit 77
 fi
 
