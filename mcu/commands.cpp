@@ -450,17 +450,17 @@ bool CGpioCommand::Parse()
         setsLine = true;
         value = level;
     }
-    data.assign(kGpioBlockSize, 0);
+    data.assign(platform::kGpioBlockSize, 0);
     for (int i = 0; i < 4; ++i)
         data[i] = static_cast<std::uint8_t>(index >> (8 * i));
-    data[kGpioModeOffset] = setsLine ? kGpioModeSet : kGpioModeRead;
-    data[kGpioLevelOffset] = setsLine && value != 0 ? 1 : 0;
+    data[platform::kGpioModeOffset] = setsLine ? platform::kGpioModeSet : platform::kGpioModeRead;
+    data[platform::kGpioLevelOffset] = setsLine && value != 0 ? 1 : 0;
     return true;
 }
 
 bool CGpioCommand::Execute()
 {
-    return StartIoControl(platform::kIoctlGpio, data.data(), kGpioBlockSize, data.data(), kGpioBlockSize);
+    return StartIoControl(platform::kIoctlGpio, data.data(), platform::kGpioBlockSize, data.data(), platform::kGpioBlockSize);
 }
 
 void CGpioCommand::Complete(std::uint32_t status, std::uint32_t)
@@ -473,7 +473,7 @@ void CGpioCommand::Complete(std::uint32_t status, std::uint32_t)
     }
     Print(setsLine ? "GPIO preipheral %d line changed to = %d\n"
                    : "GPIO preipheral %d line read state = %d\n",
-          asInt(index), data[kGpioLevelOffset]);
+          asInt(index), data[platform::kGpioLevelOffset]);
 }
 
 // --------------------------------------------------------------------- pdi

@@ -53,27 +53,48 @@ export DISPLAY=:$(head -n1 "$work/display")
 export LIBGL_ALWAYS_SOFTWARE=1
 unset QT_QPA_PLATFORM QT_QUICK_BACKEND
 
+# wait_for SECONDS COMMAND...: true once the command succeeds, tried every
+# tenth of a second; the bound only ends a run that would never succeed.
+wait_for() {
+    local tries=$(($1 * 10)); shift
+    for _ in $(seq "$tries"); do "$@" && return 0; sleep 0.1; done
+    return 1
+}
+visible_window() {
+    window_id=$(xdotool search --onlyvisible --name '^TARVELL VORN$' 2>/dev/null | head -n1)
+    [[ -n $window_id ]]
+}
+# The window is drawn (not one flat colour) and has settled: two pictures a
+# moment apart differ in fewer than 1 % of their pixels, so the loading ring
+# is gone and only a changing reading or two may differ.
+settled() {
+    import -window "$window_id" "$work/a.bmp" 2>/dev/null || return 1
+    sleep 0.3
+    import -window "$window_id" "$work/b.bmp" 2>/dev/null || return 1
+    local spread pixels changed
+    spread=$(convert "$work/b.bmp" -colorspace Gray -format '%[fx:standard_deviation]' info:)
+    pixels=$(convert "$work/b.bmp" -format '%[fx:w*h]' info:)
+    changed=$(differing "$work/a.bmp" "$work/b.bmp")
+    awk -v s="$spread" -v p="$pixels" -v c="$changed" 'BEGIN { exit !(s > 0.02 && c < p / 100) }'
+}
+
 # start_program NAME: runs the program, asks for its window with a second start
-# and waits until the window is on screen. Sets app_pid and window_id.
+# and waits until the window is on screen and drawn. Sets app_pid and window_id.
 start_program() {
-    local name=$1
-    "$app" >"$out/screenshot-$name.log" 2>&1 &
+    local name=$1 log=$out/screenshot-$name.log
+    "$app" >"$log" 2>&1 &
     app_pid=$!
     pids+=("$app_pid")
-    # The worker reports the card and starts watching for a second start.
-    sleep 6
-    kill -0 "$app_pid" 2>/dev/null || fail "the program ended early, see $out/screenshot-$name.log"
+    # Once the worker runs, the program holds the single-instance key, so the
+    # next start hands over instead of becoming a first instance itself.
+    wait_for 120 grep -q "worker thread started" "$log" \
+        || fail "the program did not start its worker, see $log"
+    kill -0 "$app_pid" 2>/dev/null || fail "the program ended early, see $log"
     # Its exit status is not ours to judge here (a sanitized build may report
     # the toolkit's leftovers); the window appearing is what counts.
-    "$app" >>"$out/screenshot-$name.log" 2>&1
-    window_id=
-    for _ in $(seq 100); do
-        window_id=$(xdotool search --onlyvisible --name '^TARVELL VORN$' 2>/dev/null | head -n1)
-        [[ -n $window_id ]] && break
-        sleep 0.1
-    done
-    [[ -n $window_id ]] || fail "no window titled TARVELL VORN appeared"
-    sleep 3   # let the animations and the first telemetry settle
+    "$app" >>"$log" 2>&1
+    wait_for 120 visible_window || fail "no window titled TARVELL VORN appeared"
+    wait_for 120 settled || fail "the window never settled into a drawn picture"
 }
 
 stop_program() {
