@@ -95,6 +95,23 @@ ctl_result_t checkRecord(const Record *r)
     return CTL_RESULT_SUCCESS;
 }
 
+// The opening every query shares: a handle, and a record of at least the
+// size this library knows.
+template <typename Handle, typename Record>
+ctl_result_t checkQuery(Handle h, const Record *r)
+{
+    return h ? checkRecord(r) : CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
+}
+
+// For an adapter's own readings, also the adapter the handle names.
+template <typename Record>
+ctl_result_t adapterQuery(ctl_device_adapter_handle_t h, const Record *r, AdapterInfo *info, fs::path *proc = nullptr)
+{
+    if (const ctl_result_t result = checkQuery(h, r); result != CTL_RESULT_SUCCESS)
+        return result;
+    return adapterInfoOf(h, info, proc) ? CTL_RESULT_SUCCESS : CTL_RESULT_ERROR_INVALID_ARGUMENT;
+}
+
 void setItem(ctl_oc_telemetry_item_t &item, ctl_units_t units, const std::optional<double> &value)
 {
     item.units = units;
@@ -157,9 +174,7 @@ ctl_result_t ctlEnumerateDevices(ctl_api_handle_t api, uint32_t *count, ctl_devi
 
 ctl_result_t ctlGetDeviceProperties(ctl_device_adapter_handle_t h, ctl_device_adapter_properties_t *p)
 {
-    if (!h)
-        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-    if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
+    if (const ctl_result_t r = checkQuery(h, p); r != CTL_RESULT_SUCCESS)
         return r;
     std::lock_guard<std::mutex> g(g_lock);
     const Adapter *a = adapterOf(h);
@@ -201,14 +216,10 @@ ctl_result_t ctlGetDeviceProperties(ctl_device_adapter_handle_t h, ctl_device_ad
 
 ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telemetry_t *t)
 {
-    if (!h)
-        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-    if (const ctl_result_t r = checkRecord(t); r != CTL_RESULT_SUCCESS)
-        return r;
     AdapterInfo info;
     fs::path proc;
-    if (!adapterInfoOf(h, &info, &proc))
-        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    if (const ctl_result_t r = adapterQuery(h, t, &info, &proc); r != CTL_RESULT_SUCCESS)
+        return r;
     std::error_code ec;
     if (!fs::is_directory(info.deviceDir, ec))
         return CTL_RESULT_ERROR_DEVICE_LOST;
@@ -247,13 +258,9 @@ ctl_result_t ctlPowerTelemetryGet(ctl_device_adapter_handle_t h, ctl_power_telem
 
 ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ctl_pci_properties_t *p)
 {
-    if (!h)
-        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-    if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
-        return r;
     AdapterInfo info;
-    if (!adapterInfoOf(h, &info))
-        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    if (const ctl_result_t r = adapterQuery(h, p, &info); r != CTL_RESULT_SUCCESS)
+        return r;
     p->address.Size = sizeof(ctl_pci_address_t);
     p->address.Version = 0;
     p->address.domain = info.address.domain;
@@ -269,13 +276,9 @@ ctl_result_t ctlPciGetProperties(ctl_device_adapter_handle_t h, ctl_pci_properti
 
 ctl_result_t ctlPciGetState(ctl_device_adapter_handle_t h, ctl_pci_state_t *s)
 {
-    if (!h)
-        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-    if (const ctl_result_t r = checkRecord(s); r != CTL_RESULT_SUCCESS)
-        return r;
     AdapterInfo info;
-    if (!adapterInfoOf(h, &info))
-        return CTL_RESULT_ERROR_INVALID_ARGUMENT;
+    if (const ctl_result_t r = adapterQuery(h, s, &info); r != CTL_RESULT_SUCCESS)
+        return r;
     setSpeed(s->speed, readSlotLink(info.deviceDir).current);
     return CTL_RESULT_SUCCESS;
 }
@@ -321,9 +324,7 @@ ctl_result_t ctlEnumTemperatureSensors(ctl_device_adapter_handle_t h, uint32_t *
 // take as no limit.
 ctl_result_t ctlTemperatureGetProperties(ctl_temp_handle_t h, ctl_temp_properties_t *p)
 {
-    if (!h)
-        return CTL_RESULT_ERROR_INVALID_NULL_HANDLE;
-    if (const ctl_result_t r = checkRecord(p); r != CTL_RESULT_SUCCESS)
+    if (const ctl_result_t r = checkQuery(h, p); r != CTL_RESULT_SUCCESS)
         return r;
     TempSensor sensor;
     {
