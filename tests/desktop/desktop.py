@@ -185,17 +185,14 @@ class Desktop:
             yield child
             yield from self.showing(child)
 
-    def controls(self, wanted=None):
-        """The program's controls on screen, once `wanted` (a role name and a
-        name) is among them."""
+    def controls(self):
+        """The program's controls on screen, once it has joined the tree."""
         def find():
             for app in self.atspi.Registry.getDesktop(0):
                 if app is not None and app.get_process_id() == self.app.pid:
-                    nodes = list(self.showing(app))
-                    if wanted is None or wanted in [(n.getRoleName(), n.name) for n in nodes]:
-                        return nodes
+                    return list(self.showing(app))
             return None
-        return self.wait_for("the program shows %s %r to AT-SPI" % (wanted or ("its", "controls")), find)
+        return self.wait_for("the program shows its controls to AT-SPI", find)
 
     def find(self, role, name, showing=True):
         """The program's control of that role and name once it is on screen (or, with

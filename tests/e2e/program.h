@@ -32,13 +32,7 @@ inline bool writeFile(const QString &path, const QByteArray &bytes)
 }
 
 // A colour said n times, as the card's log shows a block of them.
-inline QString repeated(const QString &triple, int n)
-{
-    QStringList parts;
-    while (parts.size() < n)
-        parts << triple;
-    return parts.join(' ');
-}
+inline QString repeated(const QString &triple, int n) { return (triple + ' ').repeated(n).chopped(1); }
 
 class PrivateHome {
 public:
@@ -167,13 +161,12 @@ public:
     }
 
     // Its words are gathered as they come: a full pipe would stop it.
-    void startProgram(const QProcessEnvironment &env)
+    void startProgram()
     {
         programSaid.clear();
-        program = home.start(TARVELL_VORN, {}, env);
+        program = home.start(TARVELL_VORN, {}, environment());
         QObject::connect(program.get(), &QProcess::readyRead, program.get(), [this] { programSaid += program->readAll(); });
     }
-    void startProgram() { startProgram(environment()); }
 
     bool programSays(const QByteArray &text, int ms = 20000)
     {

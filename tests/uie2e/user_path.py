@@ -1,9 +1,10 @@
 """A user's path through the finished program: the real program and the
 simulated card as separate processes on a virtual X server, driven with the
 pointer and the keyboard the way a user drives them. Each control is found
-where a screen reader finds it, by its role and name. What the clicks send is
-read back from the card's transfer log; pictures of the window stay in the
-given folder, and two are compared with the README's."""
+where a screen reader finds it, by its role and name, and what a screen
+reader reads of the ARGB page and the driver dialog is printed and checked.
+What the clicks send is read back from the card's transfer log; pictures of
+the window stay in the given folder, and two are compared with the README's."""
 
 import os
 import re
@@ -93,8 +94,51 @@ class User:
         self.d.wait_for("the fan at 75 % reaches the card", lambda: in_order(self.d.transfers()[mark:], TURBO))
 
 
+def describe(node, atspi):
+    states = node.getState()
+    flags = [s for s, flag in (("checked", atspi.STATE_CHECKED), ("focusable", atspi.STATE_FOCUSABLE),
+                               ("editable", atspi.STATE_EDITABLE)) if states.contains(flag)]
+    try:
+        action = node.queryAction()
+        flags += ["action " + action.getName(i) for i in range(action.nActions)]
+    except NotImplementedError:
+        pass
+    return "%s %r%s" % (node.getRoleName(), node.name, " [%s]" % ", ".join(flags) if flags else "")
+
+
+def read_aloud(d, what, roles=None):
+    """Prints what a screen reader reads; gives a check of a control's role, name and state."""
+    nodes = d.controls()
+    print(what + " as AT-SPI shows it:")
+    print("\n".join("  " + describe(n, d.atspi) for n in nodes if roles is None or n.getRoleName() in roles))
+    seen = {(n.getRoleName(), n.name): n for n in nodes}
+
+    def has(role, name, checked=None):
+        node = seen.get((role, name))
+        check(node is not None, "%s %r is shown" % (role, name))
+        if checked is not None:
+            check(node.getState().contains(d.atspi.STATE_CHECKED) == checked,
+                  "%s %r is %s" % (role, name, "checked" if checked else "not checked"))
+        return node
+    return nodes, has
+
+
 def clicks_reach_the_card(u):
     u.start()
+    nodes, has = read_aloud(u.d, "The ARGB page")
+    for page, current in (("Monitor", False), ("ARGB", True), ("Setting", False)):
+        has("page tab", page, current)
+    has("page tab list", "Pages")
+    has("check box", "GPU RGB", True)
+    has("check box", "Sync Motherboard", False)
+    has("push button", "Default Mode")
+    has("radio button", "Rainbow", True)
+    effects = [n for n in nodes if n.getRoleName() == "radio button"]
+    check(len(effects) == 13, "thirteen effects are radio buttons (%d)" % len(effects))
+    has("slider", "Speed")
+    check(has("text", "Hex colour").getState().contains(u.atspi.STATE_EDITABLE), "the hex field is editable")
+    action = has("radio button", "Static", False).queryAction()
+    check(action.nActions > 0, "an effect can be worked: %s" % action.getName(0))
     u.like_readme("argb-dark")
     red, effect, speed = u.sends("Static reaches the card", lambda: u.d.click("radio button", "Static"))
     # The colour and speed restored at start travel with the new effect.
@@ -149,6 +193,8 @@ def driver_dialog_closes_and_the_card_is_tried_again(u):
     up, closes, and once the card is back a lighting change reaches it."""
     u.start(["vanish-after=1"])
     u.d.find("dialog", "Control Driver Execution Error")
+    _, has = read_aloud(u.d, "The driver dialog", ("dialog", "push button", "link"))
+    has("push button", "Re-install Driver")
     u.keep("driver-dialog-dark")
     u.d.click("push button", "Close")
     u.d.find("dialog", "Control Driver Execution Error", showing=False)
