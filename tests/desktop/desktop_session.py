@@ -54,6 +54,13 @@ def main(program, card_sim, close_window, pictures):
         def checked():
             return d.find(*AUTOSTART).getState().contains(d.atspi.STATE_CHECKED)
 
+        def knob(on):
+            """The switch's knob at its end, in its colour: blue on the right when on."""
+            box = d.find(*AUTOSTART).queryComponent().getExtents(d.atspi.DESKTOP_COORDS)
+            w, _, rgb = d.grab()
+            at = ((box.y + box.height // 2) * w + box.x + (box.width - 10 if on else 10)) * 3
+            return rgb[at:at + 3] == bytes.fromhex("6B90D7" if on else "747474")
+
         # Hidden in the tray, the restore fails on the card and the user is told.
         d.start(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
         failed = d.wait_for("the failure is told", lambda: services.notified(FAILED))
@@ -62,11 +69,12 @@ def main(program, card_sim, close_window, pictures):
         d.wait_for("a click on the notification shows the window", d.window)
         d.wait_loaded()
         d.open_page("Setting")
+        d.wait_for("the switch shows off", lambda: not checked() and knob(False))
         shown("autostart-off-dark")
         for written in (True, False):
             d.click(*AUTOSTART)
             d.wait_for("the switch %s the entry" % ("writes" if written else "removes"),
-                       lambda: os.path.exists(entry) == written and checked() == written)
+                       lambda: os.path.exists(entry) == written and checked() == written and knob(written))
 
         # Tab reaches the switch, its focus ring shows just left of it, and Space turns it on.
         def focused():
@@ -78,7 +86,7 @@ def main(program, card_sim, close_window, pictures):
         ring = rgb[((box.y + box.height // 2) * w + box.x - 2) * 3:][:3]
         check(min(ring) > 200, "the focus ring shows: %s" % ring.hex())
         d.keys("space")
-        d.wait_for("Space writes the entry", lambda: os.path.exists(entry) and checked())
+        d.wait_for("Space writes the entry", lambda: os.path.exists(entry) and checked() and knob(True))
         shown("autostart-on-dark")
         check(subprocess.run(["desktop-file-validate", entry], capture_output=True).stdout == b"",
               "the entry is valid")
@@ -86,8 +94,8 @@ def main(program, card_sim, close_window, pictures):
             check("Name=Tarvell Vorn\nIcon=com.tarvell.vorn\nExec=\"%s\"\n" % program in f.read(),
                   "the entry starts this program")
 
-        # The light theme, from the switch right before it.
-        d.keys("shift+Tab", "space")
+        # The light theme, by the pointer.
+        d.click("check box", "Light theme")
         def light():
             w, _, rgb = d.grab(window=d.window())
             corner = rgb[(20 * w + 20) * 3:][:3]
@@ -113,7 +121,7 @@ def main(program, card_sim, close_window, pictures):
                 os.remove(entry)
                 subprocess.run([program], env=d.env, timeout=30)
                 d.wait_for("a second start shows the window", d.window)
-                d.wait_for("the switch reads the entry afresh", lambda: not checked())
+                d.wait_for("the switch reads the entry afresh", lambda: not checked() and knob(False))
                 shown("autostart-off-light")
 
 
