@@ -1,6 +1,7 @@
 // The card operations against the in-process driver: the exact transfers and
 // the pauses between them, counting, reply decoding and the failure paths.
 #include "mcu/card_mcu.h"
+#include "platform/control_codes.h"
 #include "tests/mcu/fake_device.h"
 
 #include <QtTest>
@@ -37,9 +38,9 @@ struct Bus {
             const QString hex = QString::fromLatin1(r.input.toHex(' ').toUpper());
             if (r.kind == FakeRequest::Write)
                 lines << "W " + hex;
-            else if (r.code == 0x04001C00u && r.input.size() == 4)
+            else if (r.code == platform::kIoctlOpenTarget && r.input.size() == 4)
                 lines << QStringLiteral("OPEN %1").arg(qFromLittleEndian<quint32>(r.input.constData()));
-            else if (r.code == 0x04001C10u)
+            else if (r.code == platform::kIoctlWriteRead)
                 lines << QStringLiteral("WR %1 %2").arg(hex).arg(r.outputLength);
             else
                 lines << QStringLiteral("IOCTL %1 %2").arg(r.code, 0, 16).arg(hex);

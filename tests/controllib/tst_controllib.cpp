@@ -60,7 +60,11 @@ inline QString capture(const char *name) { return QStringLiteral(TV_SYSFS_CAPTUR
 // other definition of the same names in the test program.
 struct StandIn {
     void *handle = dlopen(TV_STANDIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    ~StandIn() { handle && dlclose(handle); }
+    ~StandIn()
+    {
+        if (handle)
+            dlclose(handle);
+    }
     template <typename Fn>
     Fn fn(const char *name) const { return reinterpret_cast<Fn>(handle ? dlsym(handle, name) : nullptr); }
     ctl_result_t close(ctl_api_handle_t api) const { return fn<pfn_ctlClose>("ctlClose")(api); }
@@ -89,7 +93,11 @@ struct Session {
                 adapters.clear();
         }
     }
-    ~Session() { api && lib.close(api); }
+    ~Session()
+    {
+        if (api)
+            lib.close(api);
+    }
 
     const StandIn &lib;
     ctl_api_handle_t api = nullptr;

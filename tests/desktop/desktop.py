@@ -10,6 +10,8 @@ import time
 
 # A guard against a hang, never a pause: every wait ends as soon as its event is seen.
 GUARD_S = 120
+# The loading screen's colour, in the window's top-left corner until it ends.
+LOADING = bytes.fromhex("162955")
 
 class Desktop:
     def __init__(self, program, screen="1600x900x24"):
@@ -32,7 +34,8 @@ class Desktop:
         self.out = b""
 
     def start_card(self, card_sim, faults=()):
-        """The simulated card, found by the program through the private runtime folder."""
+        """The simulated card, found by the program through the private runtime folder.
+        Each card appends to the same transfer log."""
         sim = self.spawn([card_sim, "--runtime-dir", self.path("run"), "--sysfs",
                           self.path("run/sysfs"), "--log", self.path("transfers.log")]
                          + [a for f in faults for a in ("--fault", f)])
@@ -40,16 +43,34 @@ class Desktop:
             pass
         return sim
 
-    def grab(self, picture=None):
-        """A look at the whole screen as (width, height, rgb bytes), kept as a picture when named.
-        The look itself is a BMP: a PNG of the window takes seconds to compress."""
+    def grab(self, picture=None, window="root"):
+        """A look at the whole screen (or one window) as (width, height, rgb bytes), kept as a
+        picture when named. The look itself is a BMP: a PNG of the window takes seconds to compress."""
         shot = self.path("look.bmp")
-        subprocess.run(["import", "-window", "root", shot], env=self.env, check=True)
+        subprocess.run(["import", "-window", window, shot], env=self.env, check=True)
         if picture:
             subprocess.run(["convert", shot, picture], check=True)
         raw = subprocess.run(["convert", shot, "-depth", "8", "rgb:-"], capture_output=True).stdout
         w, h = subprocess.run(["identify", "-format", "%w %h", shot], capture_output=True).stdout.split()
         return int(w), int(h), raw
+
+    def wait_loaded(self):
+        self.wait_for("the loading screen ends", lambda: self.grab()[2][:3] != LOADING)
+
+    def wait_switch_at_rest(self):
+        """Until the page switch's marker has come to rest: two looks in a row agree."""
+        looks = [None]
+
+        def at_rest():
+            w, h, rgb = self.grab()
+            switch = b"".join(rgb[y * w * 3:(y * w + w * 15 // 100) * 3] for y in range(0, h, 4))
+            same, looks[0] = switch == looks[0], switch
+            return same
+        self.wait_for("the page switch comes to rest", at_rest)
+
+    def transfers(self):
+        with open(self.path("transfers.log")) as log:
+            return log.read().splitlines()
 
     def path(self, name):
         return os.path.join(self.dir, name)
@@ -75,6 +96,14 @@ class Desktop:
         os.set_blocking(self.app.stdout.fileno(), False)
         return self.app
 
+    def drain(self):
+        """Takes what the program has said so far: a full pipe would stop it."""
+        if getattr(self, "app", None):
+            try:
+                self.out += self.app.stdout.read() or b""
+            except OSError:
+                pass
+
     def wait_log(self, text):
         """Waits until the program's output holds `text`."""
         end = time.monotonic() + GUARD_S
@@ -89,6 +118,7 @@ class Desktop:
         """Polls `check` (a look at the X server or the bus) until it holds; gives what it found."""
         end = time.monotonic() + GUARD_S
         while not (found := check()):
+            self.drain()
             if time.monotonic() > end:
                 raise AssertionError(what)
             time.sleep(0.1)
@@ -111,6 +141,84 @@ class Desktop:
         ids = r.stdout.split()
         return ids[0] if ids else None
 
+    def accessibility_bus(self):
+        """The launcher owns org.a11y.Bus on the session bus and starts a bus of
+        its own for the registry. Programs are started only once the registry
+        answers there: a program that finds no registry at its start never
+        joins the desktop's tree. Gives pyatspi, imported against these buses."""
+        import dbus
+        self.spawn(["/usr/libexec/at-spi-bus-launcher", "--launch-immediately"])
+        session = dbus.bus.BusConnection(self.env["DBUS_SESSION_BUS_ADDRESS"])
+        self.wait_for("the accessibility bus is launched", lambda: session.name_has_owner("org.a11y.Bus"))
+        address = str(session.get_object("org.a11y.Bus", "/org/a11y/bus").GetAddress(dbus_interface="org.a11y.Bus"))
+        a11y = dbus.bus.BusConnection(address)
+        # The registry starts on its bus's first call for it.
+        a11y.start_service_by_name("org.a11y.atspi.Registry")
+        self.wait_for("the registry is up", lambda: a11y.name_has_owner("org.a11y.atspi.Registry"))
+        # As an X11 session's launcher does: the bus's address on the root window.
+        # Qt 5 reads it there at once; asked over the session bus instead, its
+        # answer can come after Qt has already tried to register.
+        subprocess.run(["xprop", "-root", "-f", "AT_SPI_BUS", "8s", "-set", "AT_SPI_BUS", address],
+                       env=self.env, check=True)
+        # pyatspi reads both from the environment when it is first imported.
+        os.environ["DBUS_SESSION_BUS_ADDRESS"] = self.env["DBUS_SESSION_BUS_ADDRESS"]
+        os.environ["AT_SPI_BUS_ADDRESS"] = address
+        import pyatspi
+        self.atspi = pyatspi
+        return pyatspi
+
+    def start_shown(self, card_sim, faults=()):
+        """The program on a card of its own, seen by AT-SPI, its window up and
+        loaded; gives the card's process. With no tray the window comes up by itself."""
+        card = self.start_card(card_sim, faults)
+        self.start(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_ACCESSIBILITY="1")
+        self.wait_log("EnumerateDevices returned 1 adapters")
+        self.wait_for("the window is shown", self.window)
+        self.wait_loaded()
+        return card
+
+    def showing(self, node):
+        """The controls on screen below `node`, in reading order."""
+        for child in node:
+            if child is None or not child.getState().contains(self.atspi.STATE_SHOWING):
+                continue
+            yield child
+            yield from self.showing(child)
+
+    def controls(self):
+        """The program's controls on screen, once it has joined the tree."""
+        def find():
+            for app in self.atspi.Registry.getDesktop(0):
+                if app is not None and app.get_process_id() == self.app.pid:
+                    return list(self.showing(app))
+            return None
+        return self.wait_for("the program shows its controls to AT-SPI", find)
+
+    def find(self, role, name, showing=True):
+        """The program's control of that role and name once it is on screen (or, with
+        showing False, once it is gone)."""
+        def seen():
+            return next((n for n in self.controls() if (n.getRoleName(), n.name) == (role, name)), None)
+        if showing:
+            return self.wait_for("%s %r is shown" % (role, name), seen)
+        self.wait_for("%s %r is gone" % (role, name), lambda: seen() is None)
+
+    def click(self, role, name, dx=None, dy=None):
+        """A click on the control, at (dx, dy) from its top-left corner or else its centre."""
+        box = self.find(role, name).queryComponent().getExtents(self.atspi.DESKTOP_COORDS)
+        x = box.x + (box.width // 2 if dx is None else dx)
+        y = box.y + (box.height // 2 if dy is None else dy)
+        # Hover colours must not end up in pictures.
+        self.xdotool("mousemove", str(x), str(y), "click", "1", "mousemove", "--window", self.window(), "4", "4")
+
+    def open_page(self, name):
+        self.click("page tab", name)
+        self.wait_log("Page " + name)
+        self.wait_switch_at_rest()
+
+    def keys(self, *names):
+        self.xdotool("windowfocus", "--sync", self.window(), "key", "--delay", "40", *names)
+
     def fd_count(self):
         return len(os.listdir("/proc/%d/fd" % self.app.pid))
 
@@ -120,10 +228,7 @@ class Desktop:
     def __exit__(self, failure, *_):
         # A failed look at the screen says little alone: the program's own words go with it.
         if failure and getattr(self, "app", None):
-            try:
-                self.out += self.app.stdout.read() or b""
-            except OSError:
-                pass
+            self.drain()
             sys.stderr.write("the program said:\n%s\n" % self.out[-4000:].decode(errors="replace"))
         self.close()
 

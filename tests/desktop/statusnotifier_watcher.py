@@ -1,4 +1,9 @@
-"""A StatusNotifier watcher and host of our own; prints each item that registers."""
+"""A StatusNotifier watcher and host of our own; prints each item that registers.
+With --notifications it is the notification service too: it prints each
+notification as "notify ID APP|SUMMARY|BODY|ACTIONS", and a line
+"invoke ID KEY" on its input is a click on one."""
+
+import sys
 
 import dbus
 import dbus.service
@@ -54,6 +59,33 @@ class Watcher(dbus.service.Object):
         return {"RegisteredStatusNotifierItems": dbus.Array(self.items, signature="s"),
                 "IsStatusNotifierHostRegistered": True, "ProtocolVersion": dbus.Int32(0)}
 
+class Notifications(dbus.service.Object):
+    IFACE = "org.freedesktop.Notifications"
+
+    def __init__(self, bus):
+        super().__init__(bus, "/org/freedesktop/Notifications")
+        self.shown = 0
+
+    @dbus.service.method(IFACE, in_signature="susssasa{sv}i", out_signature="u")
+    def Notify(self, app, replaces, icon, summary, body, actions, hints, timeout):
+        self.shown += 1
+        print("notify %d %s" % (self.shown, "|".join([app, summary, body, ",".join(actions)])), flush=True)
+        return self.shown
+
+    @dbus.service.method(IFACE, out_signature="as")
+    def GetCapabilities(self):
+        return ["actions", "body"]
+
+    @dbus.service.signal(IFACE, signature="us")
+    def ActionInvoked(self, id, key):
+        pass
+
+    def read_input(self, source, _):
+        line = source.readline().split()
+        if len(line) == 3 and line[0] == "invoke":
+            self.ActionInvoked(int(line[1]), line[2])
+        return True
+
 if __name__ == "__main__":
     DBusGMainLoop(set_as_default=True)
     bus = dbus.SessionBus()
@@ -61,5 +93,9 @@ if __name__ == "__main__":
     # A later stand-in takes the name over, as a panel started with --replace does.
     name = dbus.service.BusName(IFACE, bus, allow_replacement=True, replace_existing=True,
                                 do_not_queue=True)
+    if "--notifications" in sys.argv:
+        notifications = Notifications(bus)
+        served = dbus.service.BusName(Notifications.IFACE, bus)
+        GLib.io_add_watch(sys.stdin, GLib.IO_IN, notifications.read_input)
     print("watching", flush=True)
     GLib.MainLoop().run()

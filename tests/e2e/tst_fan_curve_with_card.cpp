@@ -4,7 +4,6 @@
 // of what reached the fan and in which order.
 
 #include "program.h"
-#include "../platform/card_sim_process.h"
 
 #include <QDateTime>
 
@@ -24,20 +23,10 @@ struct Transfer { double at; QString text; }; // at: wall-clock seconds, as the 
 class FanCurveWithCardTest : public QObject {
     Q_OBJECT
 
-    PrivateHome home;
-    const QString transferLog = home.path("transfers.log"), socket = home.path("system_bus_socket");
-    const QString temperature = home.path("gpu-temp");
-    std::unique_ptr<QProcess> bus, login1, program;
-    QByteArray login1Said, programSaid;
-    CardSimProcess card{home.runtime(), {"--sysfs", home.runtime() + "/sysfs", "--log", transferLog,
-                                         "--log-times", "--gpu-temp-from", temperature}};
+    CardRig rig;
+    const QString transferLog = rig.transferLog;
 
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = home.environment();
-        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + socket);
-        return env;
-    }
+    QString temperature() const { return rig.home.path("gpu-temp"); }
 
     QList<Transfer> transfers() const
     {
@@ -76,45 +65,18 @@ class FanCurveWithCardTest : public QObject {
         return out;
     }
 
-    bool setTemperature(int c) { return writeFile(temperature, QByteArray::number(c) + "\n"); }
-
-    bool login1Says(const QByteArray &text)
-    { return QTest::qWaitFor([&] { return (login1Said += login1->readAll()).contains(text); }, 15000); }
-
-    void startProgram()
-    {
-        programSaid.clear();
-        program = home.start(TARVELL_VORN, {}, environment());
-        // Read as it comes: a full pipe would stop the program.
-        connect(program.get(), &QProcess::readyRead, this, [this] { programSaid += program->readAll(); });
-        QVERIFY(program->waitForStarted());
-    }
+    bool setTemperature(int c) { return writeFile(temperature(), QByteArray::number(c) + "\n"); }
 
 private slots:
     void initTestCase()
     {
-        QVERIFY2(QFile::exists(CONTROL_LIBRARY), "the stand-in control library is not installed; run cmake --install");
-        QVERIFY(writeFile(home.path("bus.conf"), QString::fromLatin1(kBusConfig).arg(socket).toUtf8()));
-        bus = home.start("dbus-daemon", {"--config-file=" + home.path("bus.conf"), "--nofork", "--nopidfile"});
-        QVERIFY2(bus->waitForStarted(), "dbus-daemon is needed (package dbus-daemon)");
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 10000);
-        login1 = home.start(LOGIN1_STANDIN, {}, environment());
-        QVERIFY(login1->waitForReadyRead(10000) && login1->readLine() == "ready\n");
         QVERIFY(setTemperature(40));
-        QVERIFY(card.start());
-        QVERIFY(writeFile(home.data("userData.json"),
+        rig.cardArgs = QStringList{"--log-times", "--gpu-temp-from", temperature()};
+        QVERIFY(rig.start());
+        QVERIFY(writeFile(rig.home.data("userData.json"),
                           R"([{"FanControlMode":"CURVE","fanControlBtn":5,"RGB":"ON","RGBControlMode":"MCU",)"
                           R"("fanCurve":[[35,25],[50,30],[65,45],[75,65],[85,100]],)"
                           R"("argb_effect":5,"r_hex":"fb","g_hex":"00","b_hex":"00","speed":"FE"}])"));
-    }
-
-    void cleanupTestCase()
-    {
-        if (program && program->state() != QProcess::NotRunning)
-            program->kill(), program->waitForFinished(5000);
-        for (QProcess *p : {login1.get(), bus.get()})
-            if (p && (p->terminate(), !p->waitForFinished(5000)))
-                p->kill();
     }
 
     // 40 degC at the start, 70, then 45: up at once, down only after 10 s
@@ -124,17 +86,17 @@ private slots:
         // Counted before the start: the restore may reach the card before the
         // inhibitor is seen.
         const int start = transfers().size();
-        startProgram();
-        QVERIFY(login1Says("inhibitor taken sleep delay"));
+        rig.startProgram();
+        QVERIFY(rig.login1Says("inhibitor taken sleep delay"));
         const int switched = waitFor(kToMcu, start);
         QVERIFY2(switched >= 0, qPrintable("the start-up restore never took the fan; the card saw:\n"
                                            + readLines(transferLog).mid(start).join('\n') + "\nthe program said:\n"
-                                           + QString::fromUtf8(programSaid.right(2000))));
+                                           + QString::fromUtf8(rig.programSaid.right(2000))));
         const int first = waitFor(duty(27), switched);
         QVERIFY(first >= 0);
         QCOMPARE(fanWrites(switched, first + 1), (QStringList{kToMcu, duty(27)}));
         // The simulated VRAM's own critical limit, 85 degC, is below 90.
-        QTRY_VERIFY_WITH_TIMEOUT(programSaid.contains("Fan curve: full speed from 85 degC"), 10000);
+        QVERIFY(rig.programSays("Fan curve: full speed from 85 degC", 10000));
 
         QVERIFY(setTemperature(70));
         const int hot = waitFor(duty(59), first);
@@ -157,14 +119,13 @@ private slots:
     void sleepGivesTheFanBackAndResumeTakesItAgain()
     {
         const int before = transfers().size();
-        login1Said.clear();
-        login1->write("sleep\n");
-        QVERIFY(login1Says("inhibitor released sleep delay"));
+        rig.login1->write("sleep\n");
+        QVERIFY(rig.login1Says("inhibitor released sleep delay"));
         QCOMPARE(fanWrites(before, transfers().size()), QStringList{kToGpu});
 
         const int asleep = transfers().size();
-        login1->write("resume\n");
-        QVERIFY(login1Says("inhibitor taken sleep delay"));
+        rig.login1->write("resume\n");
+        QVERIFY(rig.login1Says("inhibitor taken sleep delay"));
         const int again = waitFor(duty(29), asleep);
         QVERIFY(again >= 0);
         QCOMPARE(fanWrites(asleep, again + 1), (QStringList{kToMcu, duty(29)}));
@@ -174,15 +135,15 @@ private slots:
     void sigtermGivesTheFanBack()
     {
         const int before = transfers().size();
-        program->terminate();
-        QVERIFY(program->waitForFinished(15000));
-        QCOMPARE(program->exitCode(), 0);
-        programSaid += program->readAll();
-        QVERIFY2(programSaid.contains("Fan curve: the program ends - fan back to the GPU"), programSaid.right(2000).constData());
+        rig.program->terminate();
+        QVERIFY(rig.program->waitForFinished(15000));
+        QCOMPARE(rig.program->exitCode(), 0);
+        rig.programSaid += rig.program->readAll();
+        QVERIFY2(rig.programSaid.contains("Fan curve: the program ends - fan back to the GPU"), rig.programSaid.right(2000).constData());
         // Once the guardian is gone too: exactly one switch, the program's
         // own; the guardian had nothing left to do.
         const QRegularExpressionMatch guardian =
-            QRegularExpression("Fan guardian started, process (\\d+)").match(QString::fromUtf8(programSaid));
+            QRegularExpression("Fan guardian started, process (\\d+)").match(QString::fromUtf8(rig.programSaid));
         QVERIFY(guardian.hasMatch());
         QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists("/proc/" + guardian.captured(1) + "/cmdline")
                                      || readFile("/proc/" + guardian.captured(1) + "/cmdline").isEmpty(), 10000);
@@ -193,12 +154,12 @@ private slots:
     void killGivesTheFanBack()
     {
         const int start = transfers().size();
-        startProgram();
+        rig.startProgram();
         const int taken = waitFor(duty(29), start);
         QVERIFY2(taken >= 0, "the restore did not start the curve again");
         const double killed = QDateTime::currentMSecsSinceEpoch() / 1000.0;
-        ::kill(pid_t(program->processId()), SIGKILL);
-        QVERIFY(program->waitForFinished(10000));
+        ::kill(pid_t(rig.program->processId()), SIGKILL);
+        QVERIFY(rig.program->waitForFinished(10000));
         const int back = waitFor(kToGpu, taken);
         QVERIFY2(back >= 0, "nobody gave the fan back");
         QCOMPARE(fanWrites(taken + 1, back + 1), QStringList{kToGpu});

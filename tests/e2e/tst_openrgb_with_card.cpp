@@ -4,28 +4,19 @@
 
 #include "program.h"
 #include "openrgb/sdkprotocol.h"
-#include "../platform/card_sim_process.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
 
 namespace {
 
-QString repeat(const QString &triple, int n)
-{
-    QStringList parts;
-    for (int i = 0; i < n; ++i)
-        parts << triple;
-    return parts.join(' ');
-}
-
 // What request 1 of the lighting page sends: the lighting taken back from the
 // motherboard, then the effect in one colour at one speed byte.
 QStringList lightingClick(const QString &effect, const QString &rgb, const QString &speed)
 {
     return {"OPEN 0", "W 00 E0 21", "W 02 81 00", "W 00 E0 2F", "W 01 01",
-            "OPEN 0", "W 00 E3 00", "W 03 20 " + repeat(rgb, 10), "W 03 20 " + repeat(rgb, 10),
-            "W 03 11 " + repeat(rgb, 5), "W 00 E0 21", "W 02 " + effect + " " + speed, "W 00 E0 2F", "W 01 01"};
+            "OPEN 0", "W 00 E3 00", "W 03 20 " + repeated(rgb, 10), "W 03 20 " + repeated(rgb, 10),
+            "W 03 11 " + repeated(rgb, 5), "W 00 E0 21", "W 02 " + effect + " " + speed, "W 00 E0 2F", "W 01 01"};
 }
 
 QStringList listeners(quint16 port)
@@ -79,39 +70,25 @@ struct Client {
 class OpenRgbWithCardTest : public QObject {
     Q_OBJECT
 
-    PrivateHome home;
-    const QString transferLog = home.path("transfers.log");
-    CardSimProcess card{home.runtime(), {"--sysfs", home.runtime() + "/sysfs", "--log", transferLog}};
-    std::unique_ptr<QProcess> program;
-    QByteArray output;
+    CardRig rig;
+    const QString transferLog = rig.transferLog;
 
     void startProgram(const QByteArray &settings, const QByteArray &waitFor)
     {
-        QFile::remove(home.data("userData.json"));
-        QVERIFY(settings.isEmpty() || writeFile(home.data("userData.json"), settings));
-        program = home.start(TARVELL_VORN);
-        output.clear();
-        QTRY_VERIFY2_WITH_TIMEOUT((output += program->readAll()).contains(waitFor), output.right(2000).constData(), 20000);
-    }
-
-    QStringList transfersAfter(int from, int count)
-    {
-        (void)QTest::qWaitFor([&] { return readLines(transferLog).size() - from >= count; }, 15000);
-        return readLines(transferLog).mid(from);
+        QFile::remove(rig.home.data("userData.json"));
+        QVERIFY(settings.isEmpty() || writeFile(rig.home.data("userData.json"), settings));
+        rig.startProgram();
+        QVERIFY2(rig.programSays(waitFor), rig.programSaid.right(2000).constData());
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(QFile::exists(CONTROL_LIBRARY), "the stand-in control library is not installed; run cmake --install");
-        QVERIFY(card.start());
-    }
+    void initTestCase() { QVERIFY(rig.start()); }
 
     void cleanup()
     {
-        if (program)
-            PrivateHome::stop(program.get());
-        program.reset();
+        if (rig.program)
+            PrivateHome::stop(rig.program.get());
+        rig.program.reset();
     }
 
     void offByDefault()
@@ -126,7 +103,7 @@ private slots:
         QVERIFY(holder.listen(QHostAddress::LocalHost));
         startProgram(QString(R"([{"openRgbServer": true, "openRgbPort": %1}])").arg(holder.serverPort()).toUtf8(),
                      "OpenRGB SDK server cannot listen on port " + QByteArray::number(holder.serverPort()));
-        QCOMPARE(program->state(), QProcess::Running);
+        QCOMPARE(rig.program->state(), QProcess::Running);
     }
 
     void clientDrivesTheCardLikeTheLightingPage()
@@ -162,14 +139,14 @@ private slots:
         int before = readLines(transferLog).size();
         client.setMode(1, mode); // Static, at the saved speed
         const QStringList staticRed = lightingClick("01", "FF 00 00", "FE");
-        QCOMPARE(transfersAfter(before, staticRed.size()), staticRed);
+        QCOMPARE(rig.transfersAfter(before, staticRed.size()), staticRed);
         QTRY_COMPARE_WITH_TIMEOUT(client.activeMode(), 1, 10000);
 
         before += staticRed.size();
         mode.speed = 2;
         client.setMode(2, mode); // Breath, slider position 2
         const QStringList breath = lightingClick("02", "FF 00 00", "01");
-        QCOMPARE(transfersAfter(before, breath.size()), breath);
+        QCOMPARE(rig.transfersAfter(before, breath.size()), breath);
         QTRY_COMPARE_WITH_TIMEOUT(client.activeMode(), 2, 10000);
         // An effect engine in Direct: fifty colours in a row reach the card as
         // a few sequences, the last of them in the last colour.
@@ -179,20 +156,20 @@ private slots:
             client.socket.write(openrgb::packet(0, openrgb::Packet::UpdateLeds, openrgb::uint32Data(10)
                                                 + QByteArray("\x01\x00", 2) + openrgb::uint32Data(openrgb::colour(red, 0, 0))));
         const auto colourLines = [&] { return readLines(transferLog).mid(before).filter("W 03 11 "); };
-        QTRY_VERIFY_WITH_TIMEOUT(!colourLines().isEmpty() && colourLines().last() == "W 03 11 " + repeat("32 00 00", 5), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!colourLines().isEmpty() && colourLines().last() == "W 03 11 " + repeated("32 00 00", 5), 20000);
         QVERIFY2(colourLines().size() <= 3, qPrintable(colourLines().join('\n')));
         QTRY_COMPARE_WITH_TIMEOUT(client.activeMode(), 0, 10000); // Direct
 
         // Saved as the page's click saves it, once the last change is through.
         const auto savedAll = [&] {
-            const QByteArray saved = readFile(home.data("userData.json"));
+            const QByteArray saved = readFile(rig.home.data("userData.json"));
             for (const char *entry : {R"("argb_effect": "1")", R"("ARGBSliderSpeed": 2)", R"("speed": "01")",
                                       R"("r_hex": "32")", R"("RGB": "ON")", R"("openRgbServer": true)"})
                 if (!saved.contains(entry))
                     return false;
             return true;
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(savedAll(), readFile(home.data("userData.json")).constData(), 10000);
+        QTRY_VERIFY2_WITH_TIMEOUT(savedAll(), readFile(rig.home.data("userData.json")).constData(), 10000);
     }
 };
 

@@ -4,63 +4,24 @@
 // program reads of the GPU.
 
 #include "program.h"
-#include "../platform/card_sim_process.h"
-
-namespace {
-
-QString repeat(const QString &triple, int n)
-{
-    QStringList parts;
-    for (int i = 0; i < n; ++i)
-        parts << triple;
-    return parts.join(' ');
-}
-
-} // namespace
 
 class ProgramWithCardTest : public QObject {
     Q_OBJECT
 
-    PrivateHome home;
-    const QString transferLog = home.path("transfers.log"), socket = home.path("system_bus_socket");
-    std::unique_ptr<QProcess> bus, login1;
-    CardSimProcess card{home.runtime(), {"--sysfs", home.runtime() + "/sysfs", "--log", transferLog}};
-
-    QProcessEnvironment environment() const
-    {
-        QProcessEnvironment env = home.environment();
-        env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + socket);
-        return env;
-    }
+    CardRig rig;
+    PrivateHome &home = rig.home;
 
     // Lines the card's log holds after `from` once it has grown by `count`
     // and then stayed quiet half a second.
     QStringList transfersAfter(int from, int count)
     {
-        (void)QTest::qWaitFor([&] { return readLines(transferLog).size() - from >= count; }, 15000);
+        rig.transfersAfter(from, count);
         QTest::qWait(500);
-        return readLines(transferLog).mid(from);
+        return rig.transfers().mid(from);
     }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY2(QFile::exists(CONTROL_LIBRARY), "the stand-in control library is not installed; run cmake --install");
-        QVERIFY(writeFile(home.path("bus.conf"), QString::fromLatin1(kBusConfig).arg(socket).toUtf8()));
-        bus = home.start("dbus-daemon", {"--config-file=" + home.path("bus.conf"), "--nofork", "--nopidfile"});
-        QVERIFY2(bus->waitForStarted(), "dbus-daemon is needed (package dbus-daemon)");
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(socket), 10000);
-        login1 = home.start(LOGIN1_STANDIN, {}, environment());
-        QVERIFY(login1->waitForReadyRead(10000) && login1->readLine() == "ready\n");
-        QVERIFY(card.start());
-    }
-
-    void cleanupTestCase()
-    {
-        for (QProcess *p : {login1.get(), bus.get()})
-            if (p && (p->terminate(), !p->waitForFinished(5000)))
-                p->kill();
-    }
+    void initTestCase() { QVERIFY(rig.start()); }
 
     void startAndResumeRestoreTheSavedChoices_data()
     {
@@ -83,9 +44,8 @@ private slots:
         QFile::remove(home.data("userData.json"));
         QVERIFY(settings.isEmpty() || writeFile(home.data("userData.json"), settings));
         // The simulator holds the log open: count what is there, never remove it.
-        const int before = readLines(transferLog).size();
-        auto program = home.start(TARVELL_VORN, {}, environment());
-        QByteArray output;
+        const int before = rig.transfers().size();
+        rig.startProgram();
 
         // Within three seconds the log names the card and shows one line per
         // reading the stand-in library supports.
@@ -93,30 +53,28 @@ private slots:
                                    "Gpu Current Frequency: ", "Gpu Current Temperature: ",
                                    "VRAM Temperature: ", "Fan 0 Speed: "};
         const auto allReadingsLogged = [&] {
-            output += program->readAll();
-            return std::all_of(readings.begin(), readings.end(), [&](const QString &r) { return output.contains(r.toUtf8()); });
+            return std::all_of(readings.begin(), readings.end(), [&](const QString &r) { return rig.programSaid.contains(r.toUtf8()); });
         };
-        QTRY_VERIFY2_WITH_TIMEOUT(allReadingsLogged(), output.left(3000).constData(), 5000);
+        QVERIFY2(QTest::qWaitFor(allReadingsLogged, 5000), rig.programSaid.left(3000).constData());
 
-        const QString colour = repeat("FB 00 00", 10);
+        const QString colour = repeated("FB 00 00", 10);
         const QStringList restore = QStringList{
             "OPEN 0", "W 00 E3 00", "W 03 20 " + colour, "W 03 20 " + colour,
-            "W 03 11 " + repeat("FB 00 00", 5), "W 00 E0 21", "W 02 05 FE", "W 00 E0 2F", "W 01 01",
+            "W 03 11 " + repeated("FB 00 00", 5), "W 00 E0 21", "W 02 05 FE", "W 00 E0 2F", "W 01 01",
             "OPEN 0", "W 00 E0 21", "W 02 81 00", "W 00 E0 2F", "W 01 01"} + fan;
         QCOMPARE(transfersAfter(before, restore.size()), restore);
         if (!settings.isEmpty())
             QVERIFY(readFile(home.data("userData.json")).contains("\"fanSpeed\": 100"));
 
         // Going to sleep sends nothing; the resume sends the same again.
-        login1->write("sleep\n");
-        QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += login1->readAll()).contains("sent sleep"), 10000);
+        rig.login1->write("sleep\n");
+        QVERIFY(rig.login1Says("sent sleep"));
         QTest::qWait(1500);
-        QCOMPARE(readLines(transferLog).size(), before + restore.size());
-        login1->write("resume\n");
+        QCOMPARE(rig.transfers().size(), before + restore.size());
+        rig.login1->write("resume\n");
         QCOMPARE(transfersAfter(before + restore.size(), restore.size()), restore);
-        QVERIFY((output += program->readAll()).contains("Resumed from suspend"));
-        PrivateHome::stop(program.get());
+        QVERIFY(rig.programSays("Resumed from suspend"));
+        PrivateHome::stop(rig.program.get());
     }
 };
 

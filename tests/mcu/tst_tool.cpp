@@ -28,9 +28,10 @@ Run run(const QString &runtime, const QStringList &arguments, const QByteArray &
         return result;
     process.write(input);
     process.closeWriteChannel();
-    if (!process.waitForFinished(60000))
-        process.kill(), process.waitForFinished();
-    else if (process.exitStatus() == QProcess::NormalExit)
+    if (!process.waitForFinished(60000)) {
+        process.kill();
+        process.waitForFinished();
+    } else if (process.exitStatus() == QProcess::NormalExit)
         result = {process.exitCode(), process.readAllStandardOutput(), process.readAllStandardError()};
     return result;
 }

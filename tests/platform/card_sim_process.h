@@ -18,8 +18,10 @@ public:
     {
         if (process_.state() != QProcess::NotRunning) {
             process_.terminate();
-            if (!process_.waitForFinished(5000))
-                process_.kill(), process_.waitForFinished(5000);
+            if (!process_.waitForFinished(5000)) {
+                process_.kill();
+                process_.waitForFinished(5000);
+            }
         }
     }
 

@@ -77,6 +77,9 @@ QByteArray le32s(std::initializer_list<std::uint32_t> values)
 constexpr char kDw[] = "Synopsys DesignWare I2C adapter";
 
 // code 0: a write, 1: a read; wire empty: nothing may be sent.
+// Not control codes: a request row with one of these is a plain write or read.
+constexpr std::uint32_t kPlainWrite = 0, kPlainRead = 1;
+
 struct Request {
     std::uint32_t code; QByteArray input; std::uint32_t outLength; QByteArray wire;
     std::uint32_t error, transferred; int transferResult = 0;
@@ -189,8 +192,8 @@ private slots:
         QTest::addColumn<Request>("r");
         // Writes of 1 byte each, then reads of 2 and 3.
         const QByteArray sequence = le32s({68, 2, 2, 0, 0, 2, 2, 0, 2, 1, 1, 2, 1, 0, 2, 2, 3}) + "\x01\x02";
-        QTest::newRow("write") << Request{0, QByteArray("\x00\xE0\x21", 3), 0, "w60:00e021", 0, 3};
-        QTest::newRow("read") << Request{1, {}, 3, "r60:3", 0, 3};
+        QTest::newRow("write") << Request{kPlainWrite, QByteArray("\x00\xE0\x21", 3), 0, "w60:00e021", 0, 3};
+        QTest::newRow("read") << Request{kPlainRead, {}, 3, "r60:3", 0, 3};
         QTest::newRow("writeread") << Request{kIoctlWriteRead, "\x82", 2, "w60:82 r60:2", 0, 2};
         QTest::newRow("sequence") << Request{kIoctlSequence, sequence, 6, "w60:01 w60:02 r60:2 r60:3", 0, 5};
         QTest::newRow("sequence, output short") << Request{kIoctlSequence, sequence, 4, {}, 122, 0};
@@ -198,7 +201,7 @@ private slots:
         QTest::newRow("open target 1") << Request{kIoctlOpenTarget, QByteArray("\1\0\0\0", 4), 0, {}, 87, 0};
         QTest::newRow("unknown code") << Request{controlCode(0x7FF), {}, 0, {}, 1, 0};
         // A failed transfer ends the request with its own code.
-        QTest::newRow("no acknowledge") << Request{0, "\x82", 0, "w60:82", 31, 0, -EREMOTEIO};
+        QTest::newRow("no acknowledge") << Request{kPlainWrite, "\x82", 0, "w60:82", 31, 0, -EREMOTEIO};
         QTest::newRow("adapter time-out") << Request{kIoctlWriteRead, "\x82", 2, "w60:82 r60:2", 121, 0, -ETIMEDOUT};
     }
     void requestsOnTheBus()
@@ -214,8 +217,8 @@ private slots:
         ov.event = &event;
         std::uint32_t n = 77;
         QByteArray out(int(r.outLength) + 1, '\x11');
-        bool ok = r.code == 0   ? device->write(r.input.constData(), uint(r.input.size()), &n, ov)
-                  : r.code == 1 ? device->read(out.data(), r.outLength, &n, ov)
+        bool ok = r.code == kPlainWrite  ? device->write(r.input.constData(), uint(r.input.size()), &n, ov)
+                  : r.code == kPlainRead ? device->read(out.data(), r.outLength, &n, ov)
                                 : device->ioControl(r.code, r.input.constData(), uint(r.input.size()),
                                                     out.data(), r.outLength, &n, ov);
         // Bus transfers may go pending on a loaded machine; wait them out.

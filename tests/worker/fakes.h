@@ -65,7 +65,9 @@ public:
     int cards = 1;
     int getGpuInformation(QVariantMap &, QVariantMap &reply) override
     {
-        return log.add("gpu"), reply.insert(QStringLiteral("GPU_count"), cards), cards;
+        log.add("gpu");
+        reply.insert(QStringLiteral("GPU_count"), cards);
+        return cards;
     }
     worker::TelemetryRates rates() const override { return {150.0, 90.0, 0.25}; }
     void getAdapterDriverVersion(ctl_device_adapter_properties_t *, QVariantMap &) override {}
