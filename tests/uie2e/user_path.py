@@ -194,7 +194,8 @@ def driver_dialog_closes_and_the_card_is_tried_again(u):
     u.start(["vanish-after=1"])
     u.d.find("dialog", "Control Driver Execution Error")
     _, has = read_aloud(u.d, "The driver dialog", ("dialog", "push button", "link"))
-    has("push button", "Re-install Driver")
+    for role, name in (("push button", "Re-install Driver"), ("link", "Intel's website"), ("link", "contact us")):
+        has(role, name)
     u.keep("driver-dialog-dark")
     u.d.click("push button", "Close")
     u.d.find("dialog", "Control Driver Execution Error", showing=False)
