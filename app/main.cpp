@@ -54,15 +54,9 @@ bool openGlWorks()
     return current;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// Before the application object: what the process and Qt are set up with.
+void setUpProcess()
 {
-    // The fan guardian is this executable too, started by the worker with
-    // its pipe; it needs nothing of the rest.
-    if (argc == 3 && qstrcmp(argv[1], worker::kFanGuardianArgument) == 0)
-        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), known_card::kDevicePath);
-
     // Every thread that ever allocated would otherwise get an arena of its
     // own. The render thread comes and goes with the window, and what the GL
     // driver leaves behind in a finished thread's arena stayed resident in
@@ -77,119 +71,173 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling); // always on in Qt 6
 #endif
     QCoreApplication::setAttribute(Qt::AA_UseSoftwareOpenGL);
+}
 
-    auto app = std::make_unique<QApplication>(argc, argv);
+void nameApplication()
+{
     // A StatusNotifier tray shows the application name as the item's title.
     // Files and folders keep the executable's name (settingsfiles::dataFolder).
     QCoreApplication::setApplicationName(QStringLiteral(TV_APP_NAME));
     // Wayland compositors find the menu entry, and so the icon, by this id.
     QGuiApplication::setDesktopFileName(QStringLiteral(TV_APP_ID));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icon/TARVELL_LOGO_256.ico")));
+}
+
+struct DataFiles {
+    QString dir = settingsfiles::dataFolder();
+    QString marker = dir + QStringLiteral("/tarvell.txt");
+    QString activationToken = dir + QStringLiteral("/activation-token");
+    QString trayHintShown = dir + QStringLiteral("/tray-hint-shown");
+};
+
+// True when another instance of this user runs and has been asked to show
+// its window: this start then has nothing more to do.
+bool handedOverToRunningInstance(SingleInstance &instance, const DataFiles &files)
+{
+    const SingleInstance::Claim claim = instance.claim();
+    if (claim == SingleInstance::Claim::AlreadyRunning) {
+        handActivationTokenOver(files.activationToken);
+        handOverToRunningInstance(files.marker);
+        return true;
+    }
+    if (claim == SingleInstance::Claim::Failed)
+        qWarning().noquote() << "Single-instance key not available (" + instance.errorString()
+                + "); starting without it";
+    return false;
+}
+
+void publish(QQmlApplicationEngine &engine, const char *name, QObject *object)
+{
+    engine.rootContext()->setContextProperty(QString::fromLatin1(name), object);
+}
+
+// Without a tray the hidden window could never be reached again. A panel
+// started after the program brings its tray later: the scene learns of it.
+void publishTray(QQmlApplicationEngine &engine, TrayManager &tray)
+{
+    publish(engine, "trayManager", &tray);
+    engine.rootContext()->setContextProperty(QStringLiteral("trayAvailable"), tray.trayAvailable());
+    QObject::connect(&tray, &TrayManager::trayAvailableChanged, &engine, [&engine](bool available) {
+        engine.rootContext()->setContextProperty(QStringLiteral("trayAvailable"), available);
+    });
+}
+
+void chooseSceneGraph()
+{
+    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
+        qWarning() << "No OpenGL context can be created; the scene is drawn in software";
+        QQuickWindow::setSceneGraphBackend(QStringLiteral("software")); // the name both Qt 5 and 6 take
+    }
+}
+
+// After a resume the card has lost the user's lighting and fan; before a
+// suspend the fan goes back to the GPU, and only then may the machine sleep.
+void followSleep(ResumeWatcher &watcher, std::unique_ptr<GPU_WORKER> &worker)
+{
+    QObject::connect(&watcher, &ResumeWatcher::resumed, [&worker] {
+        if (worker)
+            worker->reapplySavedChoices();
+    });
+    QObject::connect(&watcher, &ResumeWatcher::suspending, [&worker, &watcher] {
+        if (!worker)
+            return watcher.releaseInhibitor();
+        // Runs on the worker thread once the fan is the GPU's again.
+        worker->prepareForSleep([w = &watcher] {
+            QMetaObject::invokeMethod(w, &ResumeWatcher::releaseInhibitor, Qt::QueuedConnection);
+        });
+    });
+}
+
+QQuickWindow *mainWindowOf(const QQmlApplicationEngine &engine)
+{
+    return engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+}
+
+// While the window is hidden the desktop's notifications are the only way to
+// tell the user anything.
+void notifyWhileHidden(GPU_WORKER &worker, DesktopNotifier &notifier, const QQmlApplicationEngine &engine)
+{
+    QObject::connect(&worker, &GPU_WORKER::savedChoicesNotApplied, &notifier,
+                     [&engine, &notifier](bool lighting, bool fan) {
+                         QQuickWindow *window = mainWindowOf(engine);
+                         if (window && (!window->isVisible() || window->windowState() == Qt::WindowMinimized))
+                             notifier.choicesNotApplied(lighting, fan);
+                     });
+}
+
+// Loads the scene and runs the event loop; -1 when the scene cannot load.
+int runScene(QQmlApplicationEngine &engine, TrayManager &tray, DesktopNotifier &notifier)
+{
+    engine.load(QUrl(QStringLiteral("qrc:/main.qml")));
+    QQuickWindow *window = mainWindowOf(engine);
+    if (!window)
+        return -1;
+    HiddenWindowTrim trim(window);
+    WindowFit fit(window);
+    const auto showWindow = [window] { QMetaObject::invokeMethod(window, "showMainWindow"); };
+    QObject::connect(&tray, &TrayManager::showWindowRequested, window, showWindow);
+    QObject::connect(&notifier, &DesktopNotifier::openWindowRequested, window, showWindow);
+    // Once started, only a close hides the window (without a tray the
+    // program ends instead); the program's own end hides it below.
+    const QMetaObject::Connection closedToTray
+        = QObject::connect(window, &QWindow::visibleChanged, &notifier, [&notifier](bool visible) {
+              if (!visible)
+                  notifier.closedToTray();
+          });
+    const int exitCode = QApplication::exec();
+    QObject::disconnect(closedToTray);
+    engine.clearComponentCache();
+    // The user asked to leave: icon and window go now, before the wait for
+    // the worker's last pass.
+    tray.hideIcon();
+    for (QWindow *w : QGuiApplication::topLevelWindows())
+        w->hide();
+    QCoreApplication::processEvents();
+    return exitCode;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The fan guardian is this executable too, started by the worker with
+    // its pipe; it needs nothing of the rest.
+    if (argc == 3 && qstrcmp(argv[1], worker::kFanGuardianArgument) == 0)
+        return worker::runFanGuardian(QByteArray(argv[2]).toInt(), known_card::kDevicePath);
+
+    setUpProcess();
+    auto app = std::make_unique<QApplication>(argc, argv);
+    nameApplication();
     registerProtocolModule();
     auto engine = std::make_unique<QQmlApplicationEngine>();
     selectToolkitFiles(engine.get());
     auto instance = std::make_unique<SingleInstance>(QStringLiteral("TarvellUniqueAppKey"));
 
-    const QString dataDir = settingsfiles::dataFolder();
-    settingsfiles::createDirectory(dataDir);
-    const QString markerPath = dataDir + QStringLiteral("/tarvell.txt");
-    const QString tokenPath = dataDir + QStringLiteral("/activation-token");
-
-    const SingleInstance::Claim claim = instance->claim();
-    if (claim == SingleInstance::Claim::AlreadyRunning) {
-        // Another instance of this user runs: ask it to show its window, then leave.
-        handActivationTokenOver(tokenPath);
-        handOverToRunningInstance(markerPath);
+    const DataFiles files;
+    settingsfiles::createDirectory(files.dir);
+    if (handedOverToRunningInstance(*instance, files))
         return 0;
-    }
-    if (claim == SingleInstance::Claim::Failed)
-        qWarning().noquote() << "Single-instance key not available (" + instance->errorString()
-                + "); starting without it";
     QuitOnSignals quitOnSignals;
-    settingsfiles::writeText(markerPath, QStringLiteral("0"));
+    settingsfiles::writeText(files.marker, QStringLiteral("0"));
 
-    ActivationToken activationToken(tokenPath);
-    engine->rootContext()->setContextProperty(QStringLiteral("activationToken"), &activationToken);
-
+    ActivationToken activationToken(files.activationToken);
+    publish(*engine, "activationToken", &activationToken);
     auto tray = std::make_unique<TrayManager>();
-    engine->rootContext()->setContextProperty(QStringLiteral("trayManager"), tray.get());
-    // Without a tray the hidden window could never be reached again. A panel
-    // started after the program brings its tray later: the scene learns of it.
-    engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), tray->trayAvailable());
-    QObject::connect(tray.get(), &TrayManager::trayAvailableChanged, [&engine](bool available) {
-        engine->rootContext()->setContextProperty(QStringLiteral("trayAvailable"), available);
-    });
-
-    if (qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND") && !openGlWorks()) {
-        qWarning() << "No OpenGL context can be created; the scene is drawn in software";
-        QQuickWindow::setSceneGraphBackend(QStringLiteral("software")); // the name both Qt 5 and 6 take
-    }
+    publishTray(*engine, *tray);
+    chooseSceneGraph();
 
     auto worker = std::make_unique<GPU_WORKER>();
-    engine->rootContext()->setContextProperty(QStringLiteral("workerThread"), worker.get());
+    publish(*engine, "workerThread", worker.get());
     // Off until the user turns it on; the saved choice arrives with the worker's start.
     auto openRgb = std::make_unique<OpenRgbBridge>(worker.get(),
                                                    QString::fromLatin1(worker->knownCards().value(0).name));
-    engine->rootContext()->setContextProperty(QStringLiteral("openRgbSdk"), openRgb.get());
+    publish(*engine, "openRgbSdk", openRgb.get());
     ResumeWatcher resumeWatcher;
-    QObject::connect(&resumeWatcher, &ResumeWatcher::resumed, [&worker] {
-        if (worker)
-            worker->reapplySavedChoices();
-    });
-    QObject::connect(&resumeWatcher, &ResumeWatcher::suspending, [&worker, &resumeWatcher] {
-        if (!worker)
-            return resumeWatcher.releaseInhibitor();
-        // Runs on the worker thread once the fan is the GPU's again.
-        worker->prepareForSleep([watcher = &resumeWatcher] {
-            QMetaObject::invokeMethod(watcher, &ResumeWatcher::releaseInhibitor, Qt::QueuedConnection);
-        });
-    });
+    followSleep(resumeWatcher, worker);
+    auto notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus(), files.trayHintShown);
+    notifyWhileHidden(*worker, *notifier, *engine);
 
-    // While the window is hidden the desktop's notifications are the only
-    // way to tell the user anything.
-    auto notifier = std::make_unique<DesktopNotifier>(QDBusConnection::sessionBus(),
-                                                      dataDir + QStringLiteral("/tray-hint-shown"));
-    const auto mainWindow = [&engine] {
-        return engine->rootObjects().isEmpty() ? nullptr
-                                               : qobject_cast<QQuickWindow *>(engine->rootObjects().first());
-    };
-    QObject::connect(worker.get(), &GPU_WORKER::savedChoicesNotApplied, notifier.get(),
-                     [&mainWindow, shown = notifier.get()](bool lighting, bool fan) {
-                         QQuickWindow *window = mainWindow();
-                         if (window && (!window->isVisible() || window->windowState() == Qt::WindowMinimized))
-                             shown->choicesNotApplied(lighting, fan);
-                     });
-
-    engine->load(QUrl(QStringLiteral("qrc:/main.qml")));
-
-    int exitCode = -1;
-    if (!engine->rootObjects().isEmpty()) {
-        QObject *root = engine->rootObjects().first();
-        HiddenWindowTrim trim(qobject_cast<QQuickWindow *>(root));
-        WindowFit fit(qobject_cast<QQuickWindow *>(root));
-        QObject::connect(tray.get(), &TrayManager::showWindowRequested, root,
-                         [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
-        QObject::connect(notifier.get(), &DesktopNotifier::openWindowRequested, root,
-                         [root] { QMetaObject::invokeMethod(root, "showMainWindow"); });
-        // Once started, only a close hides the window (without a tray the
-        // program ends instead); the program's own end hides it below.
-        QMetaObject::Connection closedToTray;
-        if (QQuickWindow *window = mainWindow())
-            closedToTray = QObject::connect(window, &QWindow::visibleChanged, notifier.get(),
-                                            [hint = notifier.get()](bool visible) {
-                                                if (!visible)
-                                                    hint->closedToTray();
-                                            });
-        exitCode = QApplication::exec();
-        QObject::disconnect(closedToTray);
-        engine->clearComponentCache();
-        // The user asked to leave: icon and window go now, before the wait
-        // for the worker's last pass.
-        tray->hideIcon();
-        for (QWindow *window : QGuiApplication::topLevelWindows())
-            window->hide();
-        QCoreApplication::processEvents();
-    }
+    const int exitCode = runScene(*engine, *tray, *notifier);
 
     openRgb.reset();
     worker.reset();
