@@ -17,12 +17,22 @@ QJSValue tables(QQmlEngine *, QJSEngine *js)
     for (int index = 0; index < FanPreset::kCount; ++index)
         duties.setProperty(quint32(index), FanPreset::kDuty[index]);
 
+    QJSValue looks = js->newObject();
+    for (int code = Effect::kFirst; code <= Effect::kLast; ++code) {
+        QJSValue look = js->newObject();
+        look.setProperty(QStringLiteral("name"), QString::fromLatin1(Effect::lookOf(code).name));
+        look.setProperty(QStringLiteral("usesColour"), Effect::lookOf(code).usesColour);
+        looks.setProperty(quint32(code), look);
+    }
+
     QJSValue t = js->newObject();
     t.setProperty(QStringLiteral("slowestSpeed"), Speed::kSlowest);
     t.setProperty(QStringLiteral("fastestSpeed"), Speed::kFastest);
     t.setProperty(QStringLiteral("defaultSpeed"), Speed::kDefault);
     t.setProperty(QStringLiteral("speedBytes"), speedBytes);
     t.setProperty(QStringLiteral("presetDuties"), duties);
+    t.setProperty(QStringLiteral("defaultEffect"), Effect::kDefault);
+    t.setProperty(QStringLiteral("effectLooks"), looks);
     return t;
 }
 
@@ -39,5 +49,6 @@ void registerProtocolModule()
     qmlRegisterUncreatableMetaObject(Request::staticMetaObject, uri, 1, 0, "Request", why);
     qmlRegisterUncreatableMetaObject(Reply::staticMetaObject, uri, 1, 0, "Reply", why);
     qmlRegisterUncreatableMetaObject(FanPreset::staticMetaObject, uri, 1, 0, "FanPreset", why);
+    qmlRegisterUncreatableMetaObject(Effect::staticMetaObject, uri, 1, 0, "Effect", why);
     qmlRegisterSingletonType(uri, 1, 0, "Tables", tables);
 }
