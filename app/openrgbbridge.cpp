@@ -12,22 +12,6 @@ namespace {
 using openrgb::Colour;
 using openrgb::Mode;
 
-struct Effect {
-    const char *name; // as the lighting page shows it
-    bool usesColour;
-};
-// By the card's effect number, 1 to 13.
-const Effect kEffects[] = {
-    {"Static", true},          {"Breath", true},        {"Strobing", true},
-    {"Color Cycling", false},  {"Rainbow", false},      {"Breath Rainbow", false},
-    {"Comet", true},           {"Comet Rainbow", false}, {"Flash", true},
-    {"Flash Rainbow", false},  {"Wave", false},         {"Glowing Yoyo", false},
-    {"Starry Night", false},
-};
-constexpr int kEffectCount = 13;
-constexpr int kStatic = 1;
-constexpr int kDefaultEffect = 5;
-
 int hexByte(const QVariant &v, int fallback)
 {
     bool ok = false;
@@ -85,13 +69,13 @@ openrgb::Controller controller(const QVariantMap &choices, bool direct, const QB
     directMode.flags = openrgb::ModeFlag::HasPerLedColour;
     directMode.colourMode = openrgb::ColourMode::PerLed;
     card.modes << directMode;
-    for (int effect = 1; effect <= kEffectCount; ++effect) {
-        const Effect &e = kEffects[effect - 1];
+    for (int effect = Effect::kFirst; effect <= Effect::kLast; ++effect) {
+        const Effect::Look &e = Effect::lookOf(effect);
         Mode m;
         m.name = e.name;
         m.value = effect;
         // A static colour has no pace; the card still takes a speed byte.
-        if (effect != kStatic) {
+        if (effect != Effect::Static) {
             m.flags |= openrgb::ModeFlag::HasSpeed;
             m.speedMin = Speed::kSlowest;
             m.speedMax = Speed::kFastest;
@@ -113,10 +97,10 @@ openrgb::Controller controller(const QVariantMap &choices, bool direct, const QB
     const int effect = choices.value(Key::ArgbEffect).toInt();
     if (choices.value(Key::RGB).toString() == Value::Off)
         card.activeMode = kOffMode;
-    else if (direct && effect == kStatic)
+    else if (direct && effect == Effect::Static)
         card.activeMode = kDirectMode;
     else
-        card.activeMode = effect >= 1 && effect <= kEffectCount ? effect : kDefaultEffect;
+        card.activeMode = Effect::isEffect(effect) ? effect : Effect::kDefault;
 
     card.zones << openrgb::Zone{"GPU", openrgb::ZoneType::Single, 1, 1, 1};
     card.leds << openrgb::Led{"GPU", 0};
@@ -129,19 +113,19 @@ std::optional<QVariantMap> requestFor(int index, const Mode &mode, const QVarian
     if (index == kOffMode) {
         // As the lighting page's switch does it: a black Static that keeps
         // the user's colour in the settings.
-        QVariantMap off = lighting(kStatic, savedSpeed(choices), openrgb::colour(0, 0, 0), choices);
+        QVariantMap off = lighting(Effect::Static, savedSpeed(choices), openrgb::colour(0, 0, 0), choices);
         off[Key::Function] = int(Request::ArgbSwitch);
         off[Key::RGB] = QString(Value::Off);
         return off;
     }
     if (index == kDirectMode)
-        return lighting(kStatic, savedSpeed(choices), savedColour(choices), choices);
-    if (index < 1 || index > kEffectCount)
+        return lighting(Effect::Static, savedSpeed(choices), savedColour(choices), choices);
+    if (!Effect::isEffect(index))
         return std::nullopt;
-    const bool paced = index != kStatic && Speed::isPosition(int(mode.speed));
+    const bool paced = index != Effect::Static && Speed::isPosition(int(mode.speed));
     const int speed = paced ? int(mode.speed) : savedSpeed(choices);
-    const Colour c = kEffects[index - 1].usesColour && !mode.colours.isEmpty() ? mode.colours.first()
-                                                                              : savedColour(choices);
+    const Colour c = Effect::lookOf(index).usesColour && !mode.colours.isEmpty() ? mode.colours.first()
+                                                                                : savedColour(choices);
     return lighting(index, speed, c, choices);
 }
 
@@ -202,7 +186,7 @@ void OpenRgbBridge::choicesSaved(int function, const QVariantMap &choices)
     choices_ = choices;
     if (function == Request::ArgbControl || function == Request::ArgbSwitch) {
         inFlight_ = false;
-        if (choices_.value(Key::ArgbEffect).toInt() != 1)
+        if (choices_.value(Key::ArgbEffect).toInt() != Effect::Static)
             direct_ = false;
     }
     if (function == Reply::StartUp || function == Request::OpenRgbServer)

@@ -4,6 +4,7 @@
 // worker saved, from either side, is what clients read back.
 
 #include "openrgb/sdkserver.h"
+#include "worker/protocol.h"
 
 #include <QObject>
 #include <QString>
@@ -16,10 +17,11 @@ class GPU_WORKER;
 namespace openrgbcard {
 
 constexpr quint16 kDefaultPort = 6743;
-// Modes by index: Direct, the card's effects 1 to 13 under their own
-// numbers, then Off.
+// Modes by index: Direct, the card's effects under their own numbers, then
+// Off.
 constexpr int kDirectMode = 0;
-constexpr int kOffMode = 14;
+constexpr int kOffMode = Effect::kLast + 1;
+static_assert(kDirectMode < Effect::kFirst, "Direct comes before the effects");
 
 openrgb::Controller controller(const QVariantMap &choices, bool direct, const QByteArray &name,
                                const QByteArray &firmware);

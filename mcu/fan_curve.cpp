@@ -23,8 +23,9 @@ QString curveProblem(const FanCurve &curve)
         if (p.tempC < kMinTempC || p.tempC > kMaxTempC)
             return QStringLiteral("point %1: %2 degC is outside %3..%4")
                 .arg(i + 1).arg(p.tempC).arg(kMinTempC).arg(kMaxTempC);
-        if (p.duty < 0 || p.duty > 100)
-            return QStringLiteral("point %1: duty %2 is outside 0..100").arg(i + 1).arg(p.duty);
+        if (p.duty < kMinDuty || p.duty > kMaxDuty)
+            return QStringLiteral("point %1: duty %2 is outside %3..%4")
+                .arg(i + 1).arg(p.duty).arg(kMinDuty).arg(kMaxDuty);
         if (p.duty < kQuietDuty && p.tempC > kQuietUpToC)
             return QStringLiteral("point %1: a duty below %2 % is allowed only up to %3 degC")
                 .arg(i + 1).arg(kQuietDuty).arg(kQuietUpToC);
@@ -84,14 +85,14 @@ int curveDuty(const FanCurve &curve, double tempC)
 {
     // Points that keep the quiet rule may still interpolate below it between
     // them; the rule holds for every temperature, not just the points.
-    const int floor = tempC > curve_rules::kQuietUpToC ? curve_rules::kQuietDuty : 0;
+    const int floor = tempC > curve_rules::kQuietUpToC ? curve_rules::kQuietDuty : curve_rules::kMinDuty;
     return std::max(floor, pointsDuty(curve, tempC));
 }
 
 int pointsDuty(const FanCurve &curve, double tempC)
 {
     if (curve.empty())
-        return 100;
+        return curve_rules::kMaxDuty;
     if (tempC <= curve.front().tempC)
         return curve.front().duty;
     if (tempC >= curve.back().tempC)
@@ -130,7 +131,7 @@ FanCurveController::Action FanCurveController::step()
     }
     lastReadingMs_ = now;
     const double t = reading->tempC;
-    const int target = t >= fullSpeedFromC(reading->criticalC) ? 100 : curveDuty(curve_, t);
+    const int target = t >= fullSpeedFromC(reading->criticalC) ? curve_rules::kMaxDuty : curveDuty(curve_, t);
 
     if (!withMcu_ || duty_ < 0 || target > duty_) {
         const bool needsSwitch = !withMcu_;

@@ -29,6 +29,8 @@ constexpr int kMaxPoints = 8;
 constexpr int kMinTempC = 20;
 constexpr int kMaxTempC = 100;
 constexpr int kMinGapC = 1;
+constexpr int kMinDuty = 0;   // percent
+constexpr int kMaxDuty = 100;
 // Below this duty the card is quiet enough for a desktop, too quiet for a load.
 constexpr int kQuietDuty = 30;
 constexpr int kQuietUpToC = 50;

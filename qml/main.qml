@@ -3,6 +3,7 @@ import QtQuick.Window 2.2
 import "components" as Model
 import "dialogs"
 import "pages"
+import Tarvell.Protocol 1.0 as Protocol
 import "logic/Codes.js" as Codes
 import "logic/Theme.js" as Theme
 import "logic/Navigation.js" as Navigation
@@ -26,8 +27,8 @@ Window {
     property var dictDataforWorker: ({ "function": Codes.Request.Idle })
     property int displayMode: Theme.Dark
     property bool startApp: true
-    property int effectCurrentMode: 5
-    property int effectSpeed: 3
+    property int effectCurrentMode: Protocol.Tables.defaultEffect
+    property int effectSpeed: Protocol.Tables.defaultSpeed
     property string hex_color: "#FFFFFF"
     property int r_color: 255
     property int g_color: 255

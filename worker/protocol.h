@@ -102,6 +102,50 @@ inline QStringList allBytes()
 }
 }
 
+// The card's lighting effects, by the number the card takes for each, with the
+// name the lighting page and OpenRGB clients show and whether the effect
+// paints with the user's colour.
+namespace Effect {
+Q_NAMESPACE
+enum Code : int {
+    Static = 1,
+    Breath = 2,
+    Strobing = 3,
+    ColorCycling = 4,
+    Rainbow = 5,
+    BreathRainbow = 6,
+    Comet = 7,
+    CometRainbow = 8,
+    Flash = 9,
+    FlashRainbow = 10,
+    Wave = 11,
+    GlowingYoyo = 12,
+    StarryNight = 13,
+};
+Q_ENUM_NS(Code)
+constexpr int kFirst = Static;
+constexpr int kLast = StarryNight;
+// What a new user gets and what "Default Mode" selects.
+constexpr int kDefault = Rainbow;
+struct Look {
+    const char *name;
+    bool usesColour;
+};
+constexpr Look kLooks[] = {
+    // kFirst first
+    {"Static", true},         {"Breath", true},         {"Strobing", true},
+    {"Color Cycling", false}, {"Rainbow", false},       {"Breath Rainbow", false},
+    {"Comet", true},          {"Comet Rainbow", false}, {"Flash", true},
+    {"Flash Rainbow", false}, {"Wave", false},          {"Glowing Yoyo", false},
+    {"Starry Night", false},
+};
+static_assert(sizeof kLooks / sizeof kLooks[0] == kLast - kFirst + 1, "one look per effect");
+
+inline bool isEffect(int code) { return code >= kFirst && code <= kLast; }
+// Only for a code isEffect() takes.
+inline const Look &lookOf(int code) { return kLooks[code - kFirst]; }
+}
+
 // The fan buttons of the Monitor page, stored as "fanControlBtn". Default
 // leaves the fan to the GPU and Custom runs the user's curve; the others hold
 // the card's fan at a fixed duty.

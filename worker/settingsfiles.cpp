@@ -47,7 +47,7 @@ QVariantMap defaultSettings()
         {Key::FanControlMode, QStringLiteral("GPU")},
         {Key::RGB, QStringLiteral("ON")},
         {Key::RGBControlMode, QStringLiteral("MCU")},
-        {Key::ArgbEffect, 5},
+        {Key::ArgbEffect, int(Effect::kDefault)},
         {Key::BHex, QStringLiteral("00")},
         {Key::DisplayMode, 0},
         {Key::FanControlBtn, int(FanPreset::Default)},
@@ -264,7 +264,7 @@ bool isAcceptable(const QString &key, const QVariant &v)
     if (key == Key::RGBControlMode)
         return isOneOf(v, {Value::Mcu, Value::Mb});
     if (key == Key::ArgbEffect)
-        return isInteger(v, 1, 13);
+        return isInteger(v, Effect::kFirst, Effect::kLast);
     if (key == Key::RHex || key == Key::GHex || key == Key::BHex)
         return isHexByte(v);
     if (key == Key::DisplayMode)

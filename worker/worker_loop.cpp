@@ -37,10 +37,6 @@ constexpr int kMarkerWatchedPollMs = 10000;
 constexpr int kMarkerPollMs = 1100;
 constexpr int kBeforeLightingMs = 80;
 
-
-constexpr int kFirstEffect = 1;
-constexpr int kLastEffect = 13;
-
 const char kRefreshHeader[] =
     "\n\n----------------- Get_GPU_CPU_Memory_Mainboard_Information ----------------- ";
 const char kUpdateHeader[] =
@@ -543,7 +539,7 @@ void GPU_WORKER::lightingRequest(const QVariantMap &request, bool storeChoices, 
     userControlData[Key::RGBControlMode] = QString(Value::Mcu);
 
     const int effect = request.value(Key::Effect).toInt();
-    if (effect < kFirstEffect || effect > kLastEffect)
+    if (!Effect::isEffect(effect))
         return;
 
     const QString r = request.value(Key::RHex).toString();
@@ -706,12 +702,12 @@ GPU_WORKER::Restored GPU_WORKER::restoreLighting()
     if (userControlData[Key::RGB].toString() == Value::Off) {
         logText(QStringLiteral("========================================== RGB OFF"));
         done.sent(I2C_Switch_to_Sync_Motherboard_Control(0), kSwitchCommands);
-        done.counted(I2C_ARGB_Control(QStringLiteral("01"), QStringLiteral("00"), QStringLiteral("00"),
+        done.counted(I2C_ARGB_Control(effectText(Effect::Static), QStringLiteral("00"), QStringLiteral("00"),
                                       QStringLiteral("00"), userControlData[Key::Speed].toString()),
                      kLightingCommands);
     } else if (userControlData[Key::RGBControlMode].toString() == Value::Mcu) {
         const int effect = userControlData[Key::ArgbEffect].toInt();
-        if (effect >= kFirstEffect && effect <= kLastEffect) {
+        if (Effect::isEffect(effect)) {
             const QString r = userControlData[Key::RHex].toString();
             const QString g = userControlData[Key::GHex].toString();
             const QString b = userControlData[Key::BHex].toString();

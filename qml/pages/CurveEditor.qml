@@ -121,7 +121,8 @@ FocusScope {
         Model.MTextLeft {
             x: 30; y: 50
             width: textWidth; height: textHeight
-            mText: "Drag a point, or Tab to it and move it with the arrow keys. Below 30 % only up to 50 \u00B0C."
+            mText: "Drag a point, or Tab to it and move it with the arrow keys. Below " + Fan.QuietDuty
+                   + " % only up to " + Fan.QuietUpTo + " \u00B0C."
             mtextSize: 12; mcolor: editor.captionColour; mfont: editor.fontFile
         }
 
@@ -133,9 +134,9 @@ FocusScope {
             width: 520; height: 250
 
             function px(t) { return (t - Fan.MinTemp) / (Fan.MaxTemp - Fan.MinTemp) * width; }
-            function py(d) { return height - d / 100 * height; }
+            function py(d) { return height - (d - Fan.MinDuty) / (Fan.MaxDuty - Fan.MinDuty) * height; }
             function tempAt(x) { return Fan.MinTemp + x / width * (Fan.MaxTemp - Fan.MinTemp); }
-            function dutyAt(y) { return (height - y) / height * 100; }
+            function dutyAt(y) { return Fan.MinDuty + (height - y) / height * (Fan.MaxDuty - Fan.MinDuty); }
 
             // Where no curve may go: above 50 degC and below 30 %.
             Rectangle {
@@ -145,7 +146,7 @@ FocusScope {
             }
 
             Repeater {
-                model: 9 // 20..100 degC
+                model: (Fan.MaxTemp - Fan.MinTemp) / 10 + 1 // every 10 degC
                 Item {
                     x: plot.px(Fan.MinTemp + index * 10)
                     Rectangle { width: 1; height: plot.height; color: Theme.colour("curveGrid", editor.mode) }
@@ -157,13 +158,13 @@ FocusScope {
                 }
             }
             Repeater {
-                model: 6 // 0..100 %
+                model: (Fan.MaxDuty - Fan.MinDuty) / 20 + 1 // every 20 %
                 Item {
-                    y: plot.py(index * 20)
+                    y: plot.py(Fan.MinDuty + index * 20)
                     Rectangle { width: plot.width; height: 1; color: Theme.colour("curveGrid", editor.mode) }
                     Text {
                         x: -width - 8; y: -height / 2
-                        text: String(index * 20)
+                        text: String(Fan.MinDuty + index * 20)
                         color: editor.captionColour; font.pixelSize: 12; font.family: "Kanit"
                     }
                 }

@@ -66,21 +66,25 @@ function restoredPreset(userControlData) {
         return CustomPreset;
     if (mode === "MCU") {
         var n = parseInt(String(userControlData["fanControlBtn"]), 10);
-        return n >= 1 && n < CustomPreset ? n : DefaultPreset;
+        return n > DefaultPreset && n < CustomPreset ? n : DefaultPreset;
     }
     return -1;
 }
 
 // ---- the curve --------------------------------------------------------------------
 
-var MinTemp = 20;
-var MaxTemp = 100;
-var MinPoints = 2;
-var MaxPoints = 8;
-var QuietDuty = 30;     // below it only at or below QuietUpTo degC
-var QuietUpTo = 50;
+// The worker's rules (mcu/fan_curve.h), so the editor allows what it runs.
+var MinTemp = Protocol.Tables.curveMinTemp;
+var MaxTemp = Protocol.Tables.curveMaxTemp;
+var MinGap = Protocol.Tables.curveMinGap;
+var MinDuty = Protocol.Tables.curveMinDuty;
+var MaxDuty = Protocol.Tables.curveMaxDuty;
+var MinPoints = Protocol.Tables.curveMinPoints;
+var MaxPoints = Protocol.Tables.curveMaxPoints;
+var QuietDuty = Protocol.Tables.quietDuty;     // below it only at or below QuietUpTo degC
+var QuietUpTo = Protocol.Tables.quietUpTo;
 
-var DefaultCurve = [[35, 25], [50, 30], [65, 45], [75, 65], [85, 100]];
+var DefaultCurve = Protocol.Tables.defaultCurve;
 
 function copyCurve(points) {
     return (points || []).map(function (p) { return [Number(p[0]), Number(p[1])]; });
@@ -98,11 +102,11 @@ function isValidCurve(points) {
         var p = points[i];
         if (!Array.isArray(p) || p.length !== 2 || !isWhole(p[0]) || !isWhole(p[1]))
             return false;
-        if (p[0] < MinTemp || p[0] > MaxTemp || p[1] < 0 || p[1] > 100)
+        if (p[0] < MinTemp || p[0] > MaxTemp || p[1] < MinDuty || p[1] > MaxDuty)
             return false;
         if (p[1] < QuietDuty && p[0] > QuietUpTo)
             return false;
-        if (i > 0 && (p[0] - points[i - 1][0] < 1 || p[1] < points[i - 1][1]))
+        if (i > 0 && (p[0] - points[i - 1][0] < MinGap || p[1] < points[i - 1][1]))
             return false;
     }
     return true;
@@ -123,11 +127,11 @@ function clamp(v, low, high) {
 // neighbours' temperatures by at least 1 degC, its duty between theirs, and
 // not quiet above QuietUpTo. Whole numbers only.
 function constrain(points, i, t, d) {
-    var lowT = i > 0 ? points[i - 1][0] + 1 : MinTemp;
-    var highT = i < points.length - 1 ? points[i + 1][0] - 1 : MaxTemp;
+    var lowT = i > 0 ? points[i - 1][0] + MinGap : MinTemp;
+    var highT = i < points.length - 1 ? points[i + 1][0] - MinGap : MaxTemp;
     var temp = clamp(Math.round(t), lowT, highT);
-    var lowD = i > 0 ? points[i - 1][1] : 0;
-    var highD = i < points.length - 1 ? points[i + 1][1] : 100;
+    var lowD = i > 0 ? points[i - 1][1] : MinDuty;
+    var highD = i < points.length - 1 ? points[i + 1][1] : MaxDuty;
     if (temp > QuietUpTo)
         lowD = Math.max(lowD, QuietDuty);
     return [temp, clamp(Math.round(d), lowD, Math.max(lowD, highD))];
@@ -149,7 +153,7 @@ function addPoint(points) {
     var last = points[points.length - 1];
     if (MaxTemp - last[0] > widest) {
         var after = last[0] + Math.round((MaxTemp - last[0]) / 2);
-        points.push([after, Math.max(last[1], after > QuietUpTo ? QuietDuty : 0)]);
+        points.push([after, Math.max(last[1], after > QuietUpTo ? QuietDuty : MinDuty)]);
         return points.length - 1;
     }
     if (best < 0)
@@ -171,7 +175,7 @@ function removePoint(points, i) {
 // The duty the curve runs at, from the telemetry; -1 while no curve drives the fan.
 function curveDutyOf(monitorInfoDict) {
     var n = monitorInfoDict ? Codes.toInt(monitorInfoDict["fanCurveDuty"]) : NaN;
-    return isNaN(n) || n < 0 || n > 100 ? -1 : n;
+    return isNaN(n) || n < MinDuty || n > MaxDuty ? -1 : n;
 }
 
 // The hotter of GPU and VRAM as the curve sees it; -1 when neither is known.

@@ -5,9 +5,9 @@
 // paint with the chosen colour, how slider positions become speed bytes, and the
 // requests the page hands to the worker.
 
-var DefaultEffect = 5;      // "Rainbow", also what "Default Mode" selects
-var StaticEffect = 1;
-var NoEffect = -1;
+var DefaultEffect = Protocol.Tables.defaultEffect;  // also what "Default Mode" selects
+var StaticEffect = Protocol.Effect.Static;
+var NoEffect = -1;  // the scene's own mark for no effect chosen; no card code
 
 var MinSpeed = Protocol.Tables.slowestSpeed;
 var MaxSpeed = Protocol.Tables.fastestSpeed;
@@ -15,22 +15,28 @@ var DefaultSpeed = Protocol.Tables.defaultSpeed;
 
 var OffColour = "00";
 
-// Three rows of buttons, left to right.
+// Three rows of buttons, left to right. Names and whether an effect paints
+// with the chosen colour are the worker's, by the effect's code.
 var Effects = [
-    { row: 0, label: "Color Cycling",  icon: "qrc:/icon/effect/Color Cycle.svg",    code: 4,  usesColour: false },
-    { row: 0, label: "Static",         icon: "qrc:/icon/effect/Static.svg",         code: 1,  usesColour: true },
-    { row: 0, label: "Rainbow",        icon: "qrc:/icon/effect/Rainbow.svg",        code: 5,  usesColour: false },
-    { row: 0, label: "Wave",           icon: "qrc:/icon/effect/Wave.svg",           code: 11, usesColour: false },
-    { row: 0, label: "Glowing Yoyo",   icon: "qrc:/icon/effect/Yoyo.svg",           code: 12, usesColour: false },
-    { row: 1, label: "Starry Night",   icon: "qrc:/icon/effect/Starry night.svg",   code: 13, usesColour: false },
-    { row: 1, label: "Comet",          icon: "qrc:/icon/effect/Comet.svg",          code: 7,  usesColour: true },
-    { row: 1, label: "Breath",         icon: "qrc:/icon/effect/Breath.svg",         code: 2,  usesColour: true },
-    { row: 1, label: "Flash",          icon: "qrc:/icon/effect/Flash.svg",          code: 9,  usesColour: true },
-    { row: 1, label: "Strobing",       icon: "qrc:/icon/effect/Strobbing.svg",      code: 3,  usesColour: true },
-    { row: 2, label: "Flash Rainbow",  icon: "qrc:/icon/effect/Flash Rainbow.svg",  code: 10, usesColour: false },
-    { row: 2, label: "Breath Rainbow", icon: "qrc:/icon/effect/Breath Rainbow.svg", code: 6,  usesColour: false },
-    { row: 2, label: "Comet Rainbow",  icon: "qrc:/icon/effect/Comet Rainbow.svg",  code: 8,  usesColour: false }
-];
+    { row: 0, code: Protocol.Effect.ColorCycling,   icon: "qrc:/icon/effect/Color Cycle.svg" },
+    { row: 0, code: Protocol.Effect.Static,         icon: "qrc:/icon/effect/Static.svg" },
+    { row: 0, code: Protocol.Effect.Rainbow,        icon: "qrc:/icon/effect/Rainbow.svg" },
+    { row: 0, code: Protocol.Effect.Wave,           icon: "qrc:/icon/effect/Wave.svg" },
+    { row: 0, code: Protocol.Effect.GlowingYoyo,    icon: "qrc:/icon/effect/Yoyo.svg" },
+    { row: 1, code: Protocol.Effect.StarryNight,    icon: "qrc:/icon/effect/Starry night.svg" },
+    { row: 1, code: Protocol.Effect.Comet,          icon: "qrc:/icon/effect/Comet.svg" },
+    { row: 1, code: Protocol.Effect.Breath,         icon: "qrc:/icon/effect/Breath.svg" },
+    { row: 1, code: Protocol.Effect.Flash,          icon: "qrc:/icon/effect/Flash.svg" },
+    { row: 1, code: Protocol.Effect.Strobing,       icon: "qrc:/icon/effect/Strobbing.svg" },
+    { row: 2, code: Protocol.Effect.FlashRainbow,   icon: "qrc:/icon/effect/Flash Rainbow.svg" },
+    { row: 2, code: Protocol.Effect.BreathRainbow,  icon: "qrc:/icon/effect/Breath Rainbow.svg" },
+    { row: 2, code: Protocol.Effect.CometRainbow,   icon: "qrc:/icon/effect/Comet Rainbow.svg" }
+].map(function (effect) {
+    var look = Protocol.Tables.effectLooks[effect.code];
+    effect.label = look.name;
+    effect.usesColour = look.usesColour;
+    return effect;
+});
 
 var RowCount = 3;
 
