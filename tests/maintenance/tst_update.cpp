@@ -14,7 +14,7 @@
 
 using namespace maintenance;
 
-Q_DECLARE_METATYPE(QList<ScriptedResponse>)
+Q_DECLARE_METATYPE(ScriptedResponse)
 
 namespace {
 
@@ -51,7 +51,7 @@ private slots:
 
     void hostileDownloadsNeverLeaveAFile_data()
     {
-        QTest::addColumn<QList<ScriptedResponse>>("script");
+        QTest::addColumn<ScriptedResponse>("response");
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("toUser");
 
@@ -60,22 +60,22 @@ private slots:
         const ScriptedResponse drip{200, QByteArray(4000, '#'), 0, true, -1, -1, 100};
         const ScriptedResponse cut{200, QByteArray(50000, '#'), 0, true, -1, 1000};
         const QString self = "/file.run";
-        QTest::newRow("plain http off loopback") << QList<ScriptedResponse>{} << "http://198.51.100.7/x.run"
+        QTest::newRow("plain http off loopback") << ScriptedResponse{} << "http://198.51.100.7/x.run"
                                                  << "not a secure (https) address";
-        QTest::newRow("redirect to plain http") << QList<ScriptedResponse>{redirect("http://198.51.100.7/x.run")} << self << "https";
-        QTest::newRow("404") << QList<ScriptedResponse>{ScriptedResponse{404}} << self << "HTTP 404";
-        QTest::newRow("endless body") << QList<ScriptedResponse>{endless} << self << "how large";
-        QTest::newRow("beyond the ceiling") << QList<ScriptedResponse>{huge} << self << "too large";
-        QTest::newRow("slow drip") << QList<ScriptedResponse>{drip} << self << "too slow";
-        QTest::newRow("cut off") << QList<ScriptedResponse>{cut} << self << "broke off";
+        QTest::newRow("redirect to plain http") << redirect("http://198.51.100.7/x.run") << self << "https";
+        QTest::newRow("404") << ScriptedResponse{404} << self << "HTTP 404";
+        QTest::newRow("endless body") << endless << self << "how large";
+        QTest::newRow("beyond the ceiling") << huge << self << "too large";
+        QTest::newRow("slow drip") << drip << self << "too slow";
+        QTest::newRow("cut off") << cut << self << "broke off";
     }
 
     void hostileDownloadsNeverLeaveAFile()
     {
-        QFETCH(QList<ScriptedResponse>, script);
+        QFETCH(ScriptedResponse, response);
         QFETCH(QString, link);
         QFETCH(QString, toUser);
-        server->route("/file.run", script);
+        server->route("/file.run", response);
         const QString url = link.startsWith('/') ? server->url(link) : link;
         QString failure;
         QVERIFY(!downloadFileFromServer(url, folder->filePath("TARVELL_VORN_9.run"), {}, quickLimits(), {},
@@ -93,8 +93,8 @@ private slots:
         const QString target = folder->filePath("TARVELL_VORN_9.run");
         QVERIFY(QFile::link(victim.fileName(), target));
         const QByteArray data = kInstaller + QByteArray(300000, '#');
-        server->route("/a", {redirect(server->url("/file.run").toUtf8())});
-        server->route("/file.run", {ScriptedResponse{200, data}});
+        server->route("/a", redirect(server->url("/file.run").toUtf8()));
+        server->route("/file.run", {200, data});
         QList<int> progress;
         QVERIFY(downloadFileFromServer(server->url("/a"), target, [&](int p) { progress << p; }, quickLimits(),
                                        sha(data).toUpper()));
@@ -128,10 +128,10 @@ private slots:
     {
         QFETCH(QByteArray, manifest);
         QFETCH(QString, failure);
-        server->route("/a.run", {ScriptedResponse{200, kInstaller}});
+        server->route("/a.run", {200, kInstaller});
         if (!manifest.isEmpty())
             server->route("/Tarvell/latest_version.json",
-                          {{200, manifest.replace("LINK", server->url("/a.run").toUtf8())}});
+                          {200, manifest.replace("LINK", server->url("/a.run").toUtf8())});
         logged.clear();
         const QtMessageHandler old = qInstallMessageHandler(collect);
         run(std::make_unique<FakeCard>(events), true);
@@ -165,7 +165,7 @@ private slots:
         CardSimProcess sim(runtime.path(), {"--log", cardLogPath});
         QVERIFY(sim.start());
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        server->route("/Tarvell/latest_version.json", {{200, QByteArray(100000, ' ') + "{}", 0, true, -1, -1, 10}});
+        server->route("/Tarvell/latest_version.json", {200, QByteArray(100000, ' ') + "{}", 0, true, -1, -1, 10});
         run(worker::makeCardBackend("\\\\.\\NF_I2C_BUS_00_0X0060"), false);
         QVERIFY(cardLog().count('\n') > 0);
         QCOMPARE(replies.first().value("MonitorInfoDict").toMap().value("updateApp").toInt(), 0);
