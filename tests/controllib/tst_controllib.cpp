@@ -11,6 +11,7 @@
 #include "sim/controllib/sysfs_fdinfo.h"
 #include "sim/controllib/sysfs_pci.h"
 #include "sim/sysfs/sysfs_sim.h"
+#include "tests/common/files.h"
 
 #include <QJSEngine>
 #include <QLoggingCategory>
@@ -30,19 +31,6 @@ struct SysfsRoot {
     explicit SysfsRoot(const QString &root) { qputenv("CTL_SYSFS_ROOT", QFile::encodeName(root)); }
     ~SysfsRoot() { qunsetenv("CTL_SYSFS_ROOT"); }
 };
-
-inline bool writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    return QDir().mkpath(QFileInfo(path).absolutePath()) && f.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && f.write(content) == content.size();
-}
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // Copies a folder tree; files come out writable whatever the source's mode.
 inline bool copyTree(const QString &from, const QString &to)

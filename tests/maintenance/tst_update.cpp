@@ -2,6 +2,7 @@
 // or a compromised server would: the client itself, and the worker's update
 // request and start-up end to end.
 #include "loopback_http.h"
+#include "tests/common/files.h"
 #include "tests/platform/card_sim_process.h"
 #include "tests/worker/fakes.h"
 
@@ -87,23 +88,20 @@ private slots:
     void verifiedDownloadReplacesAPlantedLinkNeverFollowsIt()
     {
         QTemporaryDir elsewhere;
-        QFile victim(elsewhere.filePath("victim"));
-        QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
-        victim.close();
-        const QString target = folder->filePath("TARVELL_VORN_9.run");
-        QVERIFY(QFile::link(victim.fileName(), target));
+        const QString victim = elsewhere.filePath("victim"), target = folder->filePath("TARVELL_VORN_9.run");
+        QVERIFY(writeFile(victim, "precious"));
+        QVERIFY(QFile::link(victim, target));
         const QByteArray data = kInstaller + QByteArray(300000, '#');
         server->route("/a", redirect(server->url("/file.run").toUtf8()));
         server->route("/file.run", {200, data});
         QList<int> progress;
         QVERIFY(downloadFileFromServer(server->url("/a"), target, [&](int p) { progress << p; }, quickLimits(),
                                        sha(data).toUpper()));
-        QFile file(target);
-        QVERIFY(!QFileInfo(target).isSymLink() && file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), data);
-        QCOMPARE(file.permissions() & (QFile::WriteGroup | QFile::WriteOther | QFile::ExeOwner), QFile::ExeOwner);
-        QVERIFY(victim.open(QIODevice::ReadOnly));
-        QCOMPARE(victim.readAll(), QByteArray("precious"));
+        QVERIFY(!QFileInfo(target).isSymLink());
+        QCOMPARE(readFile(target), data);
+        const auto mode = QFile::permissions(target);
+        QCOMPARE(mode & (QFile::WriteGroup | QFile::WriteOther | QFile::ExeOwner), QFile::ExeOwner);
+        QCOMPARE(readFile(victim), QByteArray("precious"));
         // 100 closes the download screen: only once the file is in place.
         QCOMPARE(progress.count(100), 1);
         QCOMPARE(progress.last(), 100);
@@ -196,9 +194,9 @@ private:
 
     QStringList readLog() const
     {
-        return QString::fromUtf8(readAll(folder->filePath("run.log"))).split('\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(folder->filePath("run.log"))).split('\n', Qt::SkipEmptyParts);
     }
-    QByteArray cardLog() const { return readAll(cardLogPath); }
+    QByteArray cardLog() const { return readFile(cardLogPath); }
 
     QString cardLogPath;
     std::unique_ptr<LoopbackHttpServer> server;
