@@ -33,10 +33,9 @@ std::uint32_t wordAt(const mcu::ByteBuffer &bytes, std::size_t offset)
 void checkTokens(const std::string &text, const mcu::TokenList &tokens)
 {
     std::string visible;
-    for (char c : text) {
+    for (char c : text)
         if (!isSeparator(c))
             visible += c;
-    }
     std::string joined;
     for (const std::string &token : tokens) {
         check(!token.empty(), "empty token");
@@ -49,9 +48,7 @@ void checkTokens(const std::string &text, const mcu::TokenList &tokens)
 
 void checkSequence(const mcu::CSequenceCommand &command)
 {
-    std::uint64_t listElements = 0;
-    std::uint64_t writeBytes = 0;
-    std::uint64_t readBytes = 0;
+    std::uint64_t listElements = 0, writeBytes = 0, readBytes = 0;
     for (const mcu::SequenceEntry &entry : command.entries) {
         check(entry.format == platform::kSequenceFormatSimple || entry.format == platform::kSequenceFormatBufferList
                   || entry.format == platform::kSequenceFormatMdl,
@@ -80,18 +77,14 @@ void checkSequence(const mcu::CSequenceCommand &command)
     check(again.input == command.inputBuffer, "descriptor is not reproducible");
 }
 
-struct QuietOutput {
-    QuietOutput()
-    {
-        mcu::SetOutputSink([](const std::string &) {});
-    }
-};
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static QuietOutput quiet;
+    [[maybe_unused]] static const bool quiet = [] {
+        mcu::SetOutputSink([](const std::string &) {});
+        return true;
+    }();
     // A command text is a C string: it ends at the first NUL.
     const char *chars = reinterpret_cast<const char *>(data);
     const std::string text(chars, strnlen(chars, size));

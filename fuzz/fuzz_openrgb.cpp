@@ -1,24 +1,17 @@
 // Fuzzes the OpenRGB SDK packet reader and the command parsers, checking what
 // must hold for any bytes a client sends.
 
+#include "fuzz_check.h"
 #include "openrgb/sdkprotocol.h"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 using namespace openrgb;
 
 namespace {
 
-void check(bool condition, const char *what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Cut {
     std::vector<QByteArray> packets; // header bytes rebuilt, then data

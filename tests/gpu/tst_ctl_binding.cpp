@@ -21,19 +21,15 @@ bool isMapped(const char *path)
     return h && dlclose(h) == 0;
 }
 
-template <typename T> T zero() { return T{}; }
+// A call with every argument null or zero.
+template <typename... Args> ctl_result_t callWithZeros(ctl_result_t (*f)(Args...)) { return f(Args{}...); }
 
 // Every forwarder, called once with null handles and zero values.
 std::vector<std::pair<std::string, ctl_result_t>> callEveryForwarder()
 {
     std::vector<std::pair<std::string, ctl_result_t>> calls;
-#define TV_CALL_1(n, A) calls.emplace_back(#n, n(zero<A>()));
-#define TV_CALL_2(n, A, B) calls.emplace_back(#n, n(zero<A>(), zero<B>()));
-#define TV_CALL_3(n, A, B, C) calls.emplace_back(#n, n(zero<A>(), zero<B>(), zero<C>()));
-#define TV_CALL_4(n, A, B, C, D) calls.emplace_back(#n, n(zero<A>(), zero<B>(), zero<C>(), zero<D>()));
-#define TV_CALL_5(n, A, B, C, D, E) \
-    calls.emplace_back(#n, n(zero<A>(), zero<B>(), zero<C>(), zero<D>(), zero<E>()));
-    CTL_FORWARDED_ENTRY_POINTS(TV_CALL_1, TV_CALL_2, TV_CALL_3, TV_CALL_4, TV_CALL_5)
+#define TV_CALL(n, ...) calls.emplace_back(#n, callWithZeros(n));
+    CTL_FORWARDED_ENTRY_POINTS(TV_CALL, TV_CALL, TV_CALL, TV_CALL, TV_CALL)
     return calls;
 }
 

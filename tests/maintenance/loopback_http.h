@@ -1,7 +1,6 @@
 #pragma once
-// A small HTTP/1.1 server on 127.0.0.1 for the update tests, scripted per
-// path (responses served in turn, the last one repeats), each request on its
-// own thread.
+// A small HTTP/1.1 server on 127.0.0.1 for the update tests, one scripted
+// response per path, each request on its own thread.
 
 #include "maintenance/http_stream.h"
 
@@ -67,10 +66,10 @@ public:
     }
 
     bool isListening() const { return listenFd >= 0; }
-    void route(const QString &path, const QList<ScriptedResponse> &responses)
+    void route(const QString &path, const ScriptedResponse &response)
     {
         QMutexLocker lock(&mutex);
-        routes[path] = responses;
+        routes[path] = response;
     }
     QString url(const QString &path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path); }
 
@@ -102,13 +101,10 @@ private:
             head.append(buffer, int(n));
         }
         const QString path = QString::fromLatin1(head.left(head.indexOf("\r\n")).split(' ').value(1));
-        ScriptedResponse r{404};
+        ScriptedResponse r;
         {
             QMutexLocker lock(&mutex);
-            const QList<ScriptedResponse> script = routes.value(path);
-            const int hit = hits[path]++;
-            if (!script.isEmpty())
-                r = script.at(std::min(hit, int(script.size()) - 1));
+            r = routes.value(path, ScriptedResponse{404});
         }
         const qint64 length = r.body.isEmpty() ? r.patternBytes : r.body.size();
         QByteArray header = "HTTP/1.1 " + QByteArray::number(r.status) + " Scripted\r\nConnection: close\r\n";
@@ -139,8 +135,7 @@ private:
     std::thread acceptor;
     QMutex mutex;
     std::vector<std::thread> workers;
-    QMap<QString, QList<ScriptedResponse>> routes;
-    QMap<QString, int> hits;
+    QMap<QString, ScriptedResponse> routes;
 };
 
 // Bounds quick enough for tests: 1 KB/s over half a second, 1.5 s in all.
@@ -156,10 +151,4 @@ inline maintenance::TransferLimits quickLimits()
 inline QString sha(const QByteArray &data)
 {
     return QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
-}
-
-inline QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }

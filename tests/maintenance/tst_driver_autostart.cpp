@@ -1,6 +1,7 @@
 // The I2C access package and its elevated installer, and the autostart entry.
 #include "maintenance/autostart.h"
 #include "maintenance/driver_install.h"
+#include "tests/common/files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,20 +19,6 @@
 using namespace maintenance;
 
 namespace {
-
-bool writeFile(const QString &path, const QByteArray &content,
-               QFileDevice::Permissions permissions = QFileDevice::ReadOwner | QFileDevice::WriteOwner)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size()
-        && file.setPermissions(permissions);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Reads the one Exec argument back the way a launcher does: the entry's
 // string escapes, then the double quoting, then "%%". An independent reading,

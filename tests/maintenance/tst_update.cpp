@@ -2,6 +2,7 @@
 // or a compromised server would: the client itself, and the worker's update
 // request and start-up end to end.
 #include "loopback_http.h"
+#include "tests/common/files.h"
 #include "tests/platform/card_sim_process.h"
 #include "tests/worker/fakes.h"
 
@@ -14,7 +15,7 @@
 
 using namespace maintenance;
 
-Q_DECLARE_METATYPE(QList<ScriptedResponse>)
+Q_DECLARE_METATYPE(ScriptedResponse)
 
 namespace {
 
@@ -51,7 +52,7 @@ private slots:
 
     void hostileDownloadsNeverLeaveAFile_data()
     {
-        QTest::addColumn<QList<ScriptedResponse>>("script");
+        QTest::addColumn<ScriptedResponse>("response");
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("toUser");
 
@@ -60,22 +61,22 @@ private slots:
         const ScriptedResponse drip{200, QByteArray(4000, '#'), 0, true, -1, -1, 100};
         const ScriptedResponse cut{200, QByteArray(50000, '#'), 0, true, -1, 1000};
         const QString self = "/file.run";
-        QTest::newRow("plain http off loopback") << QList<ScriptedResponse>{} << "http://198.51.100.7/x.run"
+        QTest::newRow("plain http off loopback") << ScriptedResponse{} << "http://198.51.100.7/x.run"
                                                  << "not a secure (https) address";
-        QTest::newRow("redirect to plain http") << QList<ScriptedResponse>{redirect("http://198.51.100.7/x.run")} << self << "https";
-        QTest::newRow("404") << QList<ScriptedResponse>{ScriptedResponse{404}} << self << "HTTP 404";
-        QTest::newRow("endless body") << QList<ScriptedResponse>{endless} << self << "how large";
-        QTest::newRow("beyond the ceiling") << QList<ScriptedResponse>{huge} << self << "too large";
-        QTest::newRow("slow drip") << QList<ScriptedResponse>{drip} << self << "too slow";
-        QTest::newRow("cut off") << QList<ScriptedResponse>{cut} << self << "broke off";
+        QTest::newRow("redirect to plain http") << redirect("http://198.51.100.7/x.run") << self << "https";
+        QTest::newRow("404") << ScriptedResponse{404} << self << "HTTP 404";
+        QTest::newRow("endless body") << endless << self << "how large";
+        QTest::newRow("beyond the ceiling") << huge << self << "too large";
+        QTest::newRow("slow drip") << drip << self << "too slow";
+        QTest::newRow("cut off") << cut << self << "broke off";
     }
 
     void hostileDownloadsNeverLeaveAFile()
     {
-        QFETCH(QList<ScriptedResponse>, script);
+        QFETCH(ScriptedResponse, response);
         QFETCH(QString, link);
         QFETCH(QString, toUser);
-        server->route("/file.run", script);
+        server->route("/file.run", response);
         const QString url = link.startsWith('/') ? server->url(link) : link;
         QString failure;
         QVERIFY(!downloadFileFromServer(url, folder->filePath("TARVELL_VORN_9.run"), {}, quickLimits(), {},
@@ -87,23 +88,20 @@ private slots:
     void verifiedDownloadReplacesAPlantedLinkNeverFollowsIt()
     {
         QTemporaryDir elsewhere;
-        QFile victim(elsewhere.filePath("victim"));
-        QVERIFY(victim.open(QIODevice::WriteOnly) && victim.write("precious") == 8);
-        victim.close();
-        const QString target = folder->filePath("TARVELL_VORN_9.run");
-        QVERIFY(QFile::link(victim.fileName(), target));
+        const QString victim = elsewhere.filePath("victim"), target = folder->filePath("TARVELL_VORN_9.run");
+        QVERIFY(writeFile(victim, "precious"));
+        QVERIFY(QFile::link(victim, target));
         const QByteArray data = kInstaller + QByteArray(300000, '#');
-        server->route("/a", {redirect(server->url("/file.run").toUtf8())});
-        server->route("/file.run", {ScriptedResponse{200, data}});
+        server->route("/a", redirect(server->url("/file.run").toUtf8()));
+        server->route("/file.run", {200, data});
         QList<int> progress;
         QVERIFY(downloadFileFromServer(server->url("/a"), target, [&](int p) { progress << p; }, quickLimits(),
                                        sha(data).toUpper()));
-        QFile file(target);
-        QVERIFY(!QFileInfo(target).isSymLink() && file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), data);
-        QCOMPARE(file.permissions() & (QFile::WriteGroup | QFile::WriteOther | QFile::ExeOwner), QFile::ExeOwner);
-        QVERIFY(victim.open(QIODevice::ReadOnly));
-        QCOMPARE(victim.readAll(), QByteArray("precious"));
+        QVERIFY(!QFileInfo(target).isSymLink());
+        QCOMPARE(readFile(target), data);
+        const auto mode = QFile::permissions(target);
+        QCOMPARE(mode & (QFile::WriteGroup | QFile::WriteOther | QFile::ExeOwner), QFile::ExeOwner);
+        QCOMPARE(readFile(victim), QByteArray("precious"));
         // 100 closes the download screen: only once the file is in place.
         QCOMPARE(progress.count(100), 1);
         QCOMPARE(progress.last(), 100);
@@ -128,10 +126,10 @@ private slots:
     {
         QFETCH(QByteArray, manifest);
         QFETCH(QString, failure);
-        server->route("/a.run", {ScriptedResponse{200, kInstaller}});
+        server->route("/a.run", {200, kInstaller});
         if (!manifest.isEmpty())
             server->route("/Tarvell/latest_version.json",
-                          {{200, manifest.replace("LINK", server->url("/a.run").toUtf8())}});
+                          {200, manifest.replace("LINK", server->url("/a.run").toUtf8())});
         logged.clear();
         const QtMessageHandler old = qInstallMessageHandler(collect);
         run(std::make_unique<FakeCard>(events), true);
@@ -165,7 +163,7 @@ private slots:
         CardSimProcess sim(runtime.path(), {"--log", cardLogPath});
         QVERIFY(sim.start());
         qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
-        server->route("/Tarvell/latest_version.json", {{200, QByteArray(100000, ' ') + "{}", 0, true, -1, -1, 10}});
+        server->route("/Tarvell/latest_version.json", {200, QByteArray(100000, ' ') + "{}", 0, true, -1, -1, 10});
         run(worker::makeCardBackend("\\\\.\\NF_I2C_BUS_00_0X0060"), false);
         QVERIFY(cardLog().count('\n') > 0);
         QCOMPARE(replies.first().value("MonitorInfoDict").toMap().value("updateApp").toInt(), 0);
@@ -196,9 +194,9 @@ private:
 
     QStringList readLog() const
     {
-        return QString::fromUtf8(readAll(folder->filePath("run.log"))).split('\n', Qt::SkipEmptyParts);
+        return QString::fromUtf8(readFile(folder->filePath("run.log"))).split('\n', Qt::SkipEmptyParts);
     }
-    QByteArray cardLog() const { return readAll(cardLogPath); }
+    QByteArray cardLog() const { return readFile(cardLogPath); }
 
     QString cardLogPath;
     std::unique_ptr<LoopbackHttpServer> server;

@@ -4,6 +4,7 @@
 #include "platform/i2c_dev.h"
 #include "platform/known_card.h"
 #include "platform/sequence_descriptor.h"
+#include "tests/common/files.h"
 
 #include <QtTest>
 
@@ -45,22 +46,16 @@ public:
     void close(int) override {}
 };
 
-void writeFile(const QString &path, const QByteArray &content)
-{
-    QFile f(path);
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()) && f.open(QIODevice::WriteOnly) && f.write(content + "\n") > 0);
-}
-
 void pciFunction(const QString &dir, std::initializer_list<unsigned> ids)
 {
     auto id = ids.begin();
     for (const char *name : {"vendor", "device", "subsystem_vendor", "subsystem_device"})
-        writeFile(dir + "/" + name, "0x" + QByteArray::number(*id++, 16).rightJustified(4, '0'));
+        QVERIFY(writeFile(dir + "/" + name, "0x" + QByteArray::number(*id++, 16).rightJustified(4, '0') + '\n'));
 }
 
 void adapter(const QString &sys, const QString &parent, const QString &node, const char *name)
 {
-    writeFile(parent + "/" + node + "/name", name);
+    QVERIFY(writeFile(parent + "/" + node + "/name", QByteArray(name) + '\n'));
     QDir().mkpath(sys + "/class/i2c-adapter");
     QVERIFY(QFile::link(parent + "/" + node, sys + "/class/i2c-adapter/" + node));
 }
@@ -150,7 +145,7 @@ private slots:
             const QString dir = odd_.path() + "/sys/devices/pci0000:00" + function;
             pciFunction(dir, {kPciVendorId, kPciDeviceId, kPciSubsystemVendorId, kPciSubsystemId});
             if (function[1] == '0')
-                writeFile(dir + "/vendor", " 0x" + QByteArray::number(kPciVendorId, 16));
+                QVERIFY(writeFile(dir + "/vendor", " 0x" + QByteArray::number(kPciVendorId, 16) + '\n'));
             adapter(odd_.path() + "/sys", dir + "/i2c_designware.2", function[1] == '0' ? "i2c-3" : "i2c-9", kDw);
         }
 

@@ -28,7 +28,6 @@ public:
     EventLog &log;
     int argbResult = 9, gpuMcuResult = 5, syncResult = 5, fanResult = 3;
     bool kernelDriver = false;
-    QByteArray effectSpeed = QByteArray("\x05\xFE", 2);
     std::function<void()> onSwitch; // runs inside the next fan switch, once
 
     int argbControl(const QString &e, const QString &r, const QString &g, const QString &b, const QString &s) override
@@ -51,7 +50,7 @@ public:
     QByteArray readSyncCable() override { log.add("readSyncCable"); return QByteArray("\x01\x00", 2); }
     int readFanPwm() override { log.add("readFanPwm"); return 1234; }
     QByteArray readArgbValue(int m) override { log.add(QStringLiteral("readArgbValue %1").arg(m)); return {}; }
-    QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return effectSpeed; }
+    QByteArray readArgbEffectSpeed() override { log.add("readEffectSpeed"); return QByteArray("\x05\xFE", 2); }
     QByteArray readFwVersion() override { log.add("readFw"); return QByteArray("\x01\x00\x03\x19\x04\x0B", 6); }
     int lastCommandStatus() const override { return 0; }
     int commandSuccessCount() const override { return 0; }

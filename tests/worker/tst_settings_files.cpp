@@ -2,6 +2,7 @@
 // after real use, hand edits and a full disk.
 
 #include "mcu/fan_curve.h"
+#include "tests/common/files.h"
 #include "worker/settingsfiles.h"
 
 #include <QtTest>
@@ -10,11 +11,6 @@ namespace {
 QStringList g_messages;
 void capture(QtMsgType, const QMessageLogContext &, const QString &msg) { g_messages << msg; }
 void writeFile(const QString &path, const char *text) { settingsfiles::writeText(path, QString::fromUtf8(text)); }
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 } // namespace
 
 class SettingsFilesTest : public QObject {
