@@ -1,4 +1,5 @@
-"""The tray as StatusNotifier panels show it: late watcher, Activate, restarts without leaks, Exit."""
+"""The tray as StatusNotifier panels show it: late watcher, Activate, restarts without leaks, Exit;
+and an X11 panel's XEmbed tray (trayer) that comes up late."""
 
 import os
 import subprocess
@@ -64,5 +65,17 @@ def main(program):
         menu.Event(labels["Exit"], "clicked", dbus.Int32(0, variant_level=1), dbus.UInt32(0))
         check(d.app.wait(GUARD_S) == 0, "Exit ends the program with 0")
 
+def late_xembed_tray(program):
+    with Desktop(program) as d:
+        d.start()
+        wid = d.wait_for("with no tray the window is shown", d.window)
+        d.spawn(["trayer", "--edge", "top", "--widthtype", "request"])
+        d.wait_log("Tray icon shown through XEmbed")
+        subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=d.env)
+        # The icon is a window of the program's too, named after it: look for the main window itself.
+        shown = lambda: wid in d.xdotool("search", "--onlyvisible", "--pid", str(d.app.pid), "--name", ".")
+        d.wait_for("Esc hides the window to the XEmbed tray", lambda: not shown())
+
 if __name__ == "__main__":
     main(sys.argv[1])
+    late_xembed_tray(sys.argv[1])

@@ -11,24 +11,12 @@
 
 #include <memory>
 
+#include "../common/files.h"
 #include "../platform/card_sim_process.h"
-
-inline QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 inline QStringList readLines(const QString &path)
 {
     return QString::fromUtf8(readFile(path)).split('\n', Qt::SkipEmptyParts);
-}
-
-inline bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    return QDir().mkpath(QFileInfo(path).path()) && f.open(QIODevice::WriteOnly | QIODevice::Truncate)
-           && f.write(bytes) == bytes.size();
 }
 
 // A colour said n times, as the card's log shows a block of them.
