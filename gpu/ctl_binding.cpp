@@ -89,10 +89,15 @@ bool defaultPathInto(wchar_t *buffer)
     const QString chosen = qEnvironmentVariable("TARVELL_CONTROL_LIBRARY");
     if (!chosen.isEmpty())
         return runtimePathInto(buffer, chosen.toStdWString().c_str());
-    const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
-    if (program.isEmpty())
+    // The library is loaded again after every close, once a second while the
+    // readings run; where the program's file lies does not change meanwhile.
+    static const std::wstring folder = [] {
+        const QString program = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
+        return program.isEmpty() ? std::wstring()
+                                 : (QFileInfo(program).path() + QStringLiteral("/" TV_CTL_LIBDIR)).toStdWString();
+    }();
+    if (folder.empty())
         return false;
-    const std::wstring folder = (QFileInfo(program).path() + QStringLiteral("/" TV_CTL_LIBDIR)).toStdWString();
     const int n = swprintf(buffer, kDefaultNameLimit, L"%ls/lib%ls.so", folder.c_str(), kLibraryName);
     // A cut-short name would load some other file.
     return n > 0 && static_cast<size_t>(n) < kDefaultNameLimit;

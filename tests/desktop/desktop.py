@@ -138,7 +138,9 @@ class Desktop:
                                 "--name", "^TARVELL VORN$"], env=self.env, capture_output=True, text=True)
             if "X Error" not in r.stderr:
                 break
-        ids = r.stdout.split()
+        # xdotool matches names without regard to case, and an XEmbed tray
+        # icon is a window of ours named "Tarvell Vorn": keep the exact title.
+        ids = [i for i in r.stdout.split() if self.xdotool("getwindowname", i) == ["TARVELL", "VORN"]]
         return ids[0] if ids else None
 
     def accessibility_bus(self):

@@ -72,9 +72,7 @@ def late_xembed_tray(program):
         d.spawn(["trayer", "--edge", "top", "--widthtype", "request"])
         d.wait_log("Tray icon shown through XEmbed")
         subprocess.run(["xdotool", "windowfocus", "--sync", wid, "key", "Escape"], env=d.env)
-        # The icon is a window of the program's too, named after it: look for the main window itself.
-        shown = lambda: wid in d.xdotool("search", "--onlyvisible", "--pid", str(d.app.pid), "--name", ".")
-        d.wait_for("Esc hides the window to the XEmbed tray", lambda: not shown())
+        d.wait_for("Esc hides the window to the XEmbed tray", lambda: d.window() is None)
 
 if __name__ == "__main__":
     main(sys.argv[1])
